@@ -1,0 +1,38 @@
+// Program entry: serves one CGI request with the web module TWebMain.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/web_main.h"
+
+namespace {
+
+// The directory of the running program file, with its trailing '/'.
+std::string program_directory() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return "./";
+  std::string exe(buf, static_cast<size_t>(n));
+  return exe.substr(0, exe.rfind('/') + 1);
+}
+
+}  // namespace
+
+int main() {
+  using namespace Mirel::MirelWeb;
+  try {
+    const TCgiInput input = process_cgi_input();
+    const char* remote = input.getenv("REMOTE_ADDR");
+    TWebMainEnvironment environment{program_directory(), remote ? remote : ""};
+    return RunCgiApplication(input, process_cgi_output(), [&]() -> std::unique_ptr<TWebModule> {
+      return std::make_unique<TWebMain>(environment);
+    });
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\r\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "unknown exception\r\n");
+  }
+  return 0;
+}

@@ -1,0 +1,98 @@
+// TWebMain, the web module: the one object that lives for the whole of a
+// request. It owns the configuration, the three page producers, the error
+// pair and log, and, once an action has created them, the search object, the
+// recommended-books source and the new-arrivals driver. Actions (actions/)
+// and tag handlers (render/) are its member functions; they own nothing and
+// read the members below.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "cgi/web_module.h"
+#include "config/mw_settings.h"
+#include "platform/strings.h"
+#include "template/page_producer.h"
+
+namespace Mirelsearch_tlb {
+class Tmirel_search;
+}
+
+namespace Mirel::MirelWeb {
+
+class Tmwerror;
+class Tmwrecommenddb;
+class Tmwnewbook;
+class TErrorLog;
+
+// Messages of the exceptions that replace a thrown object outside the family.
+inline constexpr const char16_t* kActionFailureMessage = u"サーバー管理者に問い合わせてください";
+inline constexpr const char16_t* kTagFailureMessage = u"タグ置換処理に失敗しました";
+
+// What the module needs from the process, behind a seam for tests.
+struct TWebMainEnvironment {
+  std::string program_dir;  // directory of the program file, with trailing '/'
+  std::string remote_addr;  // REMOTE_ADDR, for log lines written during construction
+  std::string log_path = "Error.txt";  // relative to the current directory
+};
+
+class TWebMain : public TWebModule {
+ public:
+  explicit TWebMain(const TWebMainEnvironment& environment);
+  ~TWebMain() override;
+  TWebMain(const TWebMain&) = delete;
+  TWebMain& operator=(const TWebMain&) = delete;
+
+  // Fields, in the order of their lifetime rules.
+  TPageProducer PageProducer;
+  TPageProducer ListRowProducer;
+  TPageProducer NewBookProducer;
+  std::unique_ptr<TErrorLog> error_log;
+  std::shared_ptr<Tmw_path> path;
+  std::shared_ptr<Tmw_setup> setup;
+  std::shared_ptr<Mirelsearch_tlb::Tmirel_search> search;
+  std::shared_ptr<Tmwrecommenddb> recommenddb;
+  std::shared_ptr<Tmwerror> error;
+  int32_t row_number = 0;
+  UnicodeString recommend_caption;
+  std::shared_ptr<Tmwnewbook> newbook;
+  uint32_t mutex_timeout = 60000;
+
+  // Error page and log.
+  void produce_error_page();
+  void write_error_log(const UnicodeString& message);
+  // The boundary of every action and tag handler: runs `work`; an Exception
+  // is logged, its message becomes the reason phrase, and it is thrown on;
+  // anything else thrown is first replaced by Exception(fallback_message).
+  void run_guarded(const char16_t* fallback_message, const std::function<void()>& work);
+
+  // The search page service: runs the prepared search under the mutex and
+  // produces `template_name` (empty: redirect to the top page).
+  void produce_page(const UnicodeString& template_name);
+
+  // Actions.
+  void WebMainDefaultActionAction(TWebRequest& request, TWebResponse& response, bool& handled);
+  void WebMainRequestListAction(TWebRequest& request, TWebResponse& response, bool& handled);
+  void WebMainRequestRecommendAction(TWebRequest& request, TWebResponse& response, bool& handled);
+  void WebMainRequestNewBookAction(TWebRequest& request, TWebResponse& response, bool& handled);
+
+  // Tag handlers of the three producers.
+  void PageProducerHTMLTag(TPageProducer& sender, TTag tag, const UnicodeString& tag_string,
+                           TStrings& tag_params, UnicodeString& replace_text);
+  void ListRowProducerHTMLTag(TPageProducer& sender, TTag tag, const UnicodeString& tag_string,
+                              TStrings& tag_params, UnicodeString& replace_text);
+  void NewBookProducerHTMLTag(TPageProducer& sender, TTag tag, const UnicodeString& tag_string,
+                              TStrings& tag_params, UnicodeString& replace_text);
+
+ private:
+  TWebMainEnvironment environment_;
+};
+
+// "/list", "/recommend", "/newbook" for the list kinds 0, 1, 2; else empty.
+UnicodeString list_path(int32_t kind);
+// "---" when the path info is exactly "/data" and `value` is empty; else `value`.
+UnicodeString dash_if_blank(const UnicodeString& value, const TWebRequest& request);
+
+}  // namespace Mirel::MirelWeb

@@ -1,0 +1,62 @@
+// The web-module base and the CGI application runner.
+//
+// A web module owns an action table. HandleRequest attaches the request and
+// the response, calls the first action whose path info equals PATH_INFO
+// without regard to letter case (else the default action), and sends the
+// response unless a handler has sent it. An Exception that leaves a handler
+// is answered with the internal-error page (status 500).
+//
+// RunCgiApplication is the whole life of one CGI process: read the request,
+// construct the module, dispatch, send. An exception that escapes even that
+// (above all one thrown while the module is constructed) is answered with the
+// last-resort status-500 page written straight to the output.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cgi/web_request.h"
+#include "cgi/web_response.h"
+#include "platform/exception.h"
+
+namespace Mirel::MirelWeb {
+
+using TActionHandler = std::function<void(TWebRequest& request, TWebResponse& response, bool& handled)>;
+
+struct TWebActionItem {
+  std::string name;       // "DefaultAction", "RequestList" ...
+  std::string path_info;  // "/", "/list" ...
+  bool is_default = false;
+  TActionHandler handler;
+};
+
+class TWebModule {
+ public:
+  virtual ~TWebModule() = default;
+
+  void HandleRequest(TWebRequest& request, TWebResponse& response);
+
+  TWebRequest* Request = nullptr;
+  TWebResponse* Response = nullptr;
+
+ protected:
+  std::vector<TWebActionItem> Actions;
+};
+
+// The dispatcher's internal-error page for `error` (body and status 500,
+// sent unless the response was already sent).
+void send_internal_error_page(TWebResponse& response, const TWebRequest& request,
+                              const Exception& error);
+
+// The last-resort page: header block and body written straight to `output`.
+void write_last_resort_page(const TCgiOutput& output, const Exception& error);
+
+using TWebModuleFactory = std::function<std::unique_ptr<TWebModule>()>;
+
+// Serves one CGI request; returns the process exit code (always 0).
+int RunCgiApplication(const TCgiInput& input, const TCgiOutput& output,
+                      const TWebModuleFactory& make_module);
+
+}  // namespace Mirel::MirelWeb

@@ -1,0 +1,59 @@
+// The CGI request: its variables, its body and its decoded fields.
+//
+// The request is read completely when it is constructed. Variables are kept
+// as the 8-bit text the web server passed (default code page); the fields are
+// decoded into UTF-16 the first time they are asked for, and a bad percent
+// escape throws Exception at that moment (inside an action, never here).
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/strings.h"
+#include "platform/unicode_string.h"
+
+namespace Mirel::MirelWeb {
+
+// The process environment and standard input, behind a seam so that tests
+// build requests without touching the real process.
+struct TCgiInput {
+  // Returns the value of an environment variable, or nullptr when unset.
+  std::function<const char*(const char*)> getenv;
+  // Reads at most `n` bytes into `buf`; returns the count, 0 at end of input.
+  std::function<size_t(char* buf, size_t n)> read;
+};
+
+// The real process: ::getenv and file descriptor 0.
+TCgiInput process_cgi_input();
+
+class TWebRequest {
+ public:
+  explicit TWebRequest(const TCgiInput& input);
+
+  // Variables, 8-bit text as passed by the web server.
+  const std::string& Method() const { return method_; }
+  const std::string& ProtocolVersion() const { return protocol_; }
+  const std::string& Query() const { return query_; }
+  const std::string& PathInfo() const { return path_info_; }
+  const std::string& Host() const { return host_; }
+  const std::string& ScriptName() const { return script_name_; }
+  const std::string& RemoteAddr() const { return remote_addr_; }
+  const std::string& ContentType() const { return content_type_; }
+  // CONTENT_LENGTH read as an integer; -1 when it is not a number.
+  int ContentLength() const { return content_length_; }
+  // The body bytes that actually arrived (at most ContentLength of them).
+  const std::string& Content() const { return content_; }
+
+  // Decoded fields, name=value each; throws Exception on a bad escape.
+  const TStrings& QueryFields();
+  const TStrings& ContentFields();
+
+ private:
+  std::string method_, protocol_, query_, path_info_, host_, script_name_,
+      remote_addr_, content_type_, content_;
+  int content_length_ = -1;
+  std::optional<TStrings> query_fields_, content_fields_;
+};
+
+}  // namespace Mirel::MirelWeb

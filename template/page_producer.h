@@ -1,0 +1,48 @@
+// The template page producer: reads an HTML template and replaces each
+// "<#NAME params>" tag by the text its tag handler returns.
+//
+// The template is read afresh at every Content() call, scanned as bytes of
+// its code page (UTF-8 when it starts with the UTF-8 byte-order mark, else
+// the default code page) and the result is returned as UTF-16. Failures
+// (file cannot be opened, a line of 4096 bytes or more, a bad percent escape
+// in a tag parameter, anything the handler throws) leave Content() as
+// Exception; nothing of the page is returned then.
+#pragma once
+
+#include <functional>
+
+#include "platform/strings.h"
+#include "platform/unicode_string.h"
+
+namespace Mirel::MirelWeb {
+
+// Kinds of tags: custom, or one of the six predefined names (compared
+// without letter case). The handlers of this program act on custom tags only.
+enum class TTag { tgCustom = 0, tgLink, tgImage, tgTable, tgImageMap, tgObject, tgEmbed };
+
+class TPageProducer;
+
+using THTMLTagEvent =
+    std::function<void(TPageProducer& sender, TTag tag, const UnicodeString& tag_string,
+                       TStrings& tag_params, UnicodeString& replace_text)>;
+
+class TPageProducer {
+ public:
+  TPageProducer() = default;
+  explicit TPageProducer(THTMLTagEvent on_html_tag) : on_html_tag_(std::move(on_html_tag)) {}
+
+  const UnicodeString& HTMLFile() const { return html_file_; }
+  // Replaces the path unless it equals the current one without regard to
+  // ASCII letter case.
+  void SetHTMLFile(const UnicodeString& path);
+  void SetOnHTMLTag(THTMLTagEvent handler) { on_html_tag_ = std::move(handler); }
+
+  // Produces the page from the current template.
+  UnicodeString Content();
+
+ private:
+  UnicodeString html_file_;
+  THTMLTagEvent on_html_tag_;
+};
+
+}  // namespace Mirel::MirelWeb
