@@ -1,0 +1,126 @@
+#include "http_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+namespace mwtest {
+namespace {
+
+int connect_to(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// A port that is free now: bind to port 0 and read back what the kernel chose.
+int free_port() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+HttpResponse request(int port, const std::string& text) {
+  int fd = connect_to(port);
+  if (fd < 0) throw std::runtime_error("cannot connect to port " + std::to_string(port));
+  size_t sent = 0;
+  while (sent < text.size()) {
+    ssize_t w = ::write(fd, text.data() + sent, text.size() - sent);
+    if (w <= 0) break;
+    sent += static_cast<size_t>(w);
+  }
+  HttpResponse r;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    r.raw.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  if (r.raw.rfind("HTTP/1.", 0) == 0 && r.raw.size() > 12) r.status = std::stoi(r.raw.substr(9, 3));
+  size_t end = r.raw.find("\r\n\r\n");
+  if (end != std::string::npos) r.body = r.raw.substr(end + 4);
+  return r;
+}
+
+}  // namespace
+
+HttpResponse http_get(int port, const std::string& target) {
+  return request(port, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                           "\r\n\r\n");
+}
+
+HttpResponse http_post(int port, const std::string& target, const std::string& form_body) {
+  return request(port, "POST " + target + " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                           "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                           std::to_string(form_body.size()) + "\r\n\r\n" + form_body);
+}
+
+Lighttpd::Lighttpd(const CgiSandbox& box) {
+  port_ = free_port();
+  box.write_file("www/index.txt", "static\n");
+  const std::string conf =
+      "server.document-root = \"" + box.dir() + "www\"\n"
+      "server.bind = \"127.0.0.1\"\n"
+      "server.port = " + std::to_string(port_) + "\n"
+      "server.errorlog = \"" + box.dir() + "lighttpd-error.log\"\n"
+      "server.pid-file = \"" + box.dir() + "lighttpd.pid\"\n"
+      "server.modules = (\"mod_alias\", \"mod_cgi\")\n"
+      "alias.url = (\"/cgi-bin/mirelweb\" => \"" + box.program() + "\")\n"
+      "$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = (\"\" => \"\") }\n";
+  box.write_file("lighttpd.conf", conf);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    const std::string path = box.dir() + "lighttpd.conf";
+    ::execlp("lighttpd", "lighttpd", "-D", "-f", path.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Ready when it accepts a connection; give up when the server has exited.
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    int fd = connect_to(port_);
+    if (fd >= 0) {
+      ::close(fd);
+      return;
+    }
+    int status;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      throw std::runtime_error("lighttpd exited; see " + box.dir() + "lighttpd-error.log");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  throw std::runtime_error("lighttpd did not start listening");
+}
+
+Lighttpd::~Lighttpd() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    int status;
+    ::waitpid(pid_, &status, 0);
+  }
+}
+
+}  // namespace mwtest

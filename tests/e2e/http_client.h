@@ -1,0 +1,35 @@
+// A minimal HTTP/1.0 client and a lighttpd instance for end-to-end tests.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+#include "cgi_runner.h"
+
+namespace mwtest {
+
+struct HttpResponse {
+  int status = 0;
+  std::string raw;   // the whole response
+  std::string body;
+};
+
+// GET (or POST when `body` is given) of `target` on 127.0.0.1:port.
+HttpResponse http_get(int port, const std::string& target);
+HttpResponse http_post(int port, const std::string& target, const std::string& form_body);
+
+// lighttpd serving box.program() as /cgi-bin/mirelweb on a free loopback
+// port; stopped (and waited for) by the destructor.
+class Lighttpd {
+ public:
+  explicit Lighttpd(const CgiSandbox& box);
+  ~Lighttpd();
+  int port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+}  // namespace mwtest
