@@ -1,0 +1,228 @@
+#include "library/named_mutex.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "library/temp_dir.h"
+#include "platform/exception.h"
+#include "scratch_dir.h"
+
+using Mirel::MirelWeb::TNamedMutex;
+
+namespace {
+
+// One direction of a pipe between the test and a forked child: single-byte
+// messages, read with a blocking read so that each side waits for the other.
+class Channel {
+ public:
+  Channel() { EXPECT_EQ(::pipe(fds_), 0); }
+  ~Channel() {
+    for (int fd : fds_) if (fd >= 0) ::close(fd);
+  }
+  void send(char c) { ASSERT_EQ(::write(fds_[1], &c, 1), 1); }
+  // The byte sent, or '\0' when the writing side closed.
+  char receive() {
+    char c = 0;
+    return ::read(fds_[0], &c, 1) == 1 ? c : '\0';
+  }
+
+ private:
+  int fds_[2] = {-1, -1};
+};
+
+// Runs `body` in a child process that ends with its result as exit status;
+// no test machinery runs in the child.
+pid_t spawn(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body());
+  return pid;
+}
+
+int exit_status_of(pid_t pid) {
+  int status = 0;
+  if (::waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+TEST(NamedMutex, SecondProcessWaitsUntilTheFirstReleases) {
+  ScratchDir dir;
+  TNamedMutex first("MirelWebMutex", dir.path());
+  ASSERT_TRUE(first.wait(60000));
+
+  Channel to_child, from_child;
+  const pid_t child = spawn([&] {
+    TNamedMutex second("MirelWebMutex", dir.path());
+    from_child.send(second.wait(0) ? 'T' : 'F');  // must not get it yet
+    const bool got = second.wait(60000);          // returns once the parent releases
+    from_child.send(got ? 'G' : 'X');
+    to_child.receive();                            // hold until told to finish
+    second.release();
+    return 0;
+  });
+  ASSERT_GT(child, 0);
+
+  EXPECT_EQ(from_child.receive(), 'F');
+  first.release();
+  EXPECT_EQ(from_child.receive(), 'G');
+  EXPECT_FALSE(first.wait(0)) << "the child holds the lock now";
+  to_child.send('q');
+  EXPECT_EQ(exit_status_of(child), 0);
+  EXPECT_TRUE(first.wait(60000));
+}
+
+TEST(NamedMutex, WaitEndsWithoutTheLockWhenTheHolderKeepsIt) {
+  ScratchDir dir;
+  Channel to_child, from_child;
+  const pid_t child = spawn([&] {
+    TNamedMutex holder("MirelWebMutex", dir.path());
+    from_child.send(holder.wait(0) ? 'G' : 'X');
+    to_child.receive();
+    return 0;
+  });
+  ASSERT_EQ(from_child.receive(), 'G');
+
+  TNamedMutex waiter("MirelWebMutex", dir.path());
+  EXPECT_FALSE(waiter.wait(0));
+  EXPECT_FALSE(waiter.wait(30));
+  EXPECT_FALSE(waiter.is_held());
+
+  to_child.send('q');
+  EXPECT_EQ(exit_status_of(child), 0);
+  EXPECT_TRUE(waiter.wait(0));
+}
+
+TEST(NamedMutex, TwoHandlesInOneProcessExcludeEachOther) {
+  ScratchDir dir;
+  TNamedMutex a("MirelWebMutex", dir.path());
+  TNamedMutex b("MirelWebMutex", dir.path());
+  ASSERT_TRUE(a.wait(0));
+  EXPECT_TRUE(a.wait(0)) << "the holder may ask again";
+  EXPECT_FALSE(b.wait(10));
+  a.close();
+  EXPECT_TRUE(b.wait(0));
+  b.release();
+  b.release();  // releasing twice is harmless
+  {
+    TNamedMutex c("MirelWebMutex", dir.path());
+    ASSERT_TRUE(c.wait(0));
+  }  // the destructor releases
+  EXPECT_TRUE(b.wait(0));
+}
+
+// A holder that dies without releasing must not make every later request
+// wait in vain: the next waiter obtains the lock at once.
+TEST(NamedMutex, KilledHolderLeavesTheLockFree) {
+  ScratchDir dir;
+  Channel to_child, from_child;
+  const pid_t child = spawn([&] {
+    TNamedMutex holder("MirelWebMutex", dir.path());
+    from_child.send(holder.wait(0) ? 'G' : 'X');
+    to_child.receive();  // never answered: the test kills this process
+    return 0;
+  });
+  ASSERT_EQ(from_child.receive(), 'G');
+
+  TNamedMutex next("MirelWebMutex", dir.path());
+  EXPECT_FALSE(next.wait(0));
+  ASSERT_EQ(::kill(child, SIGKILL), 0);
+  EXPECT_EQ(exit_status_of(child), 128 + SIGKILL);
+  EXPECT_TRUE(next.wait(0));
+}
+
+TEST(NamedMutex, LockFileIsSharedByEveryUserAndKept) {
+  ScratchDir dir;
+  const mode_t old_mask = ::umask(077);
+  {
+    TNamedMutex mutex("MirelWebMutex", dir.path());
+    EXPECT_EQ(mutex.path(), dir.path() + "MirelWebMutex");
+    ASSERT_TRUE(mutex.wait(0));
+  }
+  ::umask(old_mask);
+  struct stat st{};
+  ASSERT_EQ(::stat((dir.path() + "MirelWebMutex").c_str(), &st), 0) << "never deleted";
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0666u);
+}
+
+TEST(NamedMutex, ExistingLockFileIsOpenedAsItIs) {
+  ScratchDir dir;
+  const std::string path = dir.path() + "MirelWebMutex";
+  { std::ofstream(path) << "x"; }
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  TNamedMutex mutex("MirelWebMutex", dir.path());
+  EXPECT_TRUE(mutex.wait(0)) << "read access is enough for the lock";
+  struct stat st{};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0444u) << "an existing file keeps its mode";
+}
+
+TEST(NamedMutex, RefusesWhatIsNotAPlainFile) {
+  ScratchDir dir;
+  const std::string target = dir.path() + "elsewhere";
+  const std::string existing = dir.path() + "existing";
+  { std::ofstream(existing) << "keep"; }
+  struct Case { const char* name; std::function<void(const std::string&)> plant; };
+  const Case cases[] = {
+      {"dangling link", [&](const std::string& p) { ASSERT_EQ(::symlink(target.c_str(), p.c_str()), 0); }},
+      {"link to a file", [&](const std::string& p) { ASSERT_EQ(::symlink(existing.c_str(), p.c_str()), 0); }},
+      {"directory", [](const std::string& p) { ASSERT_EQ(::mkdir(p.c_str(), 0700), 0); }},
+      {"fifo", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = std::string("lock-") + c.name;
+    c.plant(dir.path() + name);
+    EXPECT_THROW(TNamedMutex(name, dir.path()), Mirel::Exception);
+  }
+  EXPECT_FALSE(std::filesystem::exists(target)) << "a link was followed";
+  std::ifstream in(existing);
+  std::string content;
+  in >> content;
+  EXPECT_EQ(content, "keep");
+}
+
+TEST(NamedMutex, MissingDirectoryIsReportedWithThePath) {
+  ScratchDir dir;
+  try {
+    TNamedMutex mutex("MirelWebMutex", dir.path() + "missing");
+    FAIL() << "no exception";
+  } catch (const Mirel::Exception& e) {
+    EXPECT_NE(std::string(e.what()).find(dir.path() + "missing/MirelWebMutex"), std::string::npos)
+        << e.what();
+  }
+}
+
+TEST(NamedMutex, DefaultDirectoryIsTheTemporaryFilesDirectory) {
+  ScratchDir dir;
+  const char* saved = std::getenv("TMPDIR");
+  const std::string saved_value = saved ? saved : "";
+  struct Case { const char* tmpdir; std::string expected; };
+  const Case cases[] = {
+      {nullptr, "/tmp/"},
+      {"", "/tmp/"},
+      {"/var/x", "/var/x/"},
+      {"/var/y/", "/var/y/"},
+  };
+  for (const Case& c : cases) {
+    if (c.tmpdir) ::setenv("TMPDIR", c.tmpdir, 1); else ::unsetenv("TMPDIR");
+    EXPECT_EQ(Mirel::MirelWeb::detail::temp_directory(), c.expected) << (c.tmpdir ? c.tmpdir : "unset");
+  }
+  ::setenv("TMPDIR", dir.path().c_str(), 1);
+  {
+    TNamedMutex mutex;
+    EXPECT_EQ(mutex.path(), dir.path() + "MirelWebMutex");
+    EXPECT_TRUE(std::filesystem::exists(mutex.path()));
+  }
+  if (saved) ::setenv("TMPDIR", saved_value.c_str(), 1); else ::unsetenv("TMPDIR");
+}
