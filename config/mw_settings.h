@@ -1,8 +1,23 @@
-// The two records of settings that the web module holds for one request.
+// The settings of the installation and of the pages, and how they are read.
+//
+// The installation is described by mirelweb.ini beside the program: section
+// "Path", key "Html" (the template directory prefix) and key "Db" (the
+// database alias). An older installation keeps them in mirelweb.conf
+// (HTML_PATH=..., DB_ALIAS=...); read_configuration migrates that file into
+// mirelweb.ini the first time it finds only the old file. Page settings live
+// in the templates (tag SETUP) and start from Tmw_setup's values.
+//
+// Failures are Mirel::Exception: "<ini path> に書き込めません" when the
+// migration cannot write the ini file, "ファイル <path> は開けません。 <reason> "
+// when the old file exists but cannot be read. Missing files and missing
+// keys are not failures; they give empty values.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "config/ini_file.h"
+#include "platform/strings.h"
 #include "platform/unicode_string.h"
 
 namespace Mirel::MirelWeb {
@@ -19,5 +34,46 @@ struct Tmw_setup {
   int32_t rows = 20;
   uint8_t author_link_chars = 6;
 };
+
+// Tmw_path <-> section "Path" of an ini file.
+class Tmwini_path : public Iread_ini_file<Tmw_path>, public Iwrite_ini_file<Tmw_path> {
+ public:
+  Tmwini_path();
+
+  // html_path from ("Path", "Html"), db_alias from ("Path", "Db"); absent
+  // values give the empty text.
+  virtual Tmw_path read_path(const std::string& ini_file);
+  // Stores each non-empty value (an empty one neither creates nor clears its
+  // key). Both go into the file with one replacement, so no reader ever sees
+  // one without the other. Throws "<ini_file> に書き込めません".
+  virtual void write_path(const std::string& ini_file, const Tmw_path& path);
+
+  Tmw_path read(const std::string& ini_file) final { return read_path(ini_file); }
+  void write(const std::string& ini_file, const Tmw_path& path) final { write_path(ini_file, path); }
+
+ private:
+  Tini_file<UnicodeString> html_;
+  Tini_file<UnicodeString> db_;
+};
+
+// Loads the legacy name=value file into `lines`, each entry normalised to
+// name=value: a "#" starts a comment, a line without "=" is dropped, blanks
+// (characters up to and including the space) around name and value are
+// removed, and only the first "=" separates. The file may begin with a UTF-8
+// or UTF-16 (LE or BE) byte order mark, else it is code page 932; lines end
+// with CR LF, LF or CR. Look names up with value_of (first one wins).
+// Throws the file-open message when the file cannot be read.
+void load_conf_lines(const std::string& path, TStrings& lines);
+
+// The directory for temporary files with its trailing '/': TMPDIR when it is
+// set and not empty, else "/tmp/".
+UnicodeString temp_path();
+
+// The configuration of one request, read from `program_dir` (with its
+// trailing '/'): mirelweb.ini when it exists (the old file is then ignored);
+// else, when mirelweb.conf exists, its values are written to mirelweb.ini
+// and it is deleted (a failed deletion is ignored; a failed write throws and
+// leaves it in place); else both values are empty.
+Tmw_path read_configuration(const std::string& program_dir);
 
 }  // namespace Mirel::MirelWeb
