@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/strings.h"
 #include "platform/unicode_string.h"
@@ -26,6 +27,11 @@ struct TCgiInput {
 
 // The real process: ::getenv and file descriptor 0.
 TCgiInput process_cgi_input();
+
+// Whether a content type names UTF-8 as its charset: upper-cased, it holds
+// "CHARSET" and somewhere after it "UTF-8". Request bodies and response
+// bodies are converted with UTF-8 then, else with the default code page.
+bool content_type_names_utf8(std::string_view content_type);
 
 class TWebRequest {
  public:

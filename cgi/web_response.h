@@ -11,9 +11,19 @@
 
 namespace Mirel::MirelWeb {
 
-// Where the response goes; the real program writes to file descriptor 1.
+// Where the response goes; the real program writes to file descriptor 1
+// (a write that fails is dropped: the server has gone away).
 using TCgiOutput = std::function<void(std::string_view bytes)>;
 TCgiOutput process_cgi_output();
+
+// The reason phrase of a status code: 200 "OK", 302 "Moved Temporarily",
+// 500 "Internal Server Error"; the empty text for any other code.
+const char* reason_phrase(int code);
+
+// A header value as written: CR and LF are dropped, so that no value (a
+// reason phrase made from a message, a location made from a request's host)
+// can end its header line early or add a header of its own.
+std::string header_value(std::string_view value);
 
 class TWebResponse {
  public:
@@ -37,7 +47,17 @@ class TWebResponse {
   void SetContentBytes(std::string bytes) { content_ = std::move(bytes); }
   const std::string& Content() const { return content_; }
 
+  // The CGI header block: "Status: " code and reason phrase ("200 OK" when
+  // the phrase is empty), "Location: " when a location is set,
+  // "Content-Type: ", "Content-Length: " when the body is not empty, the line
+  // "Content:" and an empty line; CR LF line ends.
+  std::string HeaderBlock() const;
+  // Writes the header block and the body (only the body when the request
+  // has no protocol version) and marks the response sent; once sent, later
+  // calls write nothing.
   void SendResponse();
+  // Status 302 to `url` (8-bit text of the default code page) with the
+  // redirect page as body, sent at once. The URL is HTML-escaped in the page.
   void SendRedirect(const std::string& url);
   bool Sent() const { return sent_; }
 

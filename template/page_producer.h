@@ -10,6 +10,7 @@
 #pragma once
 
 #include <functional>
+#include <string_view>
 
 #include "platform/strings.h"
 #include "platform/unicode_string.h"
@@ -21,6 +22,12 @@ namespace Mirel::MirelWeb {
 enum class TTag { tgCustom = 0, tgLink, tgImage, tgTable, tgImageMap, tgObject, tgEmbed };
 
 class TPageProducer;
+
+// The parameter text of a tag (blanks at its ends already removed) as the
+// entries handed to the handler: split at spaces, CR and LF (a double-quoted
+// stretch keeps its spaces; a tab never separates), quotes removed, then
+// URL-decoded like a request field. Throws Exception on a bad escape.
+TStrings split_tag_params(std::u16string_view text);
 
 using THTMLTagEvent =
     std::function<void(TPageProducer& sender, TTag tag, const UnicodeString& tag_string,

@@ -1,0 +1,100 @@
+// Building the request from the CGI environment and standard input, and the
+// lazily decoded query and content fields.
+#include "cgi/web_request.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+#include "cgi/field_decoder.h"
+#include "platform/integer.h"
+
+namespace Mirel::MirelWeb {
+namespace {
+
+constexpr std::string_view kHttpPrefix = "HTTP_";
+
+// The body is read through a fixed buffer of this size and grows only by what
+// has arrived, so a CONTENT_LENGTH that promises more than is sent costs no
+// memory.
+constexpr size_t kReadChunk = 16 * 1024;
+
+// The variable `name`; when it is missing or empty, the same name with the
+// prefix "HTTP_" added (or removed, when it is already there) is tried once.
+std::string variable(const TCgiInput& input, const std::string& name) {
+  auto get = [&](const std::string& n) -> std::string {
+    const char* value = input.getenv ? input.getenv(n.c_str()) : nullptr;
+    return value ? std::string(value) : std::string();
+  };
+  std::string value = get(name);
+  if (!value.empty()) return value;
+  const bool prefixed = name.compare(0, kHttpPrefix.size(), kHttpPrefix) == 0;
+  return get(prefixed ? name.substr(kHttpPrefix.size()) : std::string(kHttpPrefix) + name);
+}
+
+std::string read_body(const TCgiInput& input, int length) {
+  std::string body;
+  if (length <= 0 || !input.read) return body;
+  const size_t wanted = static_cast<size_t>(length);
+  char chunk[kReadChunk];
+  while (body.size() < wanted) {
+    const size_t ask = std::min(wanted - body.size(), kReadChunk);
+    const size_t got = input.read(chunk, ask);
+    if (got == 0) break;  // a body shorter than announced is taken as it came
+    body.append(chunk, std::min(got, ask));
+  }
+  return body;
+}
+
+}  // namespace
+
+bool content_type_names_utf8(std::string_view content_type) {
+  std::string upper(content_type);
+  for (auto& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  const size_t charset = upper.find("CHARSET");
+  return charset != std::string::npos && upper.find("UTF-8", charset + 7) != std::string::npos;
+}
+
+TCgiInput process_cgi_input() {
+  TCgiInput input;
+  input.getenv = [](const char* name) -> const char* { return std::getenv(name); };
+  input.read = [](char* buf, size_t n) -> size_t {
+    for (;;) {
+      const ssize_t r = ::read(0, buf, n);
+      if (r >= 0) return static_cast<size_t>(r);
+      if (errno != EINTR) return 0;  // a broken input ends the body
+    }
+  };
+  return input;
+}
+
+TWebRequest::TWebRequest(const TCgiInput& input)
+    : method_(variable(input, "REQUEST_METHOD")),
+      protocol_(variable(input, "SERVER_PROTOCOL")),
+      query_(variable(input, "QUERY_STRING")),
+      path_info_(variable(input, "PATH_INFO")),
+      host_(variable(input, "HTTP_HOST")),
+      script_name_(variable(input, "SCRIPT_NAME")),
+      remote_addr_(variable(input, "REMOTE_ADDR")),
+      content_type_(variable(input, "HTTP_CONTENT_TYPE")),
+      content_length_(text_to_int_def(std::string_view(variable(input, "HTTP_CONTENT_LENGTH")), -1)) {
+  content_ = read_body(input, content_length_);
+}
+
+const TStrings& TWebRequest::QueryFields() {
+  if (!query_fields_) query_fields_ = decode_request_fields(from_ansi(query_));
+  return *query_fields_;
+}
+
+const TStrings& TWebRequest::ContentFields() {
+  if (!content_fields_) {
+    const UnicodeString text = content_type_names_utf8(content_type_) ? from_utf8(content_) : from_ansi(content_);
+    content_fields_ = decode_request_fields(text);
+  }
+  return *content_fields_;
+}
+
+}  // namespace Mirel::MirelWeb
