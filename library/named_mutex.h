@@ -26,7 +26,13 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/exception.h"
+
 namespace Mirel::MirelWeb {
+
+// Raised by a holder that did not obtain the mutex within its wait time
+// (Tmwrange::fetch); the message is empty.
+MIREL_DECLARE_EXCEPTION(EMutexTimeout, Exception);
 
 // The mutex that guards every access to the library data.
 inline constexpr const char* kMirelWebMutexName = "MirelWebMutex";
