@@ -1,14 +1,14 @@
 // Session and query setup for the table readers of library/.
 #include "library/db_reader.h"
 
-#include "library/temp_dir.h"
+#include "config/mw_settings.h"
 
 namespace Mirel::MirelWeb::detail {
 
 std::shared_ptr<Database::TSession> make_session(const UnicodeString& session_name) {
   auto session = std::make_shared<Database::TSession>();
   session->set_component_name(u"MirelWebRecomSession");
-  session->set_private_dir(from_ansi(temp_directory()));
+  session->set_private_dir(temp_path());
   session->set_session_name(session_name);
   session->set_auto_session_name(false);
   return session;

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <thread>
 
-#include "library/temp_dir.h"
+#include "config/mw_settings.h"
 #include "platform/exception.h"
 #include "platform/unicode_string.h"
 
@@ -59,7 +59,7 @@ int open_lock_file(const std::string& path) {
 }  // namespace
 
 TNamedMutex::TNamedMutex(const std::string& name, const std::string& directory) {
-  std::string dir = directory.empty() ? detail::temp_directory() : directory;
+  std::string dir = directory.empty() ? to_ansi(temp_path()) : directory;
   if (dir.back() != '/') dir += '/';
   path_ = dir + name;
   fd_ = open_lock_file(path_);
