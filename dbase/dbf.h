@@ -79,6 +79,7 @@ struct TField {
   uint8_t decimals = 0;
   uint8_t flags = 0;      // Visual FoxPro field flags (0x02 nullable)
   int null_bit = -1;      // Visual FoxPro: bit in _NullFlags, -1 when not nullable
+  int length_bit = -1;    // Visual FoxPro V/Q: bit saying the last byte holds the length
 };
 
 // The typed form of one field value.
@@ -154,6 +155,12 @@ class TTableReader {
 };
 
 // A column to create.
+struct TWriteOptions {
+  // Date written into the header (year, month 1-12, day); 0: today. Fixing
+  // it makes the files of a given content byte for byte reproducible.
+  int year = 0, month = 0, day = 0;
+};
+
 struct TFieldDef {
   std::string name;  // at most 10 ASCII characters
   char type = 'C';   // C N F D L M
@@ -167,10 +174,11 @@ class TTableWriter {
   // ".dbt" memo file beside it when there is an M field. Throws EDbaseError
   // for a bad field definition or a file that cannot be written.
   static std::unique_ptr<TTableWriter> create(const std::string& path,
-                                              const std::vector<TFieldDef>& fields);
+                                              const std::vector<TFieldDef>& fields,
+                                              TWriteOptions options = {});
   // Opens an existing dBASE III table (as written by create) for appending
   // and rewriting. Throws EDbaseError when it is not one.
-  static std::unique_ptr<TTableWriter> open(const std::string& path);
+  static std::unique_ptr<TTableWriter> open(const std::string& path, TWriteOptions options = {});
   // Flushes; failures are ignored here (call close() to see them).
   ~TTableWriter();
 

@@ -1,0 +1,109 @@
+// Reading memo blocks of .dbt and .fpt files with pread.
+#include "dbase/memo_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Mirel::Dbase {
+namespace {
+
+uint32_t le32(const unsigned char* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+uint32_t be32(const unsigned char* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
+}
+
+}  // namespace
+
+size_t read_at(int fd, void* buf, size_t n, uint64_t offset) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = ::pread(fd, static_cast<char*>(buf) + done, n - done,
+                        static_cast<off_t>(offset + done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (r == 0) break;
+    done += static_cast<size_t>(r);
+  }
+  return done;
+}
+
+std::unique_ptr<TMemoFile> TMemoFile::open(const std::string& path, Kind kind) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::unique_ptr<TMemoFile> memo(new TMemoFile(fd, kind, static_cast<uint64_t>(st.st_size)));
+  unsigned char header[32] = {};
+  read_at(fd, header, sizeof(header), 0);
+  if (kind == Kind::Fpt) {
+    uint32_t bs = static_cast<uint32_t>(header[6]) << 8 | header[7];
+    memo->block_size_ = bs != 0 ? bs : 512;
+  } else if (kind == Kind::Dbt4) {
+    uint32_t bs = header[20] | header[21] << 8;
+    memo->block_size_ = bs >= 8 ? bs : 512;
+  }
+  return memo;
+}
+
+TMemoFile::TMemoFile(int fd, Kind kind, uint64_t size) : fd_(fd), kind_(kind), size_(size) {}
+
+TMemoFile::~TMemoFile() { ::close(fd_); }
+
+std::string TMemoFile::read_to_terminator(uint64_t offset) const {
+  std::string out;
+  char chunk[512];
+  while (offset < size_) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof(chunk), size_ - offset));
+    size_t got = read_at(fd_, chunk, want, offset);
+    if (got == 0) break;
+    for (size_t k = 0; k < got; ++k) {
+      if (chunk[k] == 0x1A) {
+        out.append(chunk, k);
+        return out;
+      }
+    }
+    out.append(chunk, got);
+    offset += got;
+  }
+  return out;
+}
+
+std::string TMemoFile::read(uint64_t block) const {
+  if (block == 0) return {};
+  uint64_t offset = block * block_size_;
+  if (offset / block_size_ != block || offset >= size_) return {};
+  if (kind_ == Kind::Fpt) {
+    unsigned char head[8];
+    if (read_at(fd_, head, 8, offset) < 8) return {};
+    uint64_t length = be32(head + 4);
+    uint64_t start = offset + 8;
+    length = std::min<uint64_t>(length, size_ - start);
+    std::string out(static_cast<size_t>(length), '\0');
+    out.resize(read_at(fd_, out.data(), out.size(), start));
+    return out;
+  }
+  unsigned char head[8] = {};
+  size_t got = read_at(fd_, head, 8, offset);
+  if (got == 8 && head[0] == 0xFF && head[1] == 0xFF && head[2] == 0x08 && head[3] == 0x00) {
+    uint64_t length = le32(head + 4);
+    if (length < 8) return {};
+    uint64_t start = offset + 8;
+    length = std::min<uint64_t>(length - 8, size_ - start);
+    std::string out(static_cast<size_t>(length), '\0');
+    out.resize(read_at(fd_, out.data(), out.size(), start));
+    return out;
+  }
+  return read_to_terminator(offset);
+}
+
+}  // namespace Mirel::Dbase

@@ -1,0 +1,42 @@
+// Memo files beside a table: ".dbt" (dBASE III and IV) and ".fpt" (FoxPro).
+// Private to the dbase module; the reader asks it for the bytes of one memo
+// by block number. Every read is bounded by the file's size at open, so a
+// damaged pointer or length gives less text, never a crash.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace Mirel::Dbase {
+
+class TMemoFile {
+ public:
+  enum class Kind { Dbt3, Dbt4, Fpt };
+  // Opens the memo file; nullptr when it cannot be opened.
+  static std::unique_ptr<TMemoFile> open(const std::string& path, Kind kind);
+  ~TMemoFile();
+
+  // The memo stored at `block`: for .dbt III the bytes up to the first 0x1A;
+  // for .dbt IV the length of the FF FF 08 00 block header (a block without
+  // that header is read as dBASE III); for .fpt the length of the block
+  // header. Empty for block 0 (the file header) or a block past the end.
+  std::string read(uint64_t block) const;
+
+  uint32_t block_size() const { return block_size_; }
+
+ private:
+  TMemoFile(int fd, Kind kind, uint64_t size);
+  std::string read_to_terminator(uint64_t offset) const;
+
+  int fd_;
+  Kind kind_;
+  uint64_t size_;
+  uint32_t block_size_ = 512;
+};
+
+// Reads exactly up to n bytes at offset (retrying on EINTR and short reads);
+// returns the number of bytes read, less than n only at the end of the file.
+size_t read_at(int fd, void* buf, size_t n, uint64_t offset);
+
+}  // namespace Mirel::Dbase
