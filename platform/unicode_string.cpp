@@ -16,7 +16,9 @@ namespace {
 constexpr char16_t kReplacement = u'\uFFFD';
 
 iconv_t open_converter(const char* to, const char* from) {
-  static std::map<std::pair<std::string, std::string>, iconv_t> cache;
+  // Never destroyed: the descriptors stay reachable until the process ends
+  // (which releases them), instead of being orphaned by a static destructor.
+  static auto& cache = *new std::map<std::pair<std::string, std::string>, iconv_t>;
   auto key = std::make_pair(std::string(to), std::string(from));
   auto it = cache.find(key);
   if (it != cache.end()) {
