@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include "html/link.h"
+#include "fake_request.h"
+
+namespace Mirel::MirelWeb {
+namespace {
+
+using testing::make_request;
+
+TEST(Link, RendersTheFormsTheProgramUses) {
+  Tlink with_class(u"http://h/s/list?PAGENUM=0&STATUS=1", u"おすすめ");
+  with_class.set_attribute(u"class", u"recommend");
+  EXPECT_EQ(with_class.to_html(),
+            u"<a href=\"http://h/s/list?PAGENUM=0&STATUS=1\" class=\"recommend\">おすすめ</a>");
+
+  Tlink with_target(u"http://h/s", u"top", u"_blank");
+  EXPECT_EQ(with_target.to_html(), u"<a href=\"http://h/s\" target=\"_blank\">top</a>");
+
+  Tlink empty_target(u"u", u"t", u"");
+  EXPECT_EQ(empty_target.to_html(), u"<a href=\"u\">t</a>");
+
+  Tlink detail(u"http://h/s/data?BOOKID=1&PAGENUM=0");
+  detail.set_attribute(u"class", u"goto_detail");
+  EXPECT_EQ(detail.start_tag(), u"<a href=\"http://h/s/data?BOOKID=1&PAGENUM=0\" class=\"goto_detail\">");
+}
+
+TEST(Link, EmptyHrefKeepsItsPlace) {
+  Tlink link(u"", u"next");
+  EXPECT_EQ(link.to_html(), u"<a href=\"\">next</a>");
+  link.set_attribute(u"class", u"next_page");
+  link.set_href(u"http://h/s/list?PAGENUM=1");
+  EXPECT_EQ(link.to_html(), u"<a href=\"http://h/s/list?PAGENUM=1\" class=\"next_page\">next</a>");
+}
+
+TEST(ScriptUrl, JoinsHostScriptAndPath) {
+  const std::map<std::string, std::string> env = {
+      {"REQUEST_METHOD", "GET"},
+      {"HTTP_HOST", "opac.example.jp:8080"},
+      {"SCRIPT_NAME", "/cgi-bin/\x90\x7D\x8F\x91/mirelweb.cgi"},
+  };
+  const TWebRequest request = make_request(env);
+  struct Case {
+    UnicodeString path;
+    UnicodeString expected;
+  };
+  const Case cases[] = {
+      {u"", u"http://opac.example.jp:8080/cgi-bin/図書/mirelweb.cgi"},
+      {u"/recommend?PAGENUM=0&STATUS=1",
+       u"http://opac.example.jp:8080/cgi-bin/図書/mirelweb.cgi/recommend?PAGENUM=0&STATUS=1"},
+      {u"list", u"http://opac.example.jp:8080/cgi-bin/図書/mirelweb.cgilist"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(script_url(request, c.path), c.expected);
+}
+
+TEST(ScriptUrl, AQuoteInTheHostCannotLeaveTheHref) {
+  const std::map<std::string, std::string> env = {
+      {"REQUEST_METHOD", "GET"},
+      {"HTTP_HOST", "h\" onmouseover=\"x"},
+      {"SCRIPT_NAME", "/s"},
+  };
+  const TWebRequest request = make_request(env);
+  Tlink link(script_url(request, u"/list"), u"back");
+  link.set_attribute(u"class", u"back_to_list");
+  EXPECT_EQ(link.to_html(),
+            u"<a href=\"http://h&quot; onmouseover=&quot;x/s/list\" class=\"back_to_list\">back</a>");
+}
+
+}  // namespace
+}  // namespace Mirel::MirelWeb
