@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "html/link.h"
-#include "fake_request.h"
+#include "tests/request/fake_request.h"
 
 namespace Mirel::MirelWeb {
 namespace {

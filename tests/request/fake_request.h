@@ -1,31 +1,20 @@
-// Builds TWebRequest objects from a map of CGI variables and a body string,
-// without touching the process environment or standard input.
+// Requests for the parameter and link tests, built through the CGI layer's
+// test seam from a few variables and a body.
 #pragma once
 
-#include <algorithm>
-#include <cstring>
 #include <map>
 #include <string>
 
-#include "cgi/web_request.h"
+#include "tests/cgi/fake_cgi.h"
 
 namespace Mirel::MirelWeb::testing {
 
 inline TWebRequest make_request(const std::map<std::string, std::string>& env,
                                 const std::string& body = {}) {
-  size_t offset = 0;
-  TCgiInput input;
-  input.getenv = [&env](const char* name) -> const char* {
-    auto it = env.find(name);
-    return it == env.end() ? nullptr : it->second.c_str();
-  };
-  input.read = [&body, &offset](char* buf, size_t n) -> size_t {
-    const size_t count = std::min(n, body.size() - offset);
-    std::memcpy(buf, body.data() + offset, count);
-    offset += count;
-    return count;
-  };
-  return TWebRequest(input);
+  mwtest::FakeCgi cgi;
+  cgi.env = env;
+  cgi.body = body;
+  return TWebRequest(cgi.input());
 }
 
 inline TWebRequest make_get(const std::string& query) {

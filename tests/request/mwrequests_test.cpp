@@ -5,7 +5,7 @@
 
 #include "platform/exception.h"
 #include "request/mwrequests.h"
-#include "fake_request.h"
+#include "tests/request/fake_request.h"
 
 namespace Mirel::MirelWeb {
 namespace {
