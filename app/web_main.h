@@ -87,6 +87,13 @@ class TWebMain : public TWebModule {
                               TStrings& tag_params, UnicodeString& replace_text);
 
  private:
+  // Tag groups of PageProducerHTMLTag, each in its own file under render/;
+  // each returns true when it knew the tag (and then filled replace_text).
+  // SETUP, BACK_TO_HOME, MIRELWEB, RECOMMEND, NEWBOOK: render/navigation_tags.cpp
+  bool navigation_tag(const UnicodeString& name, const TStrings& params, UnicodeString& replace_text);
+  // QUERY_KEY_LIST, QUERY_*, BACK_TO_LIST: render/query_tags.cpp
+  bool query_tag(const UnicodeString& name, const TStrings& params, UnicodeString& replace_text);
+
   TWebMainEnvironment environment_;
 };
 
