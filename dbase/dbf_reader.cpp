@@ -110,7 +110,6 @@ TTableReader::TTableReader(const std::string& path, TReadOptions options)
   t.record_length = le16(t.header + 10);
   t.driver = t.header[29];
   t.visual_foxpro = t.version == 0x30 || t.version == 0x31 || t.version == 0x32;
-  t.level7 = (t.version & 0x07) == 4;
   if (t.header_length < 33 || t.record_length < 2)
     fail(path, " は dBASE テーブルではありません (ヘッダー長またはレコード長が不正です)");
 
@@ -119,6 +118,14 @@ TTableReader::TTableReader(const std::string& path, TReadOptions options)
   uint32_t readable = static_cast<uint32_t>(std::min<uint64_t>(t.header_length, t.file_size));
   std::vector<uint8_t> head(readable);
   head.resize(read_at(t.fd, head.data(), head.size(), 0));
+  // Version bytes with level 4 in the low bits are dBASE 7, but the same
+  // bytes are found on dBASE IV style tables: trust the layout that the
+  // header length and the first field type agree with.
+  if ((t.version & 0x07) == 4 && t.header_length >= 68 + 48 + 1 &&
+      (t.header_length - 69) % 48 == 0 && head.size() > 100) {
+    uint8_t type = head[100];
+    t.level7 = (type >= 'A' && type <= 'Z') || type == '@' || type == '+';
+  }
   const size_t first = t.level7 ? 68 : 32;
   const size_t step = t.level7 ? 48 : 32;
   const size_t name_len = t.level7 ? 32 : 11;
@@ -171,7 +178,13 @@ TTableReader::TTableReader(const std::string& path, TReadOptions options)
   else t.codepage = codepage_of_driver(t.driver);
   t.cp932 = same_text_ascii_ci(std::string_view(t.codepage), "CP932") ||
             same_text_ascii_ci(std::string_view(t.codepage), "WINDOWS-31J");
-  if (!t.cp932) from_codepage("", t.codepage.c_str());  // an unknown name throws now
+  if (!t.cp932) {
+    try {
+      from_codepage(" ", t.codepage.c_str());  // an unknown name fails here, not per value
+    } catch (const Exception&) {
+      fail(path, (" のコードページ " + t.codepage + " は使えません").c_str());
+    }
+  }
 
   bool has_memo = false;
   for (const TField& f : t.fields) has_memo = has_memo || is_memo_type(f.type, t.visual_foxpro);
