@@ -1,0 +1,134 @@
+// The search index of master.dbf's cache: its schema, the triggers that keep
+// it current, and the SQL functions they call. The index is contentless
+// (only tokens are stored); a deleted or changed row is taken out with
+// FTS5's 'delete' command, which recomputes the old row's tokens from the
+// old column values.
+#include "mirelsearch/catalogue_index.h"
+
+#include <sqlite3.h>
+
+#include <mutex>
+
+#include "database/database.h"
+#include "mirelsearch/normalize.h"
+
+namespace Mirelsearch_tlb {
+namespace detail {
+namespace {
+
+// The text of an SQL argument as UTF-16; NULL gives the empty text.
+Mirel::UnicodeString argument_text(sqlite3_value* value) {
+  const unsigned char* text = sqlite3_value_text(value);
+  if (text == nullptr) return {};
+  int n = sqlite3_value_bytes(value);
+  return Mirel::from_utf8(std::string_view(reinterpret_cast<const char*>(text), n));
+}
+
+// Errors inside a function end the SQL statement with the message, never an
+// exception through SQLite's C frames.
+template <typename Body>
+void guarded(sqlite3_context* context, Body body) {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    sqlite3_result_error(context, e.what(), -1);
+  } catch (...) {
+    sqlite3_result_error(context, "search index function failed", -1);
+  }
+}
+
+void result_string(sqlite3_context* context, const std::string& s) {
+  sqlite3_result_text(context, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
+}
+
+// mw_bigrams(text): bigram tokens of the normalised text.
+void bigrams_function(sqlite3_context* context, int, sqlite3_value** argv) {
+  guarded(context, [&] {
+    result_string(context, bigram_tokens(normalize_text(argument_text(argv[0]))));
+  });
+}
+
+// mw_isbn_tokens(text): tokens of the ISBN key and its other form.
+void isbn_tokens_function(sqlite3_context* context, int, sqlite3_value** argv) {
+  guarded(context, [&] { result_string(context, isbn_tokens(isbn_key(argument_text(argv[0])))); });
+}
+
+// mw_contains(text, word): 1 when the normalised text contains `word`
+// (which the caller has normalised already).
+void contains_function(sqlite3_context* context, int, sqlite3_value** argv) {
+  guarded(context, [&] {
+    Mirel::UnicodeString word = argument_text(argv[1]);
+    Mirel::UnicodeString text = normalize_text(argument_text(argv[0]));
+    sqlite3_result_int(context, text.find(word) != Mirel::UnicodeString::npos ? 1 : 0);
+  });
+}
+
+}  // namespace
+
+const std::vector<TIndexColumn>& index_columns() {
+  static const std::vector<TIndexColumn> columns = {
+      {"syomei", "MS_SYOMEI", false}, {"syokana", "MS_SYOKANA", false},
+      {"chosya", "MS_CHOSYA", false}, {"chokana", "MS_CHOKANA", false},
+      {"syupan", "MS_SYUPAN", false}, {"kenmei", "MS_KENMEI", false},
+      {"naiyo", "MS_NAIYO", false},   {"isbn", "MS_ISBN", true},
+  };
+  return columns;
+}
+
+void register_index_functions(sqlite3* db) {
+  const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+  sqlite3_create_function(db, "mw_bigrams", 1, flags, nullptr, bigrams_function, nullptr, nullptr);
+  sqlite3_create_function(db, "mw_isbn_tokens", 1, flags, nullptr, isbn_tokens_function, nullptr,
+                          nullptr);
+  sqlite3_create_function(db, "mw_contains", 2, flags, nullptr, contains_function, nullptr,
+                          nullptr);
+}
+
+std::string index_schema_sql() {
+  std::string fts_columns, new_values, old_values;
+  for (const auto& column : index_columns()) {
+    const char* fn = column.isbn ? "mw_isbn_tokens" : "mw_bigrams";
+    if (!fts_columns.empty()) {
+      fts_columns += ", ";
+      new_values += ", ";
+      old_values += ", ";
+    }
+    fts_columns += column.fts_column;
+    new_values += std::string(fn) + "(new." + column.dbf_column + ")";
+    old_values += std::string(fn) + "(old." + column.dbf_column + ")";
+  }
+  // Tokens are ASCII letters and digits, so the ascii tokenizer splits them
+  // at the spaces and nowhere else. prefix='4' indexes the first code point
+  // of every bigram: the lookup of a one-character keyword.
+  return "CREATE INDEX mw_bookid ON data(MS_BOOKID);\n"
+         "CREATE INDEX mw_ukeire ON data(MS_UKEIRE);\n"
+         "CREATE VIRTUAL TABLE mw_fts USING fts5(" + fts_columns +
+         ", content='', tokenize='ascii', prefix='4');\n"
+         "CREATE TRIGGER mw_fts_insert AFTER INSERT ON data BEGIN\n"
+         "  INSERT INTO mw_fts(rowid, " + fts_columns + ") VALUES (new.rowid, " + new_values +
+         ");\nEND;\n"
+         "CREATE TRIGGER mw_fts_delete AFTER DELETE ON data BEGIN\n"
+         "  INSERT INTO mw_fts(mw_fts, rowid, " + fts_columns + ") VALUES ('delete', old.rowid, " +
+         old_values + ");\nEND;\n"
+         "CREATE TRIGGER mw_fts_update AFTER UPDATE ON data BEGIN\n"
+         "  INSERT INTO mw_fts(mw_fts, rowid, " + fts_columns + ") VALUES ('delete', old.rowid, " +
+         old_values + ");\n"
+         "  INSERT INTO mw_fts(rowid, " + fts_columns + ") VALUES (new.rowid, " + new_values +
+         ");\nEND;\n";
+}
+
+}  // namespace detail
+
+void register_search_index() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    Mirel::Database::TCacheExtension extension;
+    extension.table = "master";
+    extension.version = detail::kIndexVersion;
+    extension.register_functions = detail::register_index_functions;
+    extension.schema_sql = detail::index_schema_sql();
+    Mirel::Database::register_cache_extension(std::move(extension));
+  });
+}
+
+}  // namespace Mirelsearch_tlb

@@ -1,0 +1,49 @@
+// The search index kept inside the database engine's cache of master.dbf.
+//
+// register_search_index() registers a cache extension for the table
+// "master": an FTS5 table mw_fts with one column per searched field, filled
+// by triggers on the cache's table "data" so that every build or update of
+// the cache keeps it current, and B-tree indexes on MS_BOOKID and MS_UKEIRE.
+// The triggers call SQL functions of ours (mw_bigrams, mw_isbn_tokens) that
+// normalise the text (normalize.h) and turn it into index tokens. Text
+// columns hold bigram tokens, the ISBN column ISBN tokens (both forms of a
+// complete ISBN), so a keyword is looked up as a phrase and the hit set is
+// exactly the set of records that contain it.
+//
+// The extension is part of the cache's build key: every process that may
+// build master's cache must register it before its first query, or the
+// cache is rebuilt without the index (and again with it by the next
+// search). Registering only stores the definition; ICU is not touched.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace Mirelsearch_tlb {
+
+// Registers the extension once per process (later calls do nothing).
+void register_search_index();
+
+namespace detail {
+
+// Bumped whenever the index's layout or its tokens change.
+inline constexpr int kIndexVersion = 1;
+
+// The FTS5 columns, in order, and the master.dbf column each indexes.
+struct TIndexColumn {
+  const char* fts_column;
+  const char* dbf_column;
+  bool isbn;
+};
+const std::vector<TIndexColumn>& index_columns();
+
+// Registers mw_bigrams, mw_isbn_tokens and mw_contains on a connection.
+void register_index_functions(sqlite3* db);
+
+// The schema SQL run on a fresh master cache.
+std::string index_schema_sql();
+
+}  // namespace detail
+}  // namespace Mirelsearch_tlb

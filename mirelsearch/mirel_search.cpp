@@ -1,0 +1,358 @@
+// Tmirel_search: the catalogue search over the library's tables. open()
+// makes the caches current through the database engine, counts the hits
+// and prepares a forward-only cursor; the hit list itself is produced only
+// when a record is first read, by the strategy that is cheapest for the
+// position asked for (a page far down a long list walks the book-id index,
+// a short list is found through the search index and sorted). A record's
+// columns are read once per hit, when its first getter is called.
+#include "search/mirel_search.h"
+
+#include <sqlite3.h>
+
+#include <map>
+#include <optional>
+
+#include "database/database.h"
+#include "mirelsearch/catalogue_index.h"
+#include "mirelsearch/query_plan.h"
+
+namespace Mirelsearch_tlb {
+
+using Mirel::UnicodeString;
+using namespace detail;
+
+namespace {
+
+struct StatementDeleter {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
+
+struct ValueDeleter {
+  void operator()(sqlite3_value* v) const { sqlite3_value_free(v); }
+};
+using Value = std::unique_ptr<sqlite3_value, ValueDeleter>;
+
+UnicodeString call_text(const char* call) { return Mirel::from_utf8(call); }
+
+Statement prepare(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_finalize(raw);
+    throw EMirelSearch(u"検索の SQL を準備できません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
+  }
+  return Statement(raw);
+}
+
+void bind_plan(sqlite3_stmt* stmt, const TQueryPlan& plan) {
+  if (!plan.fts_match.empty())
+    sqlite3_bind_text(stmt, 1, plan.fts_match.c_str(), -1, SQLITE_TRANSIENT);
+  for (size_t i = 0; i < plan.params.size(); ++i)
+    sqlite3_bind_text(stmt, static_cast<int>(i + 2), plan.params[i].c_str(), -1, SQLITE_TRANSIENT);
+}
+
+// One step; SQLITE_ROW or SQLITE_DONE, anything else is an error.
+bool step(sqlite3* db, sqlite3_stmt* stmt) {
+  int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  throw EMirelSearch(u"検索を実行できません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
+}
+
+UnicodeString column_text(sqlite3_stmt* stmt, int i) {
+  const unsigned char* text = sqlite3_column_text(stmt, i);
+  if (text == nullptr) return {};
+  return Mirel::from_utf8(
+      std::string_view(reinterpret_cast<const char*>(text), sqlite3_column_bytes(stmt, i)));
+}
+
+// Column names are matched without regard to letter case, as in the engine.
+std::string upper_ascii(const char* name) {
+  std::string out = name != nullptr ? name : "";
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+}  // namespace
+
+struct Tmirel_search::Impl {
+  // Conditions.
+  std::vector<std::shared_ptr<Istring_keyword>> keywords;
+  std::vector<std::shared_ptr<Istring_range>> ranges;
+  std::shared_ptr<Isql_order> order;
+  bool flag = true;
+
+  // An open search.
+  std::unique_ptr<Mirel::Database::TCatalog> catalog;
+  bool with_status = true;  // the flag as it was at open
+  std::string master, syozai, kkubun, kasidasi;  // schemas
+  std::vector<std::string> columns;
+  TQueryPlan plan;
+  int64_t count = 0;
+  int64_t position = 0;  // index of the current hit; count = past the end
+
+  // The hit list, stepped forward as far as needed.
+  Statement rows;
+  int64_t rows_position = -1;  // index of the hit rows stands on
+  int64_t current_rowid = 0;
+
+  // The current record's columns, by name.
+  int64_t loaded_position = -1;
+  std::map<std::string, Value, std::less<>> record;
+
+  bool is_open() const { return catalog != nullptr; }
+  sqlite3* db() const { return catalog->handle(); }
+
+  void require_open(const char* call) const {
+    if (!is_open())
+      throw EMirelSearch(call_text(call) + u": 検索結果が開かれていません");
+  }
+
+  void require_record(const char* call) const {
+    require_open(call);
+    if (position >= count)
+      throw EMirelSearch(call_text(call) + u": 検索結果の末尾を過ぎています");
+  }
+
+  void require_status(const char* call) const {
+    if (!with_status)
+      throw EMirelSearch(call_text(call) + u": 貸出状況を読まない検索です (set_flag)");
+  }
+
+  int64_t scalar(const std::string& sql) {
+    Statement stmt = prepare(db(), sql);
+    bind_plan(stmt.get(), plan);
+    return step(db(), stmt.get()) ? sqlite3_column_int64(stmt.get(), 0) : 0;
+  }
+
+  void do_open(const UnicodeString& alias) {
+    register_search_index();
+    std::vector<std::string> tables = {"master"};
+    if (flag) tables.insert(tables.end(), {"syozai", "kkubun", "kasidasi"});
+    catalog = std::make_unique<Mirel::Database::TCatalog>(alias, tables);
+    with_status = flag;
+    register_index_functions(db());
+    master = catalog->schema_of("master");
+    if (with_status) {
+      syozai = catalog->schema_of("syozai");
+      kkubun = catalog->schema_of("kkubun");
+      kasidasi = catalog->schema_of("kasidasi");
+    }
+    columns.clear();
+    Statement info = prepare(db(), "PRAGMA " + quote_identifier(master) + ".table_info(data)");
+    while (step(db(), info.get())) {
+      const unsigned char* name = sqlite3_column_text(info.get(), 1);
+      if (name != nullptr) columns.emplace_back(reinterpret_cast<const char*>(name));
+    }
+    plan = make_plan(keywords, ranges, order, columns);
+    count = plan.never ? 0 : scalar(count_sql(plan, master));
+    position = 0;
+  }
+
+  void reset_cursor() {
+    rows.reset();
+    rows_position = -1;
+    loaded_position = -1;
+    record.clear();
+  }
+
+  // Brings the hit list to `position` and returns the record number there.
+  int64_t current_record(const char* call) {
+    require_record(call);
+    if (!rows || rows_position > position) {
+      rows.reset();
+      int64_t table_rows = scalar_plain("SELECT max(rowid) FROM " + quote_identifier(master) + ".data");
+      TRowStrategy strategy = choose_strategy(plan, count, table_rows, position);
+      rows = prepare(db(), rows_sql(plan, master, strategy));
+      bind_plan(rows.get(), plan);
+      rows_position = -1;
+    }
+    while (rows_position < position) {
+      if (!step(db(), rows.get()))
+        throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
+      ++rows_position;
+    }
+    current_rowid = sqlite3_column_int64(rows.get(), 0);
+    return current_rowid;
+  }
+
+  int64_t scalar_plain(const std::string& sql) {
+    Statement stmt = prepare(db(), sql);
+    return step(db(), stmt.get()) ? sqlite3_column_int64(stmt.get(), 0) : 0;
+  }
+
+  void load(const char* call) {
+    int64_t rowid = current_record(call);
+    if (loaded_position == position) return;
+    record.clear();
+    Statement stmt = prepare(db(), "SELECT * FROM " + quote_identifier(master) + ".data WHERE rowid = ?1");
+    sqlite3_bind_int64(stmt.get(), 1, rowid);
+    if (!step(db(), stmt.get()))
+      throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
+    for (int i = 0, n = sqlite3_column_count(stmt.get()); i < n; ++i)
+      record.emplace(upper_ascii(sqlite3_column_name(stmt.get(), i)),
+                     Value(sqlite3_value_dup(sqlite3_column_value(stmt.get(), i))));
+    loaded_position = position;
+  }
+
+  // The column's value of the current record; null when blank or absent.
+  sqlite3_value* field(const char* call, std::string_view column) {
+    load(call);
+    auto it = record.find(column);
+    if (it == record.end() || sqlite3_value_type(it->second.get()) == SQLITE_NULL) return nullptr;
+    return it->second.get();
+  }
+
+  UnicodeString text(const char* call, std::string_view column) {
+    sqlite3_value* value = field(call, column);
+    if (value == nullptr) return {};
+    const unsigned char* t = sqlite3_value_text(value);
+    if (t == nullptr) return {};
+    return Mirel::from_utf8(
+        std::string_view(reinterpret_cast<const char*>(t), sqlite3_value_bytes(value)));
+  }
+
+  // The first column of the first row of `sql` with ?1 bound to `key`.
+  std::optional<UnicodeString> lookup(const std::string& sql, sqlite3_value* key) {
+    Statement stmt = prepare(db(), sql);
+    sqlite3_bind_value(stmt.get(), 1, key);
+    if (!step(db(), stmt.get())) return std::nullopt;
+    return column_text(stmt.get(), 0);
+  }
+};
+
+Tmirel_search::Tmirel_search() : impl_(std::make_unique<Impl>()) {}
+Tmirel_search::~Tmirel_search() = default;
+
+void Tmirel_search::add_keyword(std::shared_ptr<Istring_keyword> keyword) {
+  if (keyword) impl_->keywords.push_back(std::move(keyword));
+}
+void Tmirel_search::add_range(std::shared_ptr<Istring_range> range) {
+  if (range) impl_->ranges.push_back(std::move(range));
+}
+void Tmirel_search::set_sort(std::shared_ptr<Isql_order> order) { impl_->order = std::move(order); }
+void Tmirel_search::set_flag(bool flag) { impl_->flag = flag; }
+
+void Tmirel_search::connect(const UnicodeString&) {}
+
+void Tmirel_search::open(const UnicodeString& alias) {
+  close();
+  try {
+    impl_->do_open(alias);
+  } catch (...) {
+    close();
+    throw;
+  }
+}
+
+void Tmirel_search::close() {
+  impl_->reset_cursor();
+  impl_->catalog.reset();
+  impl_->count = 0;
+  impl_->position = 0;
+}
+
+void Tmirel_search::disconnect() { close(); }
+
+int32_t Tmirel_search::get_record_count() {
+  impl_->require_open("get_record_count");
+  return static_cast<int32_t>(impl_->count);
+}
+
+void Tmirel_search::move_by(int32_t count, int32_t& moved) {
+  impl_->require_open("move_by");
+  if (count < 0) throw EMirelSearch(u"move_by: 後ろへは移動できません");
+  if (count == 0) {
+    moved = 0;
+    return;
+  }
+  if (impl_->position >= impl_->count) impl_->require_record("move_by");
+  int64_t target = std::min<int64_t>(impl_->position + count, impl_->count);
+  moved = static_cast<int32_t>(target - impl_->position);
+  impl_->position = target;
+}
+
+bool Tmirel_search::get_is_eof() {
+  impl_->require_open("get_is_eof");
+  return impl_->position >= impl_->count;
+}
+
+void Tmirel_search::move_next() {
+  if (impl_->is_open() && impl_->position < impl_->count) ++impl_->position;
+}
+
+UnicodeString Tmirel_search::get_BOOKID() { return impl_->text("get_BOOKID", "MS_BOOKID"); }
+UnicodeString Tmirel_search::get_SYOMEI() { return impl_->text("get_SYOMEI", "MS_SYOMEI"); }
+UnicodeString Tmirel_search::get_SYOKANA() { return impl_->text("get_SYOKANA", "MS_SYOKANA"); }
+UnicodeString Tmirel_search::get_CHOSYA() { return impl_->text("get_CHOSYA", "MS_CHOSYA"); }
+UnicodeString Tmirel_search::get_CHOKANA() { return impl_->text("get_CHOKANA", "MS_CHOKANA"); }
+UnicodeString Tmirel_search::get_SYUPAN() { return impl_->text("get_SYUPAN", "MS_SYUPAN"); }
+UnicodeString Tmirel_search::get_SYUNEN() { return impl_->text("get_SYUNEN", "MS_SYUNEN"); }
+UnicodeString Tmirel_search::get_ISBN() { return impl_->text("get_ISBN", "MS_ISBN"); }
+UnicodeString Tmirel_search::get_PAGE() { return impl_->text("get_PAGE", "MS_PAGE"); }
+UnicodeString Tmirel_search::get_OOKISA() { return impl_->text("get_OOKISA", "MS_OOKISA"); }
+UnicodeString Tmirel_search::get_SEIKYU() { return impl_->text("get_SEIKYU", "MS_SEIKYU"); }
+UnicodeString Tmirel_search::get_KENMEI() { return impl_->text("get_KENMEI", "MS_KENMEI"); }
+UnicodeString Tmirel_search::get_NAIYO() { return impl_->text("get_NAIYO", "MS_NAIYO"); }
+UnicodeString Tmirel_search::get_UKEIRE() { return impl_->text("get_UKEIRE", "MS_UKEIRE"); }
+UnicodeString Tmirel_search::get_MEMO() { return impl_->text("get_MEMO", "MS_MEMO"); }
+
+int32_t Tmirel_search::get_KINGAKU() {
+  sqlite3_value* value = impl_->field("get_KINGAKU", "MS_KINGAKU");
+  if (value == nullptr) return 0;
+  // A price stored as text (a C column) counts by its leading number, as
+  // SQLite reads it; out-of-range values are clamped to 32 bits.
+  int64_t v = sqlite3_value_type(value) == SQLITE_FLOAT
+                  ? static_cast<int64_t>(sqlite3_value_double(value))
+                  : sqlite3_value_int64(value);
+  if (v > INT32_MAX) v = INT32_MAX;
+  if (v < INT32_MIN) v = INT32_MIN;
+  return static_cast<int32_t>(v);
+}
+
+bool Tmirel_search::get_is_kasidasi() {
+  impl_->require_record("get_is_kasidasi");
+  impl_->require_status("get_is_kasidasi");
+  sqlite3_value* bookid = impl_->field("get_is_kasidasi", "MS_BOOKID");
+  if (bookid == nullptr) return false;
+  return impl_
+      ->lookup("SELECT 1 FROM " + quote_identifier(impl_->kasidasi) +
+                   ".data WHERE KA_BOOKID = ?1 AND KA_HDATE IS NOT NULL LIMIT 1",
+               bookid)
+      .has_value();
+}
+
+bool Tmirel_search::get_is_fumei() {
+  return impl_->field("get_is_fumei", "MS_TZENKAI") == nullptr &&
+         impl_->field("get_is_fumei", "MS_TFMSUU") != nullptr;
+}
+
+std::shared_ptr<Ikubun> Tmirel_search::get_SYOZAI() {
+  impl_->require_record("get_SYOZAI");
+  impl_->require_status("get_SYOZAI");
+  auto result = std::make_shared<Tkubun>();
+  sqlite3_value* code = impl_->field("get_SYOZAI", "MS_SYOZAI");
+  if (code == nullptr) return result;
+  auto name = impl_->lookup("SELECT SY_SYOZAI FROM " + quote_identifier(impl_->syozai) +
+                                ".data WHERE SY_CODE = ?1 LIMIT 1",
+                            code);
+  result->set_code(impl_->text("get_SYOZAI", "MS_SYOZAI"), name.value_or(UnicodeString()));
+  return result;
+}
+
+std::shared_ptr<Ikkubun> Tmirel_search::get_kkubun() {
+  impl_->require_record("get_kkubun");
+  impl_->require_status("get_kkubun");
+  auto result = std::make_shared<Tkkubun>();
+  sqlite3_value* code = impl_->field("get_kkubun", "MS_KKUBUN");
+  if (code == nullptr) return result;
+  auto name = impl_->lookup("SELECT KK_KKNAME FROM " + quote_identifier(impl_->kkubun) +
+                                ".data WHERE KK_KKUBUN = ?1 LIMIT 1",
+                            code);
+  result->set_code(impl_->text("get_kkubun", "MS_KKUBUN"), name.value_or(UnicodeString()));
+  return result;
+}
+
+}  // namespace Mirelsearch_tlb

@@ -1,0 +1,49 @@
+// Text normalisation for catalogue matching, and the index tokens built from
+// it. Both the index (built inside the database cache) and the keywords a
+// visitor types go through the same functions, so they meet whatever width,
+// letter case or kana script either side was written in.
+//
+// normalize_text: Unicode NFKC (full-width and half-width forms meet), then
+// lower case, then katakana folded to hiragana by code point (U+30A1..U+30F6
+// and the iteration marks U+30FD, U+30FE). ICU does the first two; it is
+// loaded with dlopen the first time a text outside ASCII needs it, so a
+// process that never searches never maps it. Throws EMirelSearch when no
+// ICU library can be loaded.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/unicode_string.h"
+
+namespace Mirelsearch_tlb::detail {
+
+// The normalised form described above. Invalid UTF-16 (a lone surrogate)
+// is passed through by ICU as U+FFFD.
+Mirel::UnicodeString normalize_text(std::u16string_view text);
+
+// The ISBN key of a text: its digits and the letter X (either case, any
+// width), everything else dropped; X is written lower case.
+std::string isbn_key(std::u16string_view text);
+
+// The other form of a complete ISBN key: ISBN-10 (9 digits and a check
+// character) <-> ISBN-13 starting with 978. Empty when there is none.
+std::string isbn_other_form(const std::string& key);
+
+// Index tokens. A text's bigram tokens: for every code point, the code
+// point and its successor (or an end marker after the last), each code point
+// written as four base-36 characters; so a word of n >= 2 code points is a
+// phrase of n-1 consecutive tokens and a one-code-point word is the prefix
+// of a token. Tokens are ASCII letters and digits only.
+std::string bigram_tokens(std::u16string_view normalized);
+// The query for one normalised word: a quoted phrase of its bigram tokens,
+// or a prefix query ("abcd"*) for one code point. Empty for an empty word.
+std::string bigram_query(std::u16string_view normalized_word);
+
+// ISBN tokens: 'i' and four key characters from every position of each
+// form, padded with 'z' at the end, so a key of four or more characters is
+// a phrase and a shorter one the prefix of a token.
+std::string isbn_tokens(const std::string& key);
+std::string isbn_query(const std::string& key);
+
+}  // namespace Mirelsearch_tlb::detail

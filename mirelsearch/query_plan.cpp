@@ -1,0 +1,209 @@
+// Building the SQL of a search: keyword words become phrases of the search
+// index (or, for the book id, an indexed equality), ranges become bound
+// comparisons, and the sort field is checked against the table's own column
+// names before it is written into the ORDER BY clause.
+#include "mirelsearch/query_plan.h"
+
+#include "mirelsearch/normalize.h"
+
+namespace Mirelsearch_tlb::detail {
+
+namespace {
+
+constexpr int32_t kMatchExact = 3;
+constexpr int32_t kDescending = 1;
+
+// Index columns searched by each keyword kind.
+const char* fts_columns_of(Tkeyword_kind kind) {
+  switch (kind) {
+    case Tkeyword_kind::syomei: return "{syomei syokana}";
+    case Tkeyword_kind::chosya: return "{chosya chokana}";
+    case Tkeyword_kind::syupan: return "{syupan}";
+    case Tkeyword_kind::content: return "{kenmei naiyo}";
+    case Tkeyword_kind::isbn: return "{isbn}";
+    case Tkeyword_kind::bookid: break;
+  }
+  return "";
+}
+
+void add_fts(TQueryPlan& plan, const std::string& term) {
+  if (!plan.fts_match.empty()) plan.fts_match += " AND ";
+  plan.fts_match += term;
+}
+
+// Adds `condition`, whose one '?' becomes the next numbered parameter.
+void add_where(TQueryPlan& plan, const std::string& condition, const std::string& value) {
+  std::string numbered = "?" + std::to_string(plan.params.size() + 2);
+  std::string text = condition;
+  text.replace(text.find('?'), 1, numbered);
+  plan.where.push_back(text);
+  plan.params.push_back(value);
+}
+
+void add_keyword(TQueryPlan& plan, const Istring_keyword& keyword) {
+  const UnicodeString text = keyword.get_keyword();
+  const Tkeyword_kind kind = keyword.get_kind();
+
+  if (kind == Tkeyword_kind::bookid && keyword.get_match() == kMatchExact) {
+    UnicodeString id = text;
+    while (!id.empty() && id.back() == u' ') id.pop_back();
+    if (id.empty()) {
+      plan.never = true;  // a blank record book id is no book id
+      return;
+    }
+    add_where(plan, "d.MS_BOOKID = ?", Mirel::to_utf8(id));
+    plan.bookid_exact = true;
+    return;
+  }
+
+  if (kind == Tkeyword_kind::isbn) {
+    // Spaces and hyphens separate nothing here: the whole keyword is one key.
+    if (split_words(text).empty()) return;
+    std::string key = isbn_key(normalize_text(text));
+    if (key.empty()) {
+      plan.never = true;  // letters only: no ISBN contains them
+      return;
+    }
+    add_fts(plan, std::string(fts_columns_of(kind)) + " : " + isbn_query(key));
+    return;
+  }
+
+  for (const UnicodeString& word : split_words(text)) {
+    UnicodeString normalized = normalize_text(word);
+    if (normalized.empty()) continue;  // the empty text is in every field
+    if (kind == Tkeyword_kind::bookid) {
+      add_where(plan, "mw_contains(d.MS_BOOKID, ?)", Mirel::to_utf8(normalized));
+    } else {
+      add_fts(plan, std::string(fts_columns_of(kind)) + " : " + bigram_query(normalized));
+    }
+  }
+}
+
+void add_range(TQueryPlan& plan, const Istring_range& range) {
+  const char* column = range.get_kind() == Trange_kind::bookid ? "d.MS_BOOKID" : "d.MS_UKEIRE";
+  const UnicodeString lower = range.get_lower(), upper = range.get_upper();
+  if (!lower.empty()) add_where(plan, std::string(column) + " >= ?", Mirel::to_utf8(lower));
+  if (!upper.empty()) add_where(plan, std::string(column) + " <= ?", Mirel::to_utf8(upper));
+}
+
+std::string where_clause(const TQueryPlan& plan, const std::string& first) {
+  std::string out;
+  auto add = [&out](const std::string& condition) {
+    out += out.empty() ? " WHERE " : " AND ";
+    out += condition;
+  };
+  if (!first.empty()) add(first);
+  for (const auto& condition : plan.where) add(condition);
+  return out;
+}
+
+std::string order_clause(const TQueryPlan& plan) {
+  const char* dir = plan.descending ? " DESC" : "";
+  if (plan.order_column.empty() || plan.order_column == "MS_BOOKID")
+    return std::string(" ORDER BY d.MS_BOOKID") + dir + ", d.rowid" + dir;
+  return " ORDER BY d." + quote_identifier(plan.order_column) + dir + ", d.MS_BOOKID, d.rowid";
+}
+
+std::string table(const std::string& schema, const char* name) {
+  return quote_identifier(schema) + "." + name;
+}
+
+std::string probe(const std::string& schema) {
+  return "EXISTS (SELECT 1 FROM " + table(schema, "mw_fts") + "(?1) AS f WHERE f.rowid = d.rowid)";
+}
+
+bool default_order(const TQueryPlan& plan) {
+  return plan.order_column.empty() || plan.order_column == "MS_BOOKID";
+}
+
+}  // namespace
+
+std::vector<UnicodeString> split_words(const UnicodeString& keyword) {
+  std::vector<UnicodeString> words;
+  UnicodeString word;
+  for (char16_t c : keyword) {
+    if (c == u' ' || c == u'\u3000') {
+      if (!word.empty()) words.push_back(std::move(word));
+      word.clear();
+    } else {
+      word.push_back(c);
+    }
+  }
+  if (!word.empty()) words.push_back(std::move(word));
+  return words;
+}
+
+std::string quote_identifier(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  return out + "\"";
+}
+
+TQueryPlan make_plan(const std::vector<std::shared_ptr<Istring_keyword>>& keywords,
+                     const std::vector<std::shared_ptr<Istring_range>>& ranges,
+                     const std::shared_ptr<Isql_order>& order,
+                     const std::vector<std::string>& columns) {
+  TQueryPlan plan;
+  for (const auto& keyword : keywords)
+    if (keyword) add_keyword(plan, *keyword);
+  for (const auto& range : ranges)
+    if (range) add_range(plan, *range);
+  if (order) {
+    const UnicodeString wanted = order->get_field_name();
+    for (const std::string& column : columns) {
+      if (Mirel::same_text_ascii_ci(Mirel::from_utf8(column), wanted)) {
+        plan.order_column = column;
+        plan.descending = order->get_option() == kDescending;
+        break;
+      }
+    }
+  }
+  return plan;
+}
+
+std::string count_sql(const TQueryPlan& plan, const std::string& schema) {
+  const std::string data = table(schema, "data") + " AS d";
+  if (plan.fts_match.empty()) return "SELECT count(*) FROM " + data + where_clause(plan, "");
+  if (plan.where.empty()) return "SELECT count(*) FROM " + table(schema, "mw_fts") + "(?1)";
+  if (plan.bookid_exact)
+    return "SELECT count(*) FROM " + data + where_clause(plan, probe(schema));
+  return "SELECT count(*) FROM " + table(schema, "mw_fts") + "(?1) AS f CROSS JOIN " + data +
+         " ON d.rowid = f.rowid" + where_clause(plan, "");
+}
+
+std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy) {
+  const std::string data = table(schema, "data") + " AS d";
+  if (plan.fts_match.empty())
+    return "SELECT d.rowid FROM " + data + where_clause(plan, "") + order_clause(plan);
+  switch (strategy) {
+    case TRowStrategy::order_walk:
+      return "SELECT d.rowid FROM " + data + " INDEXED BY mw_bookid" +
+             where_clause(plan, probe(schema)) + order_clause(plan);
+    case TRowStrategy::table_driven:
+      return "SELECT d.rowid FROM " + data + where_clause(plan, probe(schema)) + order_clause(plan);
+    case TRowStrategy::index_driven:
+      break;
+  }
+  return "SELECT d.rowid FROM " + table(schema, "mw_fts") + "(?1) AS f CROSS JOIN " + data +
+         " ON d.rowid = f.rowid" + where_clause(plan, "") + order_clause(plan);
+}
+
+TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t table_rows,
+                             int64_t start) {
+  if (plan.fts_match.empty() || plan.bookid_exact) return TRowStrategy::table_driven;
+  if (!default_order(plan) || count <= 0) return TRowStrategy::index_driven;
+  // Sorting the hits costs about one row lookup each; walking the book-id
+  // index costs one index test per book passed, some 30 times dearer, and
+  // passes table_rows / count books per hit up to start + one page.
+  constexpr int64_t kProbeCost = 30;
+  constexpr int64_t kPage = 20;
+  const double walk = static_cast<double>(start + kPage) * static_cast<double>(table_rows) /
+                      static_cast<double>(count) * kProbeCost;
+  return walk < static_cast<double>(count) ? TRowStrategy::order_walk
+                                           : TRowStrategy::index_driven;
+}
+
+}  // namespace Mirelsearch_tlb::detail
