@@ -1,5 +1,5 @@
-// The error page, the error log and the boundary convention of every action
-// and tag handler.
+// The error page, the error log and the boundary convention that every
+// action and tag handler (and the module's construction) follows.
 #include "app/web_main.h"
 #include "error/error_log.h"
 #include "error/mwerror.h"
@@ -12,21 +12,27 @@ void TWebMain::produce_error_page() {
   Response->SendResponse();
 }
 
-void TWebMain::write_error_log(const UnicodeString&) {
-  // The log line is written here.
+void TWebMain::write_error_log(const UnicodeString& message) {
+  if (!error_log) return;
+  // During construction no request is attached yet; the address then comes
+  // from the CGI environment the module was built with.
+  const std::string& client = Request ? Request->RemoteAddr() : environment_.remote_addr;
+  error_log->write(client, message);
 }
 
 void TWebMain::run_guarded(const char16_t* fallback_message, const std::function<void()>& work) {
+  auto report = [this](const Exception& e) {
+    write_error_log(e.message());
+    if (Response) Response->SetReasonString(to_ansi(e.message()));
+  };
   try {
     work();
   } catch (const Exception& e) {
-    write_error_log(e.message());
-    if (Response) Response->SetReasonString(to_ansi(e.message()));
+    report(e);
     throw;
   } catch (...) {
     Exception replacement(fallback_message);
-    write_error_log(replacement.message());
-    if (Response) Response->SetReasonString(to_ansi(replacement.message()));
+    report(replacement);
     throw replacement;
   }
 }

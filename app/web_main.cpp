@@ -27,7 +27,11 @@ TWebMain::TWebMain(const TWebMainEnvironment& environment) : environment_(enviro
   path = std::make_shared<Tmw_path>();
   setup = std::make_shared<Tmw_setup>();
   error = std::make_shared<Tmwerror>();
-  // The configuration is read here (mirelweb.ini beside the program).
+  // The configuration: mirelweb.ini beside the program, migrated from
+  // mirelweb.conf when only that exists. A failure is logged and ends the
+  // construction; a foreign exception becomes the administrator message.
+  run_guarded(kActionFailureMessage,
+              [this] { *path = read_configuration(environment_.program_dir); });
 }
 
 TWebMain::~TWebMain() {
