@@ -8,11 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
 
 namespace mwtest {
 namespace {
@@ -30,17 +28,21 @@ int connect_to(int port) {
   return fd;
 }
 
-// A port that is free now: bind to port 0 and read back what the kernel chose.
-int free_port() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A listening loopback socket on a port the kernel chooses; the web server
+// inherits it, so connections queue until it accepts them.
+int listen_socket(int* port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 64) != 0)
+    throw std::runtime_error("cannot listen on loopback");
   socklen_t len = sizeof addr;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  ::close(fd);
-  return ntohs(addr.sin_port);
+  *port = ntohs(addr.sin_port);
+  return fd;
 }
 
 HttpResponse request(int port, const std::string& text) {
@@ -80,39 +82,33 @@ HttpResponse http_post(int port, const std::string& target, const std::string& f
 }
 
 Lighttpd::Lighttpd(const CgiSandbox& box) {
-  port_ = free_port();
+  const int listener = listen_socket(&port_);
   box.write_file("www/index.txt", "static\n");
   const std::string conf =
       "server.document-root = \"" + box.dir() + "www\"\n"
       "server.bind = \"127.0.0.1\"\n"
       "server.port = " + std::to_string(port_) + "\n"
+      "server.systemd-socket-activation = \"enable\"\n"
       "server.errorlog = \"" + box.dir() + "lighttpd-error.log\"\n"
-      "server.pid-file = \"" + box.dir() + "lighttpd.pid\"\n"
       "server.modules = (\"mod_alias\", \"mod_cgi\")\n"
       "alias.url = (\"/cgi-bin/mirelweb\" => \"" + box.program() + "\")\n"
       "$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = (\"\" => \"\") }\n";
   box.write_file("lighttpd.conf", conf);
+  const std::string conf_path = box.dir() + "lighttpd.conf";
   pid_ = ::fork();
   if (pid_ == 0) {
-    const std::string path = box.dir() + "lighttpd.conf";
-    ::execlp("lighttpd", "lighttpd", "-D", "-f", path.c_str(), static_cast<char*>(nullptr));
+    // Hand the listening socket over as the first activated socket (fd 3).
+    if (listener != 3) {
+      ::dup2(listener, 3);
+      ::close(listener);
+    }
+    ::setenv("LISTEN_FDS", "1", 1);
+    ::setenv("LISTEN_PID", std::to_string(::getpid()).c_str(), 1);
+    ::execlp("lighttpd", "lighttpd", "-D", "-f", conf_path.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
-  // Ready when it accepts a connection; give up when the server has exited.
-  for (int attempt = 0; attempt < 500; ++attempt) {
-    int fd = connect_to(port_);
-    if (fd >= 0) {
-      ::close(fd);
-      return;
-    }
-    int status;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      throw std::runtime_error("lighttpd exited; see " + box.dir() + "lighttpd-error.log");
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  throw std::runtime_error("lighttpd did not start listening");
+  ::close(listener);
+  if (pid_ < 0) throw std::runtime_error("fork failed");
 }
 
 Lighttpd::~Lighttpd() {
