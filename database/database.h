@@ -1,0 +1,178 @@
+// The library database engine: SQL over the library's dBASE tables.
+//
+// An alias (aliases.ini beside the program, section "Aliases") names the
+// directory of a library's .dbf files. Every table is mirrored into an
+// SQLite cache file that is checked against its .dbf (and memo file) before
+// each use and rebuilt when it differs, so a change made by the library
+// system is seen by the very next query. The cache is never the source of
+// truth. SQL texts name tables by their file names ("master.dbf",
+// 'master.dbf', MASTER.DBF); callers never edit their SQL for the engine.
+//
+// Value rules: a blank field (all spaces, blank date, blank logical) is NULL;
+// C fields lose trailing blanks; D fields are text "yyyymmdd"; N and F are
+// numbers; M fields are their memo text; deleted records are absent.
+//
+// Every failure (unknown alias, missing table, bad SQL, unknown column) is
+// an EDatabaseError whose message names what is wrong.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/exception.h"
+#include "platform/unicode_string.h"
+
+struct sqlite3;
+
+namespace Mirel::Database {
+
+MIREL_DECLARE_EXCEPTION(EDatabaseError, Exception);
+
+// The alias used when a caller gives none.
+inline constexpr const char16_t* kDefaultAlias = u"MirelWin";
+
+// Something that opens and closes a database connection.
+class Idatabase {
+ public:
+  virtual bool open_database(const UnicodeString& private_dir) = 0;
+  virtual bool close_database() = 0;
+  virtual ~Idatabase() = default;
+};
+
+// A private session: the context in which queries run.
+class TSession {
+ public:
+  TSession();
+  ~TSession();
+  void set_component_name(const UnicodeString& name);
+  void set_private_dir(const UnicodeString& dir);
+  void set_session_name(const UnicodeString& name);
+  void set_auto_session_name(bool on);
+  const UnicodeString& session_name() const;
+  const UnicodeString& private_dir() const;
+  // Opens the session; a non-empty `private_dir` replaces the one set
+  // before. Returns whether it was already open.
+  bool open(const UnicodeString& private_dir = {});
+  // Returns whether it was open.
+  bool close();
+  bool is_open() const;
+
+  struct Impl;  // opaque: the engine's own state
+
+ private:
+  std::unique_ptr<Impl> impl_;
+  friend class TQuery;
+};
+
+// A forward-only query over one alias. The whole result is available after
+// open(); the first row is current.
+class TQuery {
+ public:
+  TQuery();
+  ~TQuery();
+  void set_unidirectional(bool on);
+  void set_calc_fields(bool on);
+  void set_param_check(bool on);  // false: ':' in the SQL is no parameter marker
+  void set_database_name(const UnicodeString& alias);
+  const UnicodeString& database_name() const;
+  // Attaches the query to the open session of that name.
+  void set_session_name(const UnicodeString& name);
+  void set_sql(const UnicodeString& sql);
+
+  void prepare();
+  void open();   // prepares if needed, runs the SQL
+  void close();
+  void unprepare();
+  bool is_open() const;
+
+  bool eof() const;
+  void next();
+  // Advances by n rows (n >= 0), stopping on the last row; returns the rows passed.
+  int32_t move_by(int32_t n);
+  int32_t record_count() const;
+
+  bool has_field(const UnicodeString& name) const;  // column names without letter case
+  UnicodeString field_as_string(const UnicodeString& name) const;  // NULL gives ""
+  int32_t field_as_integer(const UnicodeString& name) const;       // NULL gives 0
+  bool field_is_null(const UnicodeString& name) const;
+
+  // The columns of the result in order (available once prepared), and the
+  // current row's values by position, for tools that print whole rows.
+  int32_t column_count() const;
+  UnicodeString column_name(int32_t index) const;
+  UnicodeString column_as_string(int32_t index) const;  // NULL gives ""
+  bool column_is_null(int32_t index) const;
+
+  struct Impl;  // opaque: the engine's own state
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Derived data kept inside one table's cache (for example a search index):
+// `schema_sql` runs on the cache database after the table "data" has been
+// created and before any row goes in, so triggers it creates see every
+// insert, update and delete of the cache; `register_functions` runs on every
+// connection that writes that cache. A change of `version` forces a rebuild.
+struct TCacheExtension {
+  std::string table;  // file name without extension, lower case: "master"
+  int version = 1;
+  std::function<void(sqlite3*)> register_functions;
+  std::string schema_sql;
+};
+void register_cache_extension(TCacheExtension extension);
+
+// Direct read access to an alias's cached tables, for components that run
+// their own (bound) SQL. Each named table is made current, then reachable
+// in SQL under its file name as for TQuery.
+class TCatalog {
+ public:
+  // Throws EDatabaseError for an unknown alias or a missing table.
+  TCatalog(const UnicodeString& alias, const std::vector<std::string>& tables);
+  ~TCatalog();
+  sqlite3* handle() const;
+  // The schema name under which `table` ("master") is attached; its rows
+  // are in <schema>.data with the .dbf columns under their own names.
+  std::string schema_of(const std::string& table) const;
+  // `sql` with its file-name table references ("master.dbf", 'master.dbf')
+  // of the attached tables rewritten as TQuery does, ready to prepare on
+  // handle(). Tables not attached here are left as written.
+  std::string translate(const std::string& sql) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// ---- Installation ----
+//
+// aliases.ini (in the program directory) maps aliases to table directories:
+//
+//   [Aliases]
+//   MirelWin=/srv/library/data        ; absolute, or relative to the program directory
+//
+//   [Alias:MirelWin]                  ; optional settings of one alias
+//   CodePage=932                      ; code page of every table (a number or an
+//                                     ; iconv name); default: each table's own
+//                                     ; language-driver byte, 932 when unknown
+//   CacheDir=/var/cache/mirelweb      ; where the caches live; default: the
+//                                     ; subdirectory "mirelweb-cache" of the tables
+//
+// Alias names match without regard to letter case.
+
+// The program directory: where aliases.ini is read. By default the directory
+// of the running executable (/proc/self/exe); tools and tests may set it.
+void set_program_directory(const std::string& dir);
+std::string program_directory();
+
+// Conditions that do not stop a request but that an administrator should
+// hear of (a cache directory that cannot be written, so that tables are read
+// into memory on every request). Each distinct message is reported once per
+// process: to the handler when one is set, and always kept as last_warning().
+void set_warning_handler(std::function<void(const UnicodeString&)> handler);
+UnicodeString last_warning();
+
+}  // namespace Mirel::Database

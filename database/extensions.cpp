@@ -1,0 +1,50 @@
+// The registry of cache extensions: derived data that other components keep
+// inside a table's cache (a search index maintained by triggers). Registered
+// before the first query of the process; read by every build and attach.
+
+#include <mutex>
+
+#include "database/engine.h"
+
+namespace Mirel::Database {
+namespace {
+
+std::mutex g_ext_mutex;
+std::vector<TCacheExtension>& registry() {
+  static std::vector<TCacheExtension> extensions;
+  return extensions;
+}
+
+}  // namespace
+
+void register_cache_extension(TCacheExtension extension) {
+  for (char& c : extension.table)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  std::lock_guard lock(g_ext_mutex);
+  // Registering the same table's extension again (a second component
+  // instance) replaces it rather than running its schema twice.
+  for (auto& e : registry())
+    if (e.table == extension.table && e.schema_sql == extension.schema_sql) {
+      e = std::move(extension);
+      return;
+    }
+  registry().push_back(std::move(extension));
+}
+
+namespace detail {
+
+std::vector<TCacheExtension> extensions_for(const std::string& key) {
+  std::lock_guard lock(g_ext_mutex);
+  std::vector<TCacheExtension> out;
+  for (const auto& e : registry())
+    if (e.table == key) out.push_back(e);
+  return out;
+}
+
+void register_extension_functions(sqlite3* db, const std::string& key) {
+  for (const auto& e : extensions_for(key))
+    if (e.register_functions) e.register_functions(db);
+}
+
+}  // namespace detail
+}  // namespace Mirel::Database

@@ -1,0 +1,95 @@
+// The SQLite wrappers of sqlite_util.h.
+
+#include "database/sqlite_util.h"
+
+namespace Mirel::Database::detail {
+
+void throw_sqlite(sqlite3* db, const std::string& what) {
+  const char* msg = db ? sqlite3_errmsg(db) : "out of memory";
+  throw EDatabaseError(from_utf8(what + ": " + (msg ? msg : "")));
+}
+
+TDb::TDb(const std::string& uri, int flags) {
+  const int rc = sqlite3_open_v2(uri.c_str(), &db_, flags | SQLITE_OPEN_URI, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    close();
+    throw EDatabaseError(from_utf8("データベース " + uri + " を開けません: " + msg));
+  }
+  sqlite3_extended_result_codes(db_, 1);
+}
+
+TDb::~TDb() { close(); }
+
+TDb& TDb::operator=(TDb&& other) noexcept {
+  if (this != &other) {
+    close();
+    db_ = other.db_;
+    other.db_ = nullptr;
+  }
+  return *this;
+}
+
+void TDb::close() {
+  if (db_) sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+void TDb::exec(const std::string& sql) const {
+  char* err = nullptr;
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+    std::string msg = err ? err : sqlite3_errmsg(db_);
+    sqlite3_free(err);
+    throw EDatabaseError(from_utf8("SQL の実行に失敗しました: " + msg));
+  }
+}
+
+TStmt::TStmt(sqlite3* db, std::string_view sql) {
+  if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &st_, nullptr) != SQLITE_OK)
+    throw_sqlite(db, "SQL の誤り");
+}
+
+TStmt::~TStmt() { finalize(); }
+
+TStmt& TStmt::operator=(TStmt&& other) noexcept {
+  if (this != &other) {
+    finalize();
+    st_ = other.st_;
+    other.st_ = nullptr;
+  }
+  return *this;
+}
+
+bool TStmt::step() {
+  const int rc = sqlite3_step(st_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  throw_sqlite(sqlite3_db_handle(st_), "SQL の実行に失敗しました");
+}
+
+void TStmt::reset() {
+  if (st_) sqlite3_reset(st_);
+}
+
+void TStmt::finalize() {
+  if (st_) sqlite3_finalize(st_);
+  st_ = nullptr;
+}
+
+std::string file_uri(const std::string& path, const std::string& query) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out = "file:";
+  for (unsigned char c : path) {
+    if (c == '%' || c == '?' || c == '#' || c < 0x20 || c >= 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (!query.empty()) out += "?" + query;
+  return out;
+}
+
+}  // namespace Mirel::Database::detail

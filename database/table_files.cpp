@@ -1,0 +1,253 @@
+// Finding a table's files without regard to letter case, and the signature
+// of their state that decides whether a cache is current. The signature is
+// taken on every use of a table, so it costs a few system calls: a stat and
+// a 32-byte read per file, and for small tables a read of the whole file.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+
+#include "database/engine.h"
+
+namespace Mirel::Database::detail {
+namespace {
+
+// Tables up to this size (the .dbf and its memo together) are hashed whole
+// on every check: loans and reservations change all day, and a rewrite in
+// place within one clock tick would leave size and time unchanged.
+constexpr uint64_t kHashWholeLimit = 512 * 1024;
+
+// A listing older than this after the directory's last change is trusted;
+// a younger one may miss an entry made in the same clock tick.
+constexpr int64_t kListingSettleNs = 2'000'000'000;
+
+std::string lower_ascii(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+std::string upper_ascii(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+int64_t mtime_of(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+}
+
+bool is_regular_file(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Directory listings by directory, lower-case name -> name on disk; kept for
+// the process and taken again when the directory changed.
+struct TListing {
+  int64_t dir_mtime = 0;
+  int64_t taken_ns = 0;
+  std::map<std::string, std::string> names;
+};
+std::mutex g_listing_mutex;
+
+// Calls `use` with the current listing of `dir` (empty when it cannot be read).
+template <typename F>
+void with_listing(const std::string& dir, F use) {
+  static std::map<std::string, TListing> listings;
+  struct stat st;
+  if (::stat(dir.c_str(), &st) != 0) return use(std::map<std::string, std::string>());
+  std::lock_guard lock(g_listing_mutex);
+  TListing& l = listings[dir];
+  const int64_t mt = mtime_of(st);
+  if (l.taken_ns != 0 && l.dir_mtime == mt && l.taken_ns - mt > kListingSettleNs)
+    return use(l.names);
+  l.names.clear();
+  l.dir_mtime = mt;
+  l.taken_ns = now_ns();
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const dirent* e = ::readdir(d)) {
+      std::string name = e->d_name;
+      l.names.emplace(lower_ascii(name), name);
+    }
+    ::closedir(d);
+  }
+  use(l.names);
+}
+
+// The name on disk of `lower` (a lower-case file name) in `dir`, or "".
+// The two usual spellings are tried directly before the directory is read.
+std::string find_name(const std::string& dir, const std::string& lower, const std::string& hint) {
+  for (const std::string& candidate : {hint, lower, upper_ascii(lower)})
+    if (!candidate.empty() && is_regular_file(dir + "/" + candidate)) return candidate;
+  std::string found;
+  with_listing(dir, [&](const std::map<std::string, std::string>& names) {
+    const auto it = names.find(lower);
+    if (it != names.end()) found = it->second;
+  });
+  return !found.empty() && is_regular_file(dir + "/" + found) ? found : std::string();
+}
+
+void put_u64(std::string& out, uint64_t v) {
+  char b[8];
+  std::memcpy(b, &v, 8);
+  out.append(b, 8);
+}
+
+// Appends the stamp of one file; `hash` (when not null) is fed its contents.
+// A missing file appends a marker only.
+void stamp_file(std::string& out, const std::string& path, int64_t* mtime_max, uint64_t* hash,
+                bool& hashed) {
+  if (path.empty()) {
+    out += '-';
+    return;
+  }
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    if (fd >= 0) ::close(fd);
+    out += '?';
+    return;
+  }
+  out += 'F';
+  put_u64(out, static_cast<uint64_t>(st.st_size));
+  put_u64(out, static_cast<uint64_t>(mtime_of(st)));
+  put_u64(out, static_cast<uint64_t>(st.st_ino));
+  put_u64(out, static_cast<uint64_t>(st.st_dev));
+  if (mtime_max) *mtime_max = std::max(*mtime_max, mtime_of(st));
+  char head[32] = {};
+  const ssize_t n = ::pread(fd, head, sizeof head, 0);
+  out.append(head, n > 0 ? static_cast<size_t>(n) : 0);
+  if (hash) {
+    std::string all(static_cast<size_t>(st.st_size), '\0');
+    size_t got = 0;
+    while (got < all.size()) {
+      const ssize_t r = ::pread(fd, all.data() + got, all.size() - got, static_cast<off_t>(got));
+      if (r <= 0) break;
+      got += static_cast<size_t>(r);
+    }
+    *hash = hash_bytes(all.data(), got, *hash);
+    hashed = hashed && got == all.size();
+  }
+  ::close(fd);
+}
+
+}  // namespace
+
+int64_t now_ns() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+bool locate_table(const std::string& dir, const std::string& key, TTableSource& out) {
+  const std::string name = find_name(dir, key + ".dbf", {});
+  if (name.empty()) return false;
+  out.key = key;
+  out.dbf_path = dir + "/" + name;
+  // The memo file keeps the table's own spelling of its stem.
+  const std::string stem = name.substr(0, name.size() - 4);
+  const bool upper_ext = name.compare(name.size() - 3, 3, "DBF") == 0;
+  const char* exts[2] = {".dbt", ".fpt"};
+  for (int i = 0; i < 2; ++i) {
+    const std::string ext = upper_ext ? upper_ascii(exts[i]) : std::string(exts[i]);
+    const std::string memo = find_name(dir, key + exts[i], stem + ext);
+    out.memo_paths[i] = memo.empty() ? std::string() : dir + "/" + memo;
+  }
+  return true;
+}
+
+TTableSource require_table(const TAlias& alias, const std::string& key) {
+  TTableSource src;
+  if (!locate_table(alias.dir, key, src))
+    throw EDatabaseError(from_utf8("テーブル '" + key + ".dbf' がありません (データベース別名 " +
+                                   alias.name + ": " + alias.dir + ")"));
+  return src;
+}
+
+std::vector<std::string> list_tables(const std::string& dir) {
+  std::map<std::string, std::string> names;
+  with_listing(dir, [&](const std::map<std::string, std::string>& l) { names = l; });
+  std::vector<std::string> out;
+  for (const auto& [lower, name] : names)
+    if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".dbf") == 0 &&
+        is_regular_file(dir + "/" + name))
+      out.push_back(lower.substr(0, lower.size() - 4));
+  return out;
+}
+
+std::string source_signature(const TTableSource& src, int64_t* mtime_max_ns) {
+  uint64_t total = 0;
+  for (const std::string* p : {&src.dbf_path, &src.memo_paths[0], &src.memo_paths[1]}) {
+    struct stat st;
+    if (!p->empty() && ::stat(p->c_str(), &st) == 0) total += static_cast<uint64_t>(st.st_size);
+  }
+  const bool want_hash = total <= kHashWholeLimit;
+  std::string out;
+  out.reserve(200);
+  out += want_hash ? 'H' : 'S';
+  uint64_t hash = 0;
+  bool hashed = want_hash;
+  int64_t mtime_max = 0;
+  stamp_file(out, src.dbf_path, &mtime_max, want_hash ? &hash : nullptr, hashed);
+  for (const auto& memo : src.memo_paths)
+    stamp_file(out, memo, &mtime_max, want_hash ? &hash : nullptr, hashed);
+  if (want_hash) {
+    // A file that grew between the two reads is not hashed whole: mark it
+    // so that the signature cannot match anything recorded.
+    if (!hashed) out[0] = 'X';
+    put_u64(out, hash);
+  }
+  if (mtime_max_ns) *mtime_max_ns = mtime_max;
+  return out;
+}
+
+std::string memo_stamp(const TTableSource& src) {
+  std::string out;
+  bool hashed = false;
+  for (const auto& memo : src.memo_paths) stamp_file(out, memo, nullptr, nullptr, hashed);
+  return out;
+}
+
+bool signature_is_hashed(const std::string& signature) {
+  return !signature.empty() && signature[0] == 'H';
+}
+
+bool same_signature(const std::string& a, const std::string& b) {
+  return a == b && !a.empty() && a[0] != 'X';
+}
+
+uint64_t hash_bytes(const void* data, size_t size, uint64_t seed) {
+  // Word-at-a-time multiply-xorshift; enough to tell records apart.
+  constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  const auto* p = static_cast<const unsigned char*>(data);
+  uint64_t h = seed ^ (size * kMul);
+  auto mix = [](uint64_t w) {
+    w *= 0xBF58476D1CE4E5B9ull;
+    w ^= w >> 31;
+    return w;
+  };
+  while (size >= 8) {
+    uint64_t w;
+    std::memcpy(&w, p, 8);
+    h = (h ^ mix(w)) * kMul;
+    h ^= h >> 29;
+    p += 8;
+    size -= 8;
+  }
+  uint64_t tail = 0;
+  if (size) std::memcpy(&tail, p, size);
+  h = (h ^ mix(tail ^ (static_cast<uint64_t>(size) << 56))) * kMul;
+  h ^= h >> 32;
+  h *= 0x94D049BB133111EBull;
+  h ^= h >> 29;
+  return h;
+}
+
+}  // namespace Mirel::Database::detail

@@ -1,0 +1,145 @@
+// mirelweb-db: the database engine from the command line, for librarians
+// and cron. Lists an alias's tables, runs a query and prints its rows, and
+// brings the caches up to date ahead of the next request.
+//
+//   mirelweb-db [options] tables  [ALIAS]      name, records (tab-separated)
+//   mirelweb-db [options] query   [ALIAS] SQL  a header line, then the rows
+//   mirelweb-db [options] refresh [ALIAS]      name, records, what was done
+//
+// Options:
+//   -p, --program-dir DIR   where aliases.ini is (default: beside this program)
+//   -e, --encoding NAME     utf8 (default) or cp932: of the output and of SQL
+//
+// Rows are printed tab-separated, one a line; NULL is printed as nothing, and
+// a tab, line end or backslash inside a value as \t, \n, \r or \\. Failures
+// go to standard error with exit status 1; a usage error exits with 2.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "database/admin.h"
+#include "database/database.h"
+
+namespace {
+
+using namespace Mirel;
+
+bool g_cp932 = false;
+
+std::string out_text(const UnicodeString& s) { return g_cp932 ? to_ansi(s) : to_utf8(s); }
+UnicodeString in_text(const char* s) { return g_cp932 ? from_ansi(s) : from_utf8(s); }
+
+std::string escape(const std::string& v) {
+  std::string out;
+  out.reserve(v.size());
+  for (char c : v) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+int usage() {
+  std::fputs(
+      "usage: mirelweb-db [-p DIR] [-e utf8|cp932] tables [ALIAS]\n"
+      "       mirelweb-db [-p DIR] [-e utf8|cp932] query [ALIAS] SQL\n"
+      "       mirelweb-db [-p DIR] [-e utf8|cp932] refresh [ALIAS]\n",
+      stderr);
+  return 2;
+}
+
+const char* action_name(Database::TTableState::Action a) {
+  switch (a) {
+    case Database::TTableState::Action::Updated: return "updated";
+    case Database::TTableState::Action::Rebuilt: return "rebuilt";
+    default: return "current";
+  }
+}
+
+int run_tables(const UnicodeString& alias, bool with_action) {
+  for (const auto& t : Database::refresh_tables(alias)) {
+    std::printf("%s\t%lld", t.name.c_str(), static_cast<long long>(t.records));
+    if (with_action) std::printf("\t%s", action_name(t.action));
+    std::printf("\n");
+  }
+  return 0;
+}
+
+int run_query(const UnicodeString& alias, const UnicodeString& sql) {
+  Database::TSession session;
+  session.set_session_name(u"mirelweb-db");
+  session.set_auto_session_name(false);
+  session.open();
+  Database::TQuery query;
+  query.set_unidirectional(true);
+  query.set_param_check(false);
+  query.set_database_name(alias);
+  query.set_session_name(u"mirelweb-db");
+  query.set_sql(sql);
+  query.open();
+  const int32_t n = query.column_count();
+  std::string line;
+  for (int32_t i = 0; i < n; ++i) line += (i ? "\t" : "") + escape(out_text(query.column_name(i)));
+  std::printf("%s\n", line.c_str());
+  for (; !query.eof(); query.next()) {
+    line.clear();
+    for (int32_t i = 0; i < n; ++i)
+      line += (i ? "\t" : "") + escape(out_text(query.column_as_string(i)));
+    std::printf("%s\n", line.c_str());
+  }
+  query.close();
+  session.close();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<const char*> args;
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if ((!std::strcmp(a, "-p") || !std::strcmp(a, "--program-dir")) && i + 1 < argc) {
+      Database::set_program_directory(argv[++i]);
+    } else if ((!std::strcmp(a, "-e") || !std::strcmp(a, "--encoding")) && i + 1 < argc) {
+      const std::string e = argv[++i];
+      if (e == "cp932" || e == "CP932" || e == "sjis")
+        g_cp932 = true;
+      else if (e == "utf8" || e == "UTF-8" || e == "utf-8")
+        g_cp932 = false;
+      else
+        return usage();
+    } else if (a[0] == '-' && a[1] != '\0') {
+      return usage();
+    } else {
+      args.push_back(a);
+    }
+  }
+  if (args.empty()) return usage();
+  const std::string command = args[0];
+  try {
+    if (command == "tables" || command == "refresh") {
+      if (args.size() > 2) return usage();
+      const UnicodeString alias = args.size() == 2 ? in_text(args[1]) : Database::kDefaultAlias;
+      return run_tables(alias, command == "refresh");
+    }
+    if (command == "query") {
+      if (args.size() == 2) return run_query(Database::kDefaultAlias, in_text(args[1]));
+      if (args.size() == 3) return run_query(in_text(args[1]), in_text(args[2]));
+      return usage();
+    }
+  } catch (const Exception& e) {
+    std::fprintf(stderr, "mirelweb-db: %s\n", out_text(e.message()).c_str());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "mirelweb-db: %s\n", e.what());
+    return 1;
+  }
+  return usage();
+}
