@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <fstream>
 #include <filesystem>
 #include <string>
 
