@@ -1,0 +1,330 @@
+// The search object's cursor, record getters, lending status, ranges, sort
+// orders and failures, and an index that follows changes of master.dbf.
+#include <gtest/gtest.h>
+
+#include "dbase/dbf.h"
+#include "tests/mirelsearch/catalogue_fixture.h"
+
+namespace Mirelsearch_tlb::testing {
+namespace {
+
+using Mirel::U;
+using Mirel::Dbase::TBook;
+using Mirel::Dbase::TLibraryBuilder;
+
+std::shared_ptr<Istring_range> range(std::shared_ptr<Tstring_range> r, const char* lower,
+                                     const char* upper) {
+  r->set_mode(0);
+  r->set_range(U(lower), U(upper));
+  return r;
+}
+
+std::shared_ptr<Isql_order> order(const char* field, int32_t option) {
+  auto o = std::make_shared<Tsql_order>();
+  o->set_field_name(U(field));
+  o->set_option(option);
+  return o;
+}
+
+// Books 1..6 with accession dates; 3 and 4 share one; 6 has none.
+TLibraryBuilder dated_catalogue() {
+  TLibraryBuilder lib;
+  const char* dates[] = {"20240105", "20240301", "20240210", "20240210", "20231231", ""};
+  const char* titles[] = {"本 い", "本 あ", "本 う", "本 え", "本 お", "本 か"};
+  for (int i = 0; i < 6; ++i) {
+    TBook b = book(i + 1, titles[i]);
+    b.ukeire = dates[i];
+    lib.add_book(b);
+  }
+  return lib;
+}
+
+struct TOrderCase {
+  const char* name;
+  std::shared_ptr<Istring_range> range;
+  std::shared_ptr<Isql_order> order;
+  std::vector<long long> hits;
+};
+
+class RangesAndOrder : public ::testing::TestWithParam<TOrderCase> {};
+
+TEST_P(RangesAndOrder, HitsInOrder) {
+  TCatalogueDir dir;
+  dir.write(dated_catalogue());
+  Tmirel_search search;
+  if (GetParam().range) search.add_range(GetParam().range);
+  if (GetParam().order) search.set_sort(GetParam().order);
+  EXPECT_EQ(hit_numbers(search), GetParam().hits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RangesAndOrder,
+    ::testing::Values(
+        TOrderCase{"NothingGivenAllByBookId", nullptr, nullptr, {1, 2, 3, 4, 5, 6}},
+        TOrderCase{"UkeireBothBoundsIncluded",
+                   range(std::make_shared<Trange_ukeire>(), "20240105", "20240210"), nullptr,
+                   {1, 3, 4}},
+        TOrderCase{"UkeireOpenBelow", range(std::make_shared<Trange_ukeire>(), "", "20240105"),
+                   nullptr, {1, 5}},
+        TOrderCase{"UkeireOpenAbove", range(std::make_shared<Trange_ukeire>(), "20240210", ""),
+                   nullptr, {2, 3, 4}},
+        TOrderCase{"UkeireBothOpen", range(std::make_shared<Trange_ukeire>(), "", ""), nullptr,
+                   {1, 2, 3, 4, 5, 6}},
+        TOrderCase{"UkeireEmptyRange",
+                   range(std::make_shared<Trange_ukeire>(), "20240302", "20240101"), nullptr, {}},
+        TOrderCase{"BookIdRange",
+                   range(std::make_shared<Trange_bookid>(), "0000000002", "0000000004"), nullptr,
+                   {2, 3, 4}},
+        TOrderCase{"BookIdRangeDescending",
+                   range(std::make_shared<Trange_bookid>(), "0000000004", ""),
+                   order("MS_BOOKID", 1), {6, 5, 4}},
+        // Blank dates sort first ascending; equal dates by ascending book id.
+        TOrderCase{"SortUkeireAscending", nullptr, order("MS_UKEIRE", 0), {6, 5, 1, 3, 4, 2}},
+        TOrderCase{"SortUkeireDescending", nullptr, order("MS_UKEIRE", 1), {2, 3, 4, 1, 5, 6}},
+        TOrderCase{"SortNameIgnoresLetterCase", nullptr, order("ms_ukeire", 1),
+                   {2, 3, 4, 1, 5, 6}},
+        TOrderCase{"SortByTitle", nullptr, order("MS_SYOMEI", 0), {2, 1, 3, 4, 5, 6}},
+        TOrderCase{"UnknownSortFieldIgnored", nullptr, order("NO_SUCH", 1), {1, 2, 3, 4, 5, 6}},
+        TOrderCase{"SqlInSortFieldIgnored", nullptr, order("MS_UKEIRE; DROP TABLE data", 1),
+                   {1, 2, 3, 4, 5, 6}},
+        TOrderCase{"NewArrivals", range(std::make_shared<Trange_ukeire>(), "20240210", "20240301"),
+                   order("MS_UKEIRE", 1), {2, 3, 4}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(RangesAndOrder, KeywordAndSortTogether) {
+  TCatalogueDir dir;
+  dir.write(dated_catalogue());
+  Tmirel_search search;
+  search.add_keyword(keyword<Tkw_syomei_ex>(u"本"));
+  search.set_sort(order("MS_UKEIRE", 1));
+  EXPECT_EQ(hit_numbers(search), (std::vector<long long>{2, 3, 4, 1, 5, 6}));
+}
+
+// Getters, move_by and the lending status on a catalogue of 45 books.
+class Cursor : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TLibraryBuilder lib;
+    for (int i = 1; i <= 45; ++i) lib.add_book(book(i, "本"));
+    TBook b = book(46, "吾輩は猫である");
+    b.syokana = "ワガハイハネコデアル";
+    b.chosya = "夏目漱石";
+    b.chokana = "ナツメソウセキ";
+    b.syupan = "新潮社";
+    b.syunen = "1905";
+    b.isbn = "4-10-101001-3";
+    b.page = "254p";
+    b.ookisa = "20cm";
+    b.seikyu = "913.6/ナ";
+    b.kenmei = "日本文学";
+    b.naiyo = "猫の目から見た人間社会";
+    b.ukeire = "20240401";
+    b.memo = "寄贈<br>記念";
+    b.kingaku = "-520";
+    b.syozai = "002";
+    b.kkubun = "02";
+    lib.add_book(b);
+    b = book(47, "貸出中の本");
+    b.kingaku = "";
+    b.syozai = "999";
+    lib.add_book(b);
+    b = book(48, "所在不明の本");
+    b.tfmsuu = "2";
+    lib.add_book(b);
+    b = book(49, "点検済みの本");
+    b.tfmsuu = "1";
+    b.tzenkai = "20240301";
+    lib.add_book(b);
+    lib.add_loan(Mirel::Dbase::book_id(47), "20240420");
+    lib.add_loan(Mirel::Dbase::book_id(46), "");  // returned
+    dir_.write(lib);
+  }
+
+  Tmirel_search& open_on(long long number) {
+    search_.add_keyword(keyword<Tkw_bookid>(Mirel::from_utf8(Mirel::Dbase::book_id(number)), 3));
+    search_.set_flag(true);
+    search_.connect(u"");
+    search_.open(kAlias);
+    return search_;
+  }
+
+  TCatalogueDir dir_;
+  Tmirel_search search_;
+};
+
+TEST_F(Cursor, RecordGetters) {
+  Tmirel_search& s = open_on(46);
+  ASSERT_EQ(s.get_record_count(), 1);
+  EXPECT_EQ(s.get_BOOKID(), u"0000000046");
+  EXPECT_EQ(s.get_SYOMEI(), U("吾輩は猫である"));
+  EXPECT_EQ(s.get_SYOKANA(), U("ワガハイハネコデアル"));
+  EXPECT_EQ(s.get_CHOSYA(), U("夏目漱石"));
+  EXPECT_EQ(s.get_CHOKANA(), U("ナツメソウセキ"));
+  EXPECT_EQ(s.get_SYUPAN(), U("新潮社"));
+  EXPECT_EQ(s.get_SYUNEN(), u"1905");
+  EXPECT_EQ(s.get_ISBN(), u"4-10-101001-3");
+  EXPECT_EQ(s.get_PAGE(), u"254p");
+  EXPECT_EQ(s.get_OOKISA(), u"20cm");
+  EXPECT_EQ(s.get_SEIKYU(), U("913.6/ナ"));
+  EXPECT_EQ(s.get_KENMEI(), U("日本文学"));
+  EXPECT_EQ(s.get_NAIYO(), U("猫の目から見た人間社会"));
+  EXPECT_EQ(s.get_UKEIRE(), u"20240401");
+  EXPECT_EQ(s.get_MEMO(), U("寄贈<br>記念"));
+  EXPECT_EQ(s.get_KINGAKU(), -520);
+  EXPECT_FALSE(s.get_is_kasidasi());  // its only loan was returned
+  EXPECT_FALSE(s.get_is_fumei());
+  EXPECT_EQ(s.get_SYOZAI()->get_Value(), U("児童書架"));
+  EXPECT_EQ(s.get_SYOZAI()->get_code(), u"002");
+  auto kkubun = s.get_kkubun();
+  EXPECT_EQ(kkubun->get_name(), U("禁帯出"));
+  EXPECT_TRUE(kkubun->get_is_kinsi());
+}
+
+TEST_F(Cursor, BlankFieldsAndStatus) {
+  Tmirel_search& s = open_on(47);
+  EXPECT_EQ(s.get_ISBN(), u"");
+  EXPECT_EQ(s.get_KINGAKU(), 0);
+  EXPECT_TRUE(s.get_is_kasidasi());
+  EXPECT_EQ(s.get_SYOZAI()->get_Value(), u"");  // code without a name
+  EXPECT_FALSE(s.get_kkubun()->get_is_kinsi());
+}
+
+TEST_F(Cursor, MissingOnlyWithoutAFindingStocktaking) {
+  EXPECT_TRUE(open_on(48).get_is_fumei());
+  Tmirel_search other;
+  other.add_keyword(keyword<Tkw_bookid>(u"0000000049", 3));
+  other.open(kAlias);
+  EXPECT_FALSE(other.get_is_fumei());
+  Tmirel_search plain;
+  plain.add_keyword(keyword<Tkw_bookid>(u"0000000001", 3));
+  plain.open(kAlias);
+  EXPECT_FALSE(plain.get_is_fumei());  // never checked
+}
+
+TEST_F(Cursor, PagingWithMoveBy) {
+  search_.add_keyword(keyword<Tkw_syomei_ex>(u"本"));
+  search_.open(kAlias);
+  ASSERT_EQ(search_.get_record_count(), 48);  // 1-45, 47, 48, 49
+  int32_t moved = -1;
+  search_.move_by(40, moved);
+  EXPECT_EQ(moved, 40);
+  EXPECT_EQ(search_.get_BOOKID(), u"0000000041");
+  search_.move_next();
+  EXPECT_EQ(search_.get_BOOKID(), u"0000000042");
+  search_.move_by(100, moved);  // past the last page: stops past the end
+  EXPECT_EQ(moved, 7);
+  EXPECT_TRUE(search_.get_is_eof());
+  search_.move_next();  // harmless at the end
+  EXPECT_TRUE(search_.get_is_eof());
+}
+
+TEST_F(Cursor, MoveByZeroStaysOnFirstHit) {
+  Tmirel_search& s = open_on(46);
+  int32_t moved = -1;
+  s.move_by(0, moved);
+  EXPECT_EQ(moved, 0);
+  EXPECT_EQ(s.get_BOOKID(), u"0000000046");
+}
+
+TEST_F(Cursor, ReopenStartsAtTheFirstHit) {
+  search_.add_keyword(keyword<Tkw_syomei_ex>(u"本"));
+  search_.open(kAlias);
+  int32_t moved = 0;
+  search_.move_by(10, moved);
+  search_.close();
+  search_.open(kAlias);
+  EXPECT_EQ(search_.get_BOOKID(), u"0000000001");
+}
+
+// A failed read names the call that failed.
+void expect_failure(const std::function<void()>& call, const std::string& name) {
+  try {
+    call();
+    ADD_FAILURE() << name << " did not throw";
+  } catch (const EMirelSearch& e) {
+    EXPECT_NE(Mirel::to_utf8(e.message()).find(name), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(Cursor, CallsOnASearchThatIsNotOpen) {
+  Tmirel_search s;
+  int32_t moved = 0;
+  expect_failure([&] { s.get_record_count(); }, "get_record_count");
+  expect_failure([&] { s.get_is_eof(); }, "get_is_eof");
+  expect_failure([&] { s.move_by(1, moved); }, "move_by");
+  expect_failure([&] { s.get_BOOKID(); }, "get_BOOKID");
+  expect_failure([&] { s.get_KINGAKU(); }, "get_KINGAKU");
+  expect_failure([&] { s.get_is_kasidasi(); }, "get_is_kasidasi");
+  expect_failure([&] { s.get_SYOZAI(); }, "get_SYOZAI");
+  expect_failure([&] { s.get_kkubun(); }, "get_kkubun");
+  s.move_next();  // the calls without a value never fail
+  s.close();
+  s.disconnect();
+}
+
+TEST_F(Cursor, CallsPastTheEnd) {
+  Tmirel_search& s = open_on(46);
+  s.move_next();
+  ASSERT_TRUE(s.get_is_eof());
+  int32_t moved = 0;
+  expect_failure([&] { s.get_SYOMEI(); }, "get_SYOMEI");
+  expect_failure([&] { s.get_is_fumei(); }, "get_is_fumei");
+  expect_failure([&] { s.get_kkubun(); }, "get_kkubun");
+  expect_failure([&] { s.move_by(1, moved); }, "move_by");
+  expect_failure([&] { s.move_by(-1, moved); }, "move_by");
+  s.close();
+  expect_failure([&] { s.get_BOOKID(); }, "get_BOOKID");
+}
+
+TEST_F(Cursor, WithoutFlagNoStatusButSameHits) {
+  search_.add_keyword(keyword<Tkw_bookid>(u"0000000047", 3));
+  search_.set_flag(false);
+  search_.open(kAlias);
+  ASSERT_EQ(search_.get_record_count(), 1);
+  EXPECT_EQ(search_.get_SYOMEI(), U("貸出中の本"));
+  expect_failure([&] { search_.get_is_kasidasi(); }, "get_is_kasidasi");
+}
+
+TEST_F(Cursor, UnknownAliasThrowsAtOpen) {
+  Tmirel_search s;
+  EXPECT_THROW(s.open(u"NoSuchAlias"), Mirel::Exception);
+  expect_failure([&] { s.get_record_count(); }, "get_record_count");
+}
+
+TEST_F(Cursor, ConditionsAreReadAtOpen) {
+  auto k = keyword<Tkw_syomei_ex>(u"猫");
+  search_.add_keyword(k);
+  k->set_keyword(U("貸出中"));
+  search_.open(kAlias);
+  ASSERT_EQ(search_.get_record_count(), 1);
+  EXPECT_EQ(search_.get_BOOKID(), u"0000000047");
+}
+
+// The index lives in the cache of master.dbf and follows its changes: a
+// record rewritten, one deleted and one appended by the library system.
+TEST(IndexMaintenance, FollowsChangesOfTheTable) {
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  for (int i = 1; i <= 5; ++i) lib.add_book(book(i, "古い題名"));
+  dir.write(lib);
+  auto find = [](const char* word) {
+    Tmirel_search s;
+    s.add_keyword(keyword<Tkw_syomei_ex>(U(word)));
+    return hit_numbers(s);
+  };
+  EXPECT_EQ(find("古い"), (std::vector<long long>{1, 2, 3, 4, 5}));
+
+  auto writer = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
+  TBook changed = book(2, "新しい題名");
+  writer->rewrite(1, Mirel::Dbase::master_row(changed));
+  writer->set_deleted(3, true);
+  writer->append(Mirel::Dbase::master_row(book(6, "もっと新しい題名")));
+  writer->close();
+
+  EXPECT_EQ(find("古い"), (std::vector<long long>{1, 3, 5}));
+  EXPECT_EQ(find("新しい"), (std::vector<long long>{2, 6}));
+  EXPECT_EQ(find("題名"), (std::vector<long long>{1, 2, 3, 5, 6}));
+}
+
+}  // namespace
+}  // namespace Mirelsearch_tlb::testing
