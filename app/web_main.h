@@ -25,6 +25,7 @@ namespace Mirel::MirelWeb {
 class Tmwerror;
 class Tmwrecommenddb;
 class Tmwnewbook;
+class Tmwrequests;
 class TErrorLog;
 
 // Messages of the exceptions that replace a thrown object outside the family.
@@ -92,7 +93,9 @@ class TWebMain : public TWebModule {
   // SETUP, BACK_TO_HOME, MIRELWEB, RECOMMEND, NEWBOOK: render/navigation_tags.cpp
   bool navigation_tag(const UnicodeString& name, const TStrings& params, UnicodeString& replace_text);
   // QUERY_KEY_LIST, QUERY_*, BACK_TO_LIST: render/query_tags.cpp
-  bool query_tag(const UnicodeString& name, const TStrings& params, UnicodeString& replace_text);
+  // `requests` is the request's parameters, read once by the dispatcher.
+  bool query_tag(const UnicodeString& name, const TStrings& params, const Tmwrequests& requests,
+                 UnicodeString& replace_text);
 
   TWebMainEnvironment environment_;
 };
