@@ -96,22 +96,24 @@ const TCp932Tables& tables() {
   return t;
 }
 
-void put_utf8(uint32_t cp, std::string& out) {
+// Writes the UTF-8 form of `cp` at `dst` (room for 4 bytes); returns the end.
+char* put_utf8(uint32_t cp, char* dst) {
   if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
+    *dst++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *dst++ = static_cast<char>(0xC0 | (cp >> 6));
+    *dst++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *dst++ = static_cast<char>(0xE0 | (cp >> 12));
+    *dst++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *dst++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *dst++ = static_cast<char>(0xF0 | (cp >> 18));
+    *dst++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *dst++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *dst++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
+  return dst;
 }
 
 constexpr uint32_t kReplacement = 0xFFFD;
@@ -119,40 +121,48 @@ constexpr uint32_t kReplacement = 0xFFFD;
 }  // namespace
 
 void cp932_to_utf8(std::string_view bytes, std::string& out) {
-  out.clear();
   size_t i = 0;
   const size_t n = bytes.size();
   // ASCII runs need no table.
   while (i < n && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
-  out.append(bytes.data(), i);
-  if (i == n) return;
+  if (i == n) {
+    out.assign(bytes);
+    return;
+  }
   const TCp932Tables& t = tables();
+  // A byte never becomes more than 3 UTF-8 bytes (a pair at most 3 as well).
+  out.resize(n * 3);
+  char* const begin = out.data();
+  std::memcpy(begin, bytes.data(), i);
+  char* dst = begin + i;
+  const auto* src = reinterpret_cast<const unsigned char*>(bytes.data());
   while (i < n) {
-    unsigned char b = static_cast<unsigned char>(bytes[i]);
+    unsigned char b = src[i];
     if (b < 0x80) {
-      out.push_back(static_cast<char>(b));
+      *dst++ = static_cast<char>(b);
       ++i;
       continue;
     }
     uint32_t cp = t.single[b];
     if (cp == kLead) {
       if (i + 1 >= n) {  // cut off at the end of the field
-        put_utf8(kReplacement, out);
-        return;
+        dst = put_utf8(kReplacement, dst);
+        break;
       }
-      uint32_t pair = t.pairs[(b - 0x80) * 256 + static_cast<unsigned char>(bytes[i + 1])];
+      uint32_t pair = t.pairs[(b - 0x80) * 256 + src[i + 1]];
       if (pair == kInvalid) {
-        put_utf8(kReplacement, out);
+        dst = put_utf8(kReplacement, dst);
         ++i;
       } else {
-        put_utf8(pair, out);
+        dst = put_utf8(pair, dst);
         i += 2;
       }
       continue;
     }
-    put_utf8(cp == kInvalid ? kReplacement : cp, out);
+    dst = put_utf8(cp == kInvalid ? kReplacement : cp, dst);
     ++i;
   }
+  out.resize(static_cast<size_t>(dst - begin));
 }
 
 std::string cp932_to_utf8(std::string_view bytes) {

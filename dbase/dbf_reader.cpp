@@ -190,8 +190,8 @@ TTableReader::TTableReader(const std::string& path, TReadOptions options)
   for (const TField& f : t.fields) has_memo = has_memo || is_memo_type(f.type, t.visual_foxpro);
   if (has_memo) {
     bool fox = t.visual_foxpro || t.version == 0xF5 || t.version == 0xE5;
-    for (std::string_view ext : fox ? std::initializer_list<std::string_view>{"fpt", "dbt"}
-                                    : std::initializer_list<std::string_view>{"dbt", "fpt"}) {
+    const char* const order[2][2] = {{"dbt", "fpt"}, {"fpt", "dbt"}};
+    for (const char* ext : order[fox ? 1 : 0]) {
       std::string found = find_beside(path, ext);
       if (found.empty()) continue;
       TMemoFile::Kind kind = ends_with_ci(found, ".fpt") ? TMemoFile::Kind::Fpt

@@ -10,8 +10,16 @@
 namespace Mirel::Dbase {
 namespace {
 
+// Wide text fields are mostly padding: skip it eight bytes at a time.
 std::string_view trim_right(std::string_view s) {
   size_t n = s.size();
+  constexpr uint64_t kSpaces = 0x2020202020202020ull;
+  while (n >= 8) {
+    uint64_t word;
+    std::memcpy(&word, s.data() + n - 8, 8);
+    if (word != kSpaces) break;
+    n -= 8;
+  }
   while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
   return s.substr(0, n);
 }
