@@ -17,12 +17,6 @@ namespace {
 
 namespace chr = std::chrono;
 
-// The column of the current row as text; past the end (an empty result)
-// there is no row, which reads as the empty text.
-UnicodeString current_text(const Database::TQuery& query, const UnicodeString& field) {
-  return query.eof() ? UnicodeString() : query.field_as_string(field);
-}
-
 UnicodeString format_yyyymmdd(const chr::year_month_day& date) {
   const int y = static_cast<int>(date.year());
   const unsigned m = static_cast<unsigned>(date.month());
@@ -86,9 +80,11 @@ void Tmwrange::fetch(uint32_t wait_ms, const UnicodeString& private_dir,
     if (field_name_.empty()) throw Exception(u"範囲取得対象のフィールド名が空文字列です");
     if (!query_->has_field(field_name_))
       throw Exception(u"範囲取得対象のフィールド'" + field_name_ + u"'がみつかりません");
-    const UnicodeString newest = current_text(*query_, field_name_);
-    if (count_ >= 2 && !query_->eof()) query_->move_by(count_ - 1);
-    const UnicodeString oldest = current_text(*query_, field_name_);
+    // An empty result has no current row: its columns read as empty text.
+    // A move past the end leaves the cursor on the last row.
+    const UnicodeString newest = query_->field_as_string(field_name_);
+    if (count_ >= 2) query_->move_by(count_ - 1);
+    const UnicodeString oldest = query_->field_as_string(field_name_);
     set_bounds(oldest, newest);
   } catch (...) {
     try {
