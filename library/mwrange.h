@@ -16,6 +16,7 @@
 //
 // Failures of fetch: EMutexTimeout (named_mutex.h) when the mutex is not
 // obtained within wait_ms, with nothing opened and the bounds unchanged;
+// Mirel::Exception naming the lock file when that file cannot be opened;
 // Mirel::Exception for an empty field name or a column the result lacks;
 // the engine's EDatabaseError for an unknown alias, a missing table, bad
 // SQL. On every failure after the mutex was obtained the query and session

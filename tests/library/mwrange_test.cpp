@@ -53,17 +53,6 @@ TEST(Range, SetBoundsKeepsLowerNotAboveUpper) {
   }
 }
 
-TEST(Range, KindsReadTheirColumn) {
-  EXPECT_EQ(Tmwrange_ukeire(3).field_name(), u"MS_UKEIRE");
-  EXPECT_EQ(Tmwrange_bookid(3).field_name(), u"MS_BOOKID");
-  EXPECT_EQ(Tmwrange_ukeire_day(3).field_name(), u"");
-  Tmwrange_bookid range(5);
-  EXPECT_EQ(range.count(), 5);
-  EXPECT_TRUE(range.lower().empty() && range.upper().empty()) << "no bounds before fetch";
-  range.set_count(-2);
-  EXPECT_EQ(range.count(), -2);
-}
-
 TEST(Range, CalendarWindowEndsToday) {
   struct Case { TLocalDate today; int32_t count; UnicodeString lower, upper; };
   const Case cases[] = {
@@ -96,13 +85,6 @@ TEST(Range, CalendarWindowNeedsNoMutex) {
   range.set_mutex_directory(dir.path());
   EXPECT_NO_THROW(range.fetch(0, u"", u""));
   EXPECT_EQ(range.upper(), u"20240320");
-}
-
-TEST(Range, LocalTodayIsAValidDate) {
-  const TLocalDate today = local_today();
-  EXPECT_GE(today.year, 2024);
-  EXPECT_TRUE(today.month >= 1 && today.month <= 12);
-  EXPECT_TRUE(today.day >= 1 && today.day <= 31);
 }
 
 TEST(Range, NewestDistinctValuesFromTheMasterTable) {
