@@ -45,9 +45,10 @@ void TWebModule::HandleRequest(TWebRequest& request, TWebResponse& response) {
 
 void send_internal_error_page(TWebResponse& response, const TWebRequest& request,
                               const Exception& error) {
-  response.SetContent(u"<html><body><h1>Internal Application Error / 内部アプリケーションエラー</h1>\r\n<p>" +
-                      html_escape(error.message()) + u"\r\n<p><hr width=\"100%\"><i>" +
-                      html_escape(from_ansi(request.PathInfo())) + u"</i></body></html>");
+  response.SetContent(
+      u"<html><body><h1>Internal Application Error / 内部アプリケーションエラー</h1>\r\n<p>" +
+      html_escape(error.message()) + u"\r\n<p><hr width=\"100%\"><i>" +
+      html_escape(from_ansi(request.PathInfo())) + u"</i></body></html>");
   if (response.Sent()) return;
   response.SetStatusCode(500);
   response.SendResponse();

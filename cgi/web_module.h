@@ -36,6 +36,10 @@ class TWebModule {
  public:
   virtual ~TWebModule() = default;
 
+  // Attaches the request and the response and dispatches. A handler that
+  // clears `handled` lets the next matching action, then the default
+  // action, try. An Exception from a handler gives the internal-error page;
+  // anything else thrown passes to the caller.
   void HandleRequest(TWebRequest& request, TWebResponse& response);
 
   TWebRequest* Request = nullptr;
@@ -46,16 +50,24 @@ class TWebModule {
 };
 
 // The dispatcher's internal-error page for `error` (body and status 500,
-// sent unless the response was already sent).
+// sent unless the response was already sent). The message and the request's
+// path info are HTML-escaped in the page.
 void send_internal_error_page(TWebResponse& response, const TWebRequest& request,
                               const Exception& error);
 
-// The last-resort page: header block and body written straight to `output`.
+// The last-resort page: header block and body written straight to `output`,
+// in the default code page, whatever the request's protocol. The class name
+// and the message are HTML-escaped in the body; in the status line the
+// message only loses its CR and LF.
 void write_last_resort_page(const TCgiOutput& output, const Exception& error);
 
 using TWebModuleFactory = std::function<std::unique_ptr<TWebModule>()>;
 
-// Serves one CGI request; returns the process exit code (always 0).
+// Serves one CGI request; returns the process exit code (always 0). An
+// Exception that escapes (from reading the request, from `make_module`, from
+// dispatch) is answered with the last-resort page; any other thrown object
+// with the last-resort page of an Exception saying
+// "サーバー管理者に問い合わせてください". A failing output ends the request quietly.
 int RunCgiApplication(const TCgiInput& input, const TCgiOutput& output,
                       const TWebModuleFactory& make_module);
 

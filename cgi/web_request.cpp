@@ -80,7 +80,8 @@ TWebRequest::TWebRequest(const TCgiInput& input)
       script_name_(variable(input, "SCRIPT_NAME")),
       remote_addr_(variable(input, "REMOTE_ADDR")),
       content_type_(variable(input, "HTTP_CONTENT_TYPE")),
-      content_length_(text_to_int_def(std::string_view(variable(input, "HTTP_CONTENT_LENGTH")), -1)) {
+      content_length_(
+          text_to_int_def(std::string_view(variable(input, "HTTP_CONTENT_LENGTH")), -1)) {
   content_ = read_body(input, content_length_);
 }
 
@@ -91,7 +92,8 @@ const TStrings& TWebRequest::QueryFields() {
 
 const TStrings& TWebRequest::ContentFields() {
   if (!content_fields_) {
-    const UnicodeString text = content_type_names_utf8(content_type_) ? from_utf8(content_) : from_ansi(content_);
+    const UnicodeString text =
+        content_type_names_utf8(content_type_) ? from_utf8(content_) : from_ansi(content_);
     content_fields_ = decode_request_fields(text);
   }
   return *content_fields_;

@@ -37,7 +37,10 @@ class TWebRequest {
  public:
   explicit TWebRequest(const TCgiInput& input);
 
-  // Variables, 8-bit text as passed by the web server.
+  // Variables, 8-bit text as passed by the web server. A variable that is
+  // missing or empty is tried once more under the other name: with "HTTP_"
+  // put in front, or taken away when the name starts with it (Host is read
+  // from HTTP_HOST, else HOST; the content type and length likewise).
   const std::string& Method() const { return method_; }
   const std::string& ProtocolVersion() const { return protocol_; }
   const std::string& Query() const { return query_; }
@@ -48,7 +51,9 @@ class TWebRequest {
   const std::string& ContentType() const { return content_type_; }
   // CONTENT_LENGTH read as an integer; -1 when it is not a number.
   int ContentLength() const { return content_length_; }
-  // The body bytes that actually arrived (at most ContentLength of them).
+  // The body bytes that actually arrived (at most ContentLength of them),
+  // read through a fixed-size buffer so that memory follows what arrived,
+  // not what CONTENT_LENGTH promised.
   const std::string& Content() const { return content_; }
 
   // Decoded fields, name=value each; throws Exception on a bad escape.

@@ -108,7 +108,9 @@ UnicodeString TPageProducer::Content() {
   const THTMLTagEvent handler = on_html_tag_;
   TTemplateReader in(to_utf8(html_file_), html_file_);
   const bool utf8 = in.is_utf8();
-  auto to_text = [utf8](const std::string& bytes) { return utf8 ? from_utf8(bytes) : from_ansi(bytes); };
+  auto to_text = [utf8](const std::string& bytes) {
+    return utf8 ? from_utf8(bytes) : from_ansi(bytes);
+  };
 
   std::string page;
   size_t pos = 0;

@@ -3,10 +3,13 @@
 //
 // The template is read afresh at every Content() call, scanned as bytes of
 // its code page (UTF-8 when it starts with the UTF-8 byte-order mark, else
-// the default code page) and the result is returned as UTF-16. Failures
-// (file cannot be opened, a line of 4096 bytes or more, a bad percent escape
-// in a tag parameter, anything the handler throws) leave Content() as
-// Exception; nothing of the page is returned then.
+// the default code page) and the result is returned as UTF-16; replacement
+// texts are converted to the template's code page when they are inserted.
+// Failures leave Content() as Exception and nothing of the page is returned:
+// a file that cannot be opened or read ("ファイル <path> は開けません。 <reason> ",
+// the path made absolute), a line of 4096 bytes or more ("<n> 行で 行が長すぎます"),
+// a bad percent escape in a tag parameter; anything the handler throws
+// passes through unchanged. The file name is the path in UTF-8.
 #pragma once
 
 #include <functional>

@@ -50,7 +50,8 @@ void TTemplateReader::throw_os_error(int error) const {
     char cwd[4096];
     if (::getcwd(cwd, sizeof cwd)) shown = from_utf8(cwd) + u"/" + shown;
   }
-  throw Exception(u"ファイル " + shown + u" は開けません。 " + from_utf8(std::strerror(error)) + u" ");
+  throw Exception(u"ファイル " + shown + u" は開けません。 " + from_utf8(std::strerror(error)) +
+                  u" ");
 }
 
 bool TTemplateReader::fill_to(size_t offset) {
@@ -83,7 +84,8 @@ void TTemplateReader::refill() {
   }
   if (last_lf == data_.size()) {
     if (!eof_) {
-      throw Exception(int_to_text(static_cast<long long>(lines_before_ + 1)) + u" 行で 行が長すぎます");
+      throw Exception(int_to_text(static_cast<long long>(lines_before_ + 1)) +
+                      u" 行で 行が長すぎます");
     }
     limit_ = data_.size();
     return;
