@@ -1,9 +1,82 @@
-// The search page service: the prepared catalogue search run under the
-// database mutex while a template is produced.
+// The search page service: the catalogue search that an action has prepared
+// is opened, read and closed while this process holds the database mutex,
+// and the named template is produced in between, so its tags read the hits
+// while no other process uses the library data. A busy database and a search
+// without hits end in the error page; an empty template name in a redirect.
+#include <cstdlib>
+
 #include "app/web_main.h"
+#include "error/mwerror.h"
+#include "html/link.h"
+#include "library/named_mutex.h"
+#include "platform/integer.h"
+#include "search/mirel_search.h"
 
 namespace Mirel::MirelWeb {
 
-void TWebMain::produce_page(const UnicodeString&) {}
+namespace {
+
+// How long this request waits for the mutex. A build configured with
+// MIRELWEB_TEST_HOOKS lets the environment variable
+// MIRELWEB_TEST_MUTEX_WAIT_MS replace the wait, so that the busy page can be
+// tested without a full minute's wait; any other build always waits the
+// module's fixed time.
+uint32_t mutex_wait_ms(uint32_t configured) {
+#ifdef MIRELWEB_TEST_HOOKS
+  if (const char* text = std::getenv("MIRELWEB_TEST_MUTEX_WAIT_MS"))
+    if (const auto ms = text_to_int(std::string_view(text)); ms && *ms >= 0)
+      return static_cast<uint32_t>(*ms);
+#endif
+  return configured;
+}
+
+}  // namespace
+
+void TWebMain::produce_page(const UnicodeString& template_name) {
+  if (template_name.empty()) {
+    Response->SendRedirect(to_ansi(script_url(*Request, u"")));
+    return;
+  }
+  if (!search) throw Exception(u"検索が準備されていません");
+
+  TNamedMutex mutex(kMirelWebMutexName);
+  if (!mutex.wait(mutex_wait_ms(mutex_timeout))) {
+    // Busy is an expected condition: a page, not a failure, and no log line.
+    set_busy_error(*error);
+    produce_error_page();
+    mutex.close();
+    return;
+  }
+
+  try {
+    search->connect(u"");
+    search->open(path->db_alias);
+  } catch (...) {
+    // Nothing was opened that could be closed; only the mutex is given back.
+    mutex.release();
+    mutex.close();
+    throw;
+  }
+
+  auto finish = [&] {
+    search->close();
+    search->disconnect();
+    mutex.release();
+    mutex.close();
+  };
+  try {
+    if (search->get_record_count() != 0) {
+      PageProducer.SetHTMLFile(path->html_path + template_name);
+      Response->SetContent(PageProducer.Content());
+    } else {
+      set_not_found_error(*error);
+      produce_error_page();
+    }
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+}
 
 }  // namespace Mirel::MirelWeb

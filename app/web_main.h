@@ -96,6 +96,12 @@ class TWebMain : public TWebModule {
   // `requests` is the request's parameters, read once by the dispatcher.
   bool query_tag(const UnicodeString& name, const TStrings& params, const Tmwrequests& requests,
                  UnicodeString& replace_text);
+  // KASIDASI, KASIDASI_MARK, BOOKID … MEMO, NDC: render/record_tags.cpp
+  bool record_tag(const UnicodeString& name, UnicodeString& replace_text);
+  // FIND_VALUE_LIST, TOTAL_FIND_COUNT, NEXT_PAGE, PRIOR_PAGE, PAGE_LIST: render/list_tags.cpp
+  bool list_tag(const UnicodeString& name, const TStrings& params, UnicodeString& replace_text);
+  // True while FIND_VALUE_LIST produces its rows (a row may not start another list).
+  bool producing_rows_ = false;
 
   TWebMainEnvironment environment_;
 };

@@ -1,0 +1,122 @@
+// The tags of a result list: the rows of the current page (FIND_VALUE_LIST),
+// the number of hits, and the paging links (next, previous, the page
+// numbers). All read the active source and produce nothing without one; all
+// paging links carry the request's parameters with a changed PAGENUM.
+#include "app/web_main.h"
+#include "html/html_tag.h"
+#include "html/link.h"
+#include "render/paging.h"
+#include "render/record_source.h"
+#include "request/mwrequests.h"
+
+namespace Mirel::MirelWeb {
+
+namespace {
+
+// Leaves `flag` false again however the rows end.
+class Tflag_guard {
+ public:
+  explicit Tflag_guard(bool& flag) : flag_(flag) { flag_ = true; }
+  ~Tflag_guard() { flag_ = false; }
+  Tflag_guard(const Tflag_guard&) = delete;
+  Tflag_guard& operator=(const Tflag_guard&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+// The list page `requests` describes (its STATUS picks the list).
+UnicodeString list_url(const TWebRequest& request, const Tmwrequests& requests) {
+  return script_url(request, list_path(requests.status())) + u'?' + requests.encode();
+}
+
+UnicodeString paging_link(const TWebRequest& request, const Tmwrequests& requests,
+                          const UnicodeString& text, const char16_t* css_class) {
+  Tlink link(list_url(request, requests), text);
+  link.set_attribute(u"class", css_class);
+  return link.to_html();
+}
+
+}  // namespace
+
+bool TWebMain::list_tag(const UnicodeString& name, const TStrings& params,
+                        UnicodeString& replace_text) {
+  enum class Kind { rows, count, next, prior, pages };
+  Kind kind;
+  if (name == u"FIND_VALUE_LIST") kind = Kind::rows;
+  else if (name == u"TOTAL_FIND_COUNT") kind = Kind::count;
+  else if (name == u"NEXT_PAGE") kind = Kind::next;
+  else if (name == u"PRIOR_PAGE") kind = Kind::prior;
+  else if (name == u"PAGE_LIST") kind = Kind::pages;
+  else return false;
+
+  Trecord_source source(*this);
+  if (!source) return true;
+
+  switch (kind) {
+    case Kind::rows: {
+      // A row template that starts the list again would stand on the same
+      // record forever and exhaust the stack.
+      if (producing_rows_)
+        throw Exception(u"FIND_VALUE_LIST は listrow.html の中では使えません");
+      const Tmwrequests requests(*Request);
+      const int32_t rows = setup->rows;
+      row_number = source.move_by(page_start(rows, requests.pagenum()));
+      ListRowProducer.SetHTMLFile(path->html_path + u"listrow.html");
+      const Tflag_guard guard(producing_rows_);
+      UnicodeString text;
+      for (int32_t i = 0; i < rows && !source.is_eof(); ++i) {
+        ++row_number;
+        text += ListRowProducer.Content();
+        text += u"\r\n";
+        source.next();
+      }
+      replace_text = text;
+      break;
+    }
+    case Kind::count:
+      replace_text = int_to_text(source.record_count());
+      break;
+    case Kind::next: {
+      Tmwrequests requests(*Request);
+      const uint32_t pagenum = requests.pagenum();
+      if (!has_next_page(setup->rows, pagenum, source.record_count())) break;
+      requests.set_pagenum(pagenum + 1u);
+      replace_text = paging_link(*Request, requests, value_of(params, u"caption"), u"next_page");
+      break;
+    }
+    case Kind::prior: {
+      // The number of hits plays no part: page 0 has no previous page, every
+      // other page has one.
+      Tmwrequests requests(*Request);
+      const uint32_t pagenum = requests.pagenum();
+      if (pagenum == 0) break;
+      requests.set_pagenum(pagenum - 1u);
+      replace_text = paging_link(*Request, requests, value_of(params, u"caption"), u"prior_page");
+      break;
+    }
+    case Kind::pages: {
+      const Tmwrequests requests(*Request);
+      const Tpage_range range = page_list_range(setup->rows, requests.pagenum(), source.record_count());
+      Tmwrequests link_requests(requests);
+      UnicodeString text;
+      for (int64_t i = range.first; i <= range.last; ++i) {
+        if (!text.empty()) text += u' ';
+        const UnicodeString number = int_to_text(i);
+        if (i == range.cur) {
+          Thtml_tag current(u"span", number);
+          current.set_attribute(u"class", u"cur_page");
+          text += current.to_html();
+        } else {
+          link_requests.set_pagenum(static_cast<uint32_t>(i - 1));
+          text += paging_link(*Request, link_requests, number, u"page_list");
+        }
+      }
+      replace_text = text;
+      break;
+    }
+  }
+  return true;
+}
+
+}  // namespace Mirel::MirelWeb
