@@ -28,8 +28,8 @@ std::u16string_view trim_blanks(std::u16string_view s) {
 void load_conf_lines(const std::string& path, TStrings& lines) {
   std::string bytes;
   if (int e = Config::read_file_bytes(path, bytes))
-    throw Exception(u"ファイル " + from_ansi(path) + u" は開けません。 " +
-                    from_ansi(Config::error_text(e)) + u" ");
+    throw Exception(u"ファイル " + from_utf8(path) + u" は開けません。 " +
+                    from_utf8(Config::error_text(e)) + u" ");
   const UnicodeString text = decode_conf(bytes);
 
   lines.clear();

@@ -39,7 +39,7 @@ UnicodeString temp_path() {
   const char* dir = std::getenv("TMPDIR");
   std::string result = dir && *dir ? dir : "/tmp";
   if (result.back() != '/') result += '/';
-  return from_ansi(result);
+  return from_utf8(result);
 }
 
 }  // namespace Mirel::MirelWeb

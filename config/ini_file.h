@@ -18,7 +18,8 @@
 //     beside the old one and renamed over it, so readers and concurrent
 //     writers never see a damaged file.
 //
-// Paths are file names as the operating system takes them (8-bit).
+// Paths are file names as the operating system takes them (bytes; shown in
+// messages as UTF-8, the encoding of file names on the hosts).
 // Failures: a missing or unreadable file reads as an empty one (missing
 // values are not failures). A write that cannot be completed throws
 // Mirel::Exception "<path> に書き込めません" and leaves the file unchanged.

@@ -60,7 +60,7 @@ void put_value(std::string& bytes, const Tini_value& v) {
 
 void write_ini_values(const std::string& path, const std::vector<Tini_value>& values) {
   if (values.empty()) return;
-  auto fail = [&] { return Mirel::Exception(Mirel::from_ansi(path) + u" に書き込めません"); };
+  auto fail = [&] { return Mirel::Exception(Mirel::from_utf8(path) + u" に書き込めません"); };
 
   std::string original;
   int e = Mirel::Config::read_file_bytes(path, original);

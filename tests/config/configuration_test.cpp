@@ -57,7 +57,7 @@ TEST(ConfLines, UnreadableFileGivesTheFileOpenMessage) {
     load_conf_lines(dir / "mirelweb.conf", lines);
     FAIL() << "no exception";
   } catch (const Exception& e) {
-    const UnicodeString prefix = u"ファイル " + from_ansi(dir / "mirelweb.conf") + u" は開けません。 ";
+    const UnicodeString prefix = u"ファイル " + from_utf8(dir / "mirelweb.conf") + u" は開けません。 ";
     EXPECT_EQ(e.message().substr(0, prefix.size()), prefix);
     EXPECT_GT(e.message().size(), prefix.size() + 1);
     EXPECT_EQ(e.message().back(), u' ');
@@ -123,7 +123,7 @@ TEST(Configuration, UnwritableDirectoryFailsAndKeepsTheOldFile) {
     read_configuration(dir.path());
     ADD_FAILURE() << "no exception";
   } catch (const Exception& e) {
-    EXPECT_EQ(e.message(), from_ansi(dir / "mirelweb.ini") + u" に書き込めません");
+    EXPECT_EQ(e.message(), from_utf8(dir / "mirelweb.ini") + u" に書き込めません");
   }
   ::chmod(dir.path().c_str(), 0755);
   EXPECT_TRUE(exists(dir / "mirelweb.conf"));
@@ -141,7 +141,7 @@ TEST(Configuration, IniFileThatCannotBeWrittenKeepsTheOldFile) {
     read_configuration(dir.path());
     ADD_FAILURE() << "no exception";
   } catch (const Exception& e) {
-    EXPECT_EQ(e.message(), from_ansi(dir / "mirelweb.ini") + u" に書き込めません");
+    EXPECT_EQ(e.message(), from_utf8(dir / "mirelweb.ini") + u" に書き込めません");
   }
   EXPECT_TRUE(exists(dir / "mirelweb.conf"));
 }

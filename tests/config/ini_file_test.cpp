@@ -7,6 +7,7 @@
 #include "tests/config/temp_dir.h"
 
 using Mirel::from_ansi;
+using Mirel::from_utf8;
 using Mirel::UnicodeString;
 using Mirel::to_ansi;
 using mwtest::read_file;
@@ -150,7 +151,7 @@ TEST(IniWrite, FailureThrowsAndNamesTheFile) {
     write_ini_values(path, {{u"Path", u"Html", u"x"}});
     FAIL() << "no exception";
   } catch (const Mirel::Exception& e) {
-    EXPECT_EQ(e.message(), from_ansi(path) + u" に書き込めません");
+    EXPECT_EQ(e.message(), from_utf8(path) + u" に書き込めません");
   }
   EXPECT_NO_THROW(write_ini_values(path, {}));  // nothing to write, nothing done
 }

@@ -79,7 +79,7 @@ TEST_F(ModuleTest, TemplateDirectoryComesFromTheIniFile) {
 TEST_F(ModuleTest, ErrorPageShowsThePairWithStatus200AndNoLogLine) {
   write_file(dir / "error.html", "<#ERR_NAME>/<#ERR_MSG>/<#err_name>");
   auto a = attach();
-  a.module->path->html_path = from_ansi(dir.path());
+  a.module->path->html_path = from_utf8(dir.path());
   set_busy_error(*a.module->error);
   a.module->produce_error_page();
   EXPECT_TRUE(a.response->Sent());
@@ -94,7 +94,7 @@ TEST_F(ModuleTest, ErrorPageShowsThePairWithStatus200AndNoLogLine) {
 
 TEST_F(ModuleTest, MissingErrorTemplateFails) {
   auto a = attach();
-  a.module->path->html_path = from_ansi(dir / "nowhere/");
+  a.module->path->html_path = from_utf8(dir / "nowhere/");
   EXPECT_THROW(a.module->produce_error_page(), Exception);
   EXPECT_FALSE(a.response->Sent());
 }
@@ -151,7 +151,7 @@ TEST_F(ModuleTest, ConstructionFailureIsLoggedWithTheEnvironmentsAddress) {
     TWebMain module(environment());
     FAIL() << "no exception";
   } catch (const Exception& e) {
-    EXPECT_EQ(e.message(), from_ansi(dir / "mirelweb.ini") + u" に書き込めません");
+    EXPECT_EQ(e.message(), from_utf8(dir / "mirelweb.ini") + u" に書き込めません");
   }
   const std::string expected_tail =
       "] [error] [client 192.0.2.1] " + dir / "mirelweb.ini" + to_ansi(u" に書き込めません") + "\r\n";
