@@ -1,7 +1,7 @@
 // The named mutex as a flock(2) lock on a file in the temporary-files
-// directory. The wait polls a non-blocking lock with a short, growing pause
-// capped by the deadline: no signals or threads are involved, and a freed
-// lock is noticed within a few milliseconds.
+// directory. A busy lock is waited for with a blocking flock that the kernel
+// wakes the moment the holder lets go; the deadline interrupts it with a
+// timer signal, so the wait never runs past the wait time.
 #include "library/named_mutex.h"
 
 #include <fcntl.h>
@@ -13,7 +13,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <thread>
+#include <csignal>
+#include <sys/time.h>
 
 #include "config/mw_settings.h"
 #include "platform/exception.h"
@@ -22,10 +23,6 @@
 namespace Mirel::MirelWeb {
 
 namespace {
-
-// Longest pause between two attempts: the delay with which a waiter notices
-// a freed lock.
-constexpr std::chrono::milliseconds kMaxPause{16};
 
 [[noreturn]] void fail_open(const std::string& path, int error) {
   throw Exception(u"排他制御用のファイル'" + from_ansi(path) + u"'を開けません(" +
@@ -77,9 +74,6 @@ TNamedMutex::~TNamedMutex() { close(); }
 bool TNamedMutex::wait(uint32_t timeout_ms) {
   if (fd_ < 0) return false;
   if (held_) return true;
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  std::chrono::milliseconds pause{1};
   for (;;) {
     if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
       held_ = true;
@@ -87,12 +81,44 @@ bool TNamedMutex::wait(uint32_t timeout_ms) {
     }
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) return false;
-    const Clock::time_point now = Clock::now();
-    if (now >= deadline) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-    std::this_thread::sleep_for(std::min(pause, left + std::chrono::milliseconds(1)));
-    pause = std::min(pause * 2, kMaxPause);
+    break;
   }
+  if (timeout_ms == 0) return false;
+
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  // SIGALRM without SA_RESTART makes the blocking flock return EINTR. The
+  // timer repeats after its first expiry, so a signal that arrives just
+  // before flock blocks is followed by another one.
+  struct sigaction interrupt {}, saved {};
+  interrupt.sa_handler = [](int) {};
+  sigemptyset(&interrupt.sa_mask);
+  ::sigaction(SIGALRM, &interrupt, &saved);
+  sigset_t alarm_only, saved_mask;
+  sigemptyset(&alarm_only);
+  sigaddset(&alarm_only, SIGALRM);
+  ::sigprocmask(SIG_UNBLOCK, &alarm_only, &saved_mask);
+  itimerval timer{}, saved_timer{};
+  timer.it_value.tv_sec = timeout_ms / 1000;
+  timer.it_value.tv_usec = static_cast<suseconds_t>(timeout_ms % 1000) * 1000;
+  timer.it_interval.tv_usec = 5000;
+  ::setitimer(ITIMER_REAL, &timer, &saved_timer);
+
+  bool obtained = false;
+  for (;;) {
+    if (::flock(fd_, LOCK_EX) == 0) {
+      obtained = true;
+      break;
+    }
+    if (errno != EINTR || Clock::now() >= deadline) break;
+  }
+
+  const itimerval off{};
+  ::setitimer(ITIMER_REAL, &off, nullptr);
+  ::sigaction(SIGALRM, &saved, nullptr);
+  ::sigprocmask(SIG_SETMASK, &saved_mask, nullptr);
+  held_ = obtained;
+  return obtained;
 }
 
 void TNamedMutex::release() {

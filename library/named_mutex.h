@@ -13,8 +13,9 @@
 //     lock. It throws Mirel::Exception naming the file when the file cannot
 //     be created or opened (a symbolic link, a directory, no permission).
 //   * wait(timeout_ms) returns true when the lock is obtained, false when
-//     the wait time passed (or the lock call failed). It returns as soon as
-//     the lock becomes free, never sleeping through the whole wait time.
+//     the wait time passed (or the lock call failed). It returns the
+//     moment the lock becomes free (it blocks in
+//     the kernel; a timer signal, SIGALRM, ends it at the deadline).
 //   * The kernel drops the lock of a process that ends, however it ends, so
 //     a holder that crashed never leaves the mutex unusable.
 //   * The lock belongs to this object's open file: a second TNamedMutex of
