@@ -69,8 +69,8 @@ std::string civil_text(long long z) {
 }
 
 long long parse_day(const std::string& text) {
-  bool digits = text.size() == 8 && std::all_of(text.begin(), text.end(),
-                                                [](char c) { return c >= '0' && c <= '9'; });
+  bool digits = text.size() == 8 &&
+                std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
   if (digits) {
     long long y = std::stoll(text.substr(0, 4));
     unsigned m = static_cast<unsigned>(std::stoi(text.substr(4, 2)));
@@ -84,8 +84,9 @@ long long parse_day(const std::string& text) {
 // Titles of the information class use Latin letters, full width and half
 // width, so that width folding has something to do.
 const TWord kComputerNouns[] = {
-    {"Ｐｙｔｈｏｎ", "パイソン"}, {"Ｃ言語", "シーゲンゴ"}, {"ＳＱＬ", "エスキューエル"},
-    {"Excel", "エクセル"},       {"Ｗｅｂデザイン", "ウェブデザイン"}, {"AI", "エーアイ"},
+    {"Ｐｙｔｈｏｎ", "パイソン"},         {"Ｃ言語", "シーゲンゴ"},
+    {"ＳＱＬ", "エスキューエル"},         {"Excel", "エクセル"},
+    {"Ｗｅｂデザイン", "ウェブデザイン"}, {"AI", "エーアイ"},
 };
 
 // First character (UTF-8) of a reading: the initial of a call number.
@@ -149,11 +150,15 @@ TTitle make_title(TRandom& rng, const TSubject& subject) {
       add(n.text, n.kana);
       break;
     }
-    case 1: case 2: {
+    case 1:
+    case 2: {
       const TWord& a = noun();
       const TWord& b = noun();
       add(a.text, a.kana);
-      if (rng.chance(700)) add("の", "ノ"); else add("と", "ト");
+      if (rng.chance(700))
+        add("の", "ノ");
+      else
+        add("と", "ト");
       add(b.text, b.kana);
       break;
     }
@@ -173,10 +178,13 @@ TTitle make_title(TRandom& rng, const TSubject& subject) {
       break;
     }
   }
-  if (*subject.suffix) add(subject.suffix, subject.suffix_kana);
+  if (*subject.suffix)
+    add(subject.suffix, subject.suffix_kana);
   else if (rng.chance(40)) {
-    if (rng.chance(500)) add("\u3000上", " ジョウ");
-    else add("\u3000下", " ゲ");
+    if (rng.chance(500))
+      add("\u3000上", " ジョウ");
+    else
+      add("\u3000下", " ゲ");
   }
   return t;
 }
@@ -201,7 +209,9 @@ std::string isbn_text(TRandom& rng, const TPublisher& pub, int year) {
 class TGenerator {
  public:
   TGenerator(const std::string& dir, const TCatalogueOptions& options)
-      : options_(options), rng_(options.seed ^ 0x6D6972656C776562ull), today_(parse_day(options.today)) {
+      : options_(options),
+        rng_(options.seed ^ 0x6D6972656C776562ull),
+        today_(parse_day(options.today)) {
     if (options.books < 0 || options.books > 99999999 || options.features < 0)
       throw EDbaseError(u"蔵書数またはおすすめの数が不正です");
     std::string prefix = dir.empty() || dir.back() == '/' ? dir : dir + "/";
@@ -219,8 +229,8 @@ class TGenerator {
     // Stocktaking every year on 10 March; the last one before today.
     std::string year = options.today.substr(0, 4);
     long long this_year = parse_day(year + "0310");
-    stocktaking_ = this_year < today_ ? this_year
-                                      : parse_day(std::to_string(std::stoi(year) - 1) + "0310");
+    stocktaking_ =
+        this_year < today_ ? this_year : parse_day(std::to_string(std::stoi(year) - 1) + "0310");
     plan_accession_days();
   }
 
@@ -287,7 +297,8 @@ class TGenerator {
       if (rng_.chance(40)) copy_of_ = b;
     }
     b.toroku = b.ukeire;
-    b.kosin = rng_.chance(100) ? civil_text(std::min(today_, day + rng_.between(1, 400))) : b.ukeire;
+    b.kosin =
+        rng_.chance(100) ? civil_text(std::min(today_, day + rng_.between(1, 400))) : b.ukeire;
     stocktake(b, day);
     b.deleted = rng_.chance(10);
     table("master.dbf").append(master_row(b), b.deleted);
@@ -340,16 +351,22 @@ class TGenerator {
     }
     long long how = rng_.below(100);
     b.kounyu = how < 80 ? "01" : how < 98 ? "02" : "03";
-    if (b.kounyu == "01") b.kingaku = std::to_string(rng_.between(50, 400) * 10);
-    else if (b.kounyu == "03") b.kingaku = "0";
+    if (b.kounyu == "01")
+      b.kingaku = std::to_string(rng_.between(50, 400) * 10);
+    else if (b.kounyu == "03")
+      b.kingaku = "0";
     long long kind = rng_.below(100);
     b.skubun = kind < 90 ? "01" : kind < 95 ? "02" : kind < 98 ? "03" : "04";
     b.himoku = b.skubun == "02" ? "02" : b.skubun == "03" ? "03" : "01";
     long long lending = rng_.below(100);
-    b.kkubun = reference || local ? "02" : lending < 85 ? "01" : lending < 93 ? "02" : lending < 98 ? "03" : "04";
-    b.syozai = picture_book          ? "002"
-               : reference           ? "003"
-               : local               ? "004"
+    b.kkubun = reference || local ? "02"
+               : lending < 85     ? "01"
+               : lending < 93     ? "02"
+               : lending < 98     ? "03"
+                                  : "04";
+    b.syozai = picture_book                                    ? "002"
+               : reference                                     ? "003"
+               : local                                         ? "004"
                : year < accession_year - 20 || rng_.chance(30) ? "005"
                                                                : "001";
     long long edition = rng_.below(100);
@@ -415,7 +432,8 @@ class TGenerator {
     }
     std::sort(chosen.begin(), chosen.end());
     for (uint32_t id : chosen) {
-      table("feature.dbf").append({book_id(id), civil_text(today_ - rng_.below(30)), "司書のおすすめ"});
+      table("feature.dbf")
+          .append({book_id(id), civil_text(today_ - rng_.below(30)), "司書のおすすめ"});
       ++summary_.features;
     }
   }
@@ -442,7 +460,8 @@ char isbn13_check(std::string_view first12) {
 
 char isbn10_check(std::string_view first9) {
   int sum = 0;
-  for (size_t i = 0; i < first9.size() && i < 9; ++i) sum += (first9[i] - '0') * (10 - static_cast<int>(i));
+  for (size_t i = 0; i < first9.size() && i < 9; ++i)
+    sum += (first9[i] - '0') * (10 - static_cast<int>(i));
   int check = (11 - sum % 11) % 11;
   return check == 10 ? 'X' : static_cast<char>('0' + check);
 }

@@ -29,11 +29,11 @@ struct TCatalogueOptions {
   uint64_t seed = 1;
   std::string today = "20250331";  // "yyyymmdd": the newest accession date
   int features = 10;
-  bool upper_case = false;         // MASTER.DBF instead of master.dbf
+  bool upper_case = false;  // MASTER.DBF instead of master.dbf
 };
 
 struct TCatalogueSummary {
-  long long books = 0;         // master records written (deleted ones included)
+  long long books = 0;  // master records written (deleted ones included)
   long long deleted = 0;
   long long loans = 0;         // kasidasi rows
   long long reservations = 0;  // yoyaku rows

@@ -13,16 +13,16 @@ struct TWord {
 };
 
 struct TSubject {
-  const char* ndc;      // classification number of the call number
-  const char* kenmei;   // subject heading
-  const char* suffix;   // typical title ending for the class ("" for fiction)
+  const char* ndc;     // classification number of the call number
+  const char* kenmei;  // subject heading
+  const char* suffix;  // typical title ending for the class ("" for fiction)
   const char* suffix_kana;
-  int weight;           // relative share of the collection
+  int weight;  // relative share of the collection
 };
 
 struct TPublisher {
   const char* name;
-  const char* code;     // ISBN publisher prefix
+  const char* code;  // ISBN publisher prefix
 };
 
 extern const TWord kNouns[];

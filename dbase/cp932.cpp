@@ -7,9 +7,10 @@
 // including its rule for bad input: an invalid sequence becomes U+FFFD and
 // decoding resumes at the next byte; a lead byte cut off at the end becomes
 // one U+FFFD.
+#include <iconv.h>
+
 #include <cerrno>
 #include <cstring>
-#include <iconv.h>
 #include <memory>
 
 #include "dbase/dbf.h"
@@ -44,51 +45,52 @@ uint32_t convert_one(iconv_t cd, const unsigned char* bytes, size_t n) {
 }
 
 TCp932Tables build_tables() {
-    TCp932Tables table;
-    TCp932Tables* tab = &table;
-    tab->pairs = std::make_unique<uint32_t[]>(128 * 256);
-    tab->encode = std::make_unique<uint16_t[]>(65536);
-    std::fill_n(tab->pairs.get(), 128 * 256, kInvalid);
-    std::fill_n(tab->encode.get(), 65536, uint16_t{0});
-    iconv_t dec = iconv_open("UTF-32LE", "CP932");
-    iconv_t enc = iconv_open("CP932", "UTF-32LE");
-    if (dec == reinterpret_cast<iconv_t>(-1) || enc == reinterpret_cast<iconv_t>(-1)) {
-      // Without iconv's CP932 every byte above 0x7F is invalid.
-      for (int b = 0; b < 256; ++b) tab->single[b] = b < 0x80 ? b : kInvalid;
-      return table;
-    }
-    auto note_encoding = [&](uint32_t cp) {
-      if (cp >= 0x10000 || tab->encode[cp] != 0) return;
-      iconv(enc, nullptr, nullptr, nullptr, nullptr);
-      char* in = reinterpret_cast<char*>(&cp);
-      size_t in_left = 4;
-      unsigned char out[4];
-      char* dst = reinterpret_cast<char*>(out);
-      size_t dst_left = sizeof(out);
-      if (iconv(enc, &in, &in_left, &dst, &dst_left) == static_cast<size_t>(-1)) return;
-      size_t n = sizeof(out) - dst_left;
-      if (n == 1) tab->encode[cp] = out[0];
-      else if (n == 2) tab->encode[cp] = static_cast<uint16_t>(out[0] << 8 | out[1]);
-    };
-    for (int b = 0; b < 256; ++b) {
-      unsigned char byte = static_cast<unsigned char>(b);
-      tab->single[b] = b < 0x80 ? static_cast<uint32_t>(b) : convert_one(dec, &byte, 1);
-      if (tab->single[b] != kInvalid && tab->single[b] != kLead) note_encoding(tab->single[b]);
-    }
-    for (int lead = 0x80; lead < 256; ++lead) {
-      if (tab->single[lead] != kLead) continue;
-      for (int trail = 0; trail < 256; ++trail) {
-        unsigned char pair[2] = {static_cast<unsigned char>(lead),
-                                 static_cast<unsigned char>(trail)};
-        uint32_t cp = convert_one(dec, pair, 2);
-        if (cp == kLead) cp = kInvalid;
-        tab->pairs[(lead - 0x80) * 256 + trail] = cp;
-        if (cp != kInvalid) note_encoding(cp);
-      }
-    }
-    iconv_close(dec);
-    iconv_close(enc);
+  TCp932Tables table;
+  TCp932Tables* tab = &table;
+  tab->pairs = std::make_unique<uint32_t[]>(128 * 256);
+  tab->encode = std::make_unique<uint16_t[]>(65536);
+  std::fill_n(tab->pairs.get(), 128 * 256, kInvalid);
+  std::fill_n(tab->encode.get(), 65536, uint16_t{0});
+  iconv_t dec = iconv_open("UTF-32LE", "CP932");
+  iconv_t enc = iconv_open("CP932", "UTF-32LE");
+  if (dec == reinterpret_cast<iconv_t>(-1) || enc == reinterpret_cast<iconv_t>(-1)) {
+    // Without iconv's CP932 every byte above 0x7F is invalid.
+    for (int b = 0; b < 256; ++b) tab->single[b] = b < 0x80 ? b : kInvalid;
     return table;
+  }
+  auto note_encoding = [&](uint32_t cp) {
+    if (cp >= 0x10000 || tab->encode[cp] != 0) return;
+    iconv(enc, nullptr, nullptr, nullptr, nullptr);
+    char* in = reinterpret_cast<char*>(&cp);
+    size_t in_left = 4;
+    unsigned char out[4];
+    char* dst = reinterpret_cast<char*>(out);
+    size_t dst_left = sizeof(out);
+    if (iconv(enc, &in, &in_left, &dst, &dst_left) == static_cast<size_t>(-1)) return;
+    size_t n = sizeof(out) - dst_left;
+    if (n == 1)
+      tab->encode[cp] = out[0];
+    else if (n == 2)
+      tab->encode[cp] = static_cast<uint16_t>(out[0] << 8 | out[1]);
+  };
+  for (int b = 0; b < 256; ++b) {
+    unsigned char byte = static_cast<unsigned char>(b);
+    tab->single[b] = b < 0x80 ? static_cast<uint32_t>(b) : convert_one(dec, &byte, 1);
+    if (tab->single[b] != kInvalid && tab->single[b] != kLead) note_encoding(tab->single[b]);
+  }
+  for (int lead = 0x80; lead < 256; ++lead) {
+    if (tab->single[lead] != kLead) continue;
+    for (int trail = 0; trail < 256; ++trail) {
+      unsigned char pair[2] = {static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)};
+      uint32_t cp = convert_one(dec, pair, 2);
+      if (cp == kLead) cp = kInvalid;
+      tab->pairs[(lead - 0x80) * 256 + trail] = cp;
+      if (cp != kInvalid) note_encoding(cp);
+    }
+  }
+  iconv_close(dec);
+  iconv_close(enc);
+  return table;
 }
 
 const TCp932Tables& tables() {
@@ -192,7 +194,10 @@ std::string utf8_to_cp932(std::string_view text) {
       cp = b & (0xFF >> (len + 1));
       for (size_t k = 1; k < len; ++k) {
         unsigned char c = static_cast<unsigned char>(text[i + k]);
-        if ((c & 0xC0) != 0x80) { ok = false; break; }
+        if ((c & 0xC0) != 0x80) {
+          ok = false;
+          break;
+        }
         cp = cp << 6 | (c & 0x3F);
       }
     }
@@ -204,8 +209,10 @@ std::string utf8_to_cp932(std::string_view text) {
     i += len;
     if (!t) t = &tables();
     uint16_t code = cp < 0x10000 ? t->encode[cp] : 0;
-    if (code == 0) out.push_back('?');
-    else if (code < 0x100) out.push_back(static_cast<char>(code));
+    if (code == 0)
+      out.push_back('?');
+    else if (code < 0x100)
+      out.push_back(static_cast<char>(code));
     else {
       out.push_back(static_cast<char>(code >> 8));
       out.push_back(static_cast<char>(code & 0xFF));

@@ -72,14 +72,14 @@ MIREL_DECLARE_EXCEPTION(EDbaseError, Exception);
 
 // One column of a table.
 struct TField {
-  std::string name;       // as stored, ASCII (upper case in practice)
-  char type = 'C';        // 'C', 'N', 'D', ...
-  uint32_t offset = 0;    // byte offset inside the record (byte 0 is the deletion flag)
-  uint32_t length = 0;    // bytes in the record
+  std::string name;     // as stored, ASCII (upper case in practice)
+  char type = 'C';      // 'C', 'N', 'D', ...
+  uint32_t offset = 0;  // byte offset inside the record (byte 0 is the deletion flag)
+  uint32_t length = 0;  // bytes in the record
   uint8_t decimals = 0;
-  uint8_t flags = 0;      // Visual FoxPro field flags (0x02 nullable)
-  int null_bit = -1;      // Visual FoxPro: bit in _NullFlags, -1 when not nullable
-  int length_bit = -1;    // Visual FoxPro V/Q: bit saying the last byte holds the length
+  uint8_t flags = 0;    // Visual FoxPro field flags (0x02 nullable)
+  int null_bit = -1;    // Visual FoxPro: bit in _NullFlags, -1 when not nullable
+  int length_bit = -1;  // Visual FoxPro V/Q: bit saying the last byte holds the length
 };
 
 // The typed form of one field value.
@@ -125,8 +125,8 @@ class TTableReader {
   uint32_t header_length() const;
   uint32_t record_length() const;
   uint8_t language_driver() const;
-  const std::string& codepage() const;   // iconv name in use
-  uint64_t file_size() const;            // size at open
+  const std::string& codepage() const;  // iconv name in use
+  uint64_t file_size() const;           // size at open
 
   const std::vector<TField>& fields() const;
   // Index of the field of that name (ASCII letter case ignored), or -1.
@@ -162,8 +162,8 @@ struct TWriteOptions {
 };
 
 struct TFieldDef {
-  std::string name;  // at most 10 ASCII characters
-  char type = 'C';   // C N F D L M
+  std::string name;     // at most 10 ASCII characters
+  char type = 'C';      // C N F D L M
   uint16_t length = 0;  // C up to 254; N/F up to 20; D 8 and L 1 and M 10 forced
   uint8_t decimals = 0;
 };

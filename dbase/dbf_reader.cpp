@@ -2,13 +2,14 @@
 // it, and record access through a window of whole records read with pread.
 // Every length taken from the file is checked against the file's size, so a
 // damaged or truncated table is read as far as it goes.
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "dbase/reader_impl.h"
 
@@ -68,24 +69,43 @@ std::string find_beside(const std::string& table_path, std::string_view ext) {
 
 const char* codepage_of_driver(uint8_t driver) {
   switch (driver) {
-    case 0x01: return "CP437";
-    case 0x02: return "CP850";
-    case 0x03: return "CP1252";
-    case 0x4D: case 0x7A: return "CP936";
-    case 0x4E: case 0x79: return "CP949";
-    case 0x4F: case 0x78: return "CP950";
-    case 0x64: return "CP852";
-    case 0x65: return "CP866";
-    case 0x7C: return "CP874";
-    case 0x7D: return "CP1255";
-    case 0x7E: return "CP1256";
-    case 0xC8: return "CP1250";
-    case 0xC9: return "CP1251";
-    case 0xCA: return "CP1254";
-    case 0xCB: return "CP1253";
+    case 0x01:
+      return "CP437";
+    case 0x02:
+      return "CP850";
+    case 0x03:
+      return "CP1252";
+    case 0x4D:
+    case 0x7A:
+      return "CP936";
+    case 0x4E:
+    case 0x79:
+      return "CP949";
+    case 0x4F:
+    case 0x78:
+      return "CP950";
+    case 0x64:
+      return "CP852";
+    case 0x65:
+      return "CP866";
+    case 0x7C:
+      return "CP874";
+    case 0x7D:
+      return "CP1255";
+    case 0x7E:
+      return "CP1256";
+    case 0xC8:
+      return "CP1250";
+    case 0xC9:
+      return "CP1251";
+    case 0xCA:
+      return "CP1254";
+    case 0xCB:
+      return "CP1253";
     // 0x13 and 0x7B are 932; 0x57 is "the host's ANSI code page", which on
     // the hosts of this system is 932 too; 0 and the rest fall back to it.
-    default: return kDefaultCodePage;
+    default:
+      return kDefaultCodePage;
   }
 }
 
@@ -102,7 +122,8 @@ TTableReader::TTableReader(const std::string& path, TReadOptions options)
   struct stat st;
   if (::fstat(t.fd, &st) != 0) fail(path, " は開けません");
   t.file_size = static_cast<uint64_t>(st.st_size);
-  if (read_at(t.fd, t.header, 32, 0) < 32) fail(path, " は dBASE テーブルではありません (ヘッダーが短すぎます)");
+  if (read_at(t.fd, t.header, 32, 0) < 32)
+    fail(path, " は dBASE テーブルではありません (ヘッダーが短すぎます)");
 
   t.version = t.header[0];
   t.header_count = le32(t.header + 4);
@@ -174,8 +195,10 @@ TTableReader::TTableReader(const std::string& path, TReadOptions options)
   uint64_t body = t.file_size > t.header_length ? t.file_size - t.header_length : 0;
   t.count = static_cast<uint32_t>(std::min<uint64_t>(t.header_count, body / t.record_length));
 
-  if (!options.codepage.empty()) t.codepage = options.codepage;
-  else t.codepage = codepage_of_driver(t.driver);
+  if (!options.codepage.empty())
+    t.codepage = options.codepage;
+  else
+    t.codepage = codepage_of_driver(t.driver);
   t.cp932 = same_text_ascii_ci(std::string_view(t.codepage), "CP932") ||
             same_text_ascii_ci(std::string_view(t.codepage), "WINDOWS-31J");
   if (!t.cp932) {
@@ -245,8 +268,7 @@ std::string_view TTableReader::record(uint32_t i) {
     if (t.window_count == 0) fail(t.path, " は読み込み中に短くなりました");
   }
   return std::string_view(
-      t.window.data() + static_cast<size_t>(i - t.window_first) * t.record_length,
-      t.record_length);
+      t.window.data() + static_cast<size_t>(i - t.window_first) * t.record_length, t.record_length);
 }
 
 bool TTableReader::is_deleted(uint32_t i) { return record(i)[0] == '*'; }

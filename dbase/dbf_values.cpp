@@ -93,11 +93,11 @@ void set_timestamp(int64_t jd, int64_t ms, TValue& out) {
   if (ms < 0 || ms >= 86400000) ms = 0;
   int64_t secs = ms / 1000;
   char buf[48];
-  int len = std::snprintf(buf, sizeof(buf), "%04lld%02lld%02lld%02lld%02lld%02lld",
-                          static_cast<long long>(year), static_cast<long long>(month),
-                          static_cast<long long>(day), static_cast<long long>(secs / 3600),
-                          static_cast<long long>(secs / 60 % 60),
-                          static_cast<long long>(secs % 60));
+  int len =
+      std::snprintf(buf, sizeof(buf), "%04lld%02lld%02lld%02lld%02lld%02lld",
+                    static_cast<long long>(year), static_cast<long long>(month),
+                    static_cast<long long>(day), static_cast<long long>(secs / 3600),
+                    static_cast<long long>(secs / 60 % 60), static_cast<long long>(secs % 60));
   out.kind = TValue::Kind::Text;
   out.text.assign(buf, static_cast<size_t>(len));
 }
@@ -116,10 +116,13 @@ uint64_t memo_block(std::string_view raw) {
 
 std::string TValue::as_text() const {
   switch (kind) {
-    case Kind::Null: return {};
+    case Kind::Null:
+      return {};
     case Kind::Text:
-    case Kind::Blob: return text;
-    case Kind::Integer: return std::to_string(integer);
+    case Kind::Blob:
+      return text;
+    case Kind::Integer:
+      return std::to_string(integer);
     case Kind::Real: {
       char buf[32];
       auto [end, ec] = std::to_chars(buf, buf + sizeof(buf), real);
@@ -209,8 +212,8 @@ void TTableReader::value_of(std::string_view record, size_t f, TValue& out) {
     case '+':
       if (raw.size() != 4) break;
       out.kind = TValue::Kind::Integer;
-      out.integer = t.level7 ? static_cast<int32_t>(be_u32(raw.data()) ^ 0x80000000u)
-                             : le_i32(raw.data());
+      out.integer =
+          t.level7 ? static_cast<int32_t>(be_u32(raw.data()) ^ 0x80000000u) : le_i32(raw.data());
       return;
     case 'O':
       if (raw.size() != 8) break;

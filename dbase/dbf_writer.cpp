@@ -2,14 +2,15 @@
 // in memory and written by flush() in the order memo blocks, records,
 // end-of-file byte, header, so that a reader that checks the header's count
 // never sees a record whose bytes are not on disk yet.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "dbase/dbf.h"
 #include "dbase/memo_file.h"
@@ -74,11 +75,11 @@ struct TTableWriter::Impl {
   std::vector<TField> fields;
   uint32_t header_length = 0;
   uint32_t record_length = 0;
-  uint32_t written = 0;       // records on disk
-  std::string pending;        // records not yet written
+  uint32_t written = 0;  // records on disk
+  std::string pending;   // records not yet written
   uint32_t pending_count = 0;
-  uint32_t memo_next = 1;     // next free memo block
-  std::string memo_pending;   // memo blocks from memo_written on
+  uint32_t memo_next = 1;    // next free memo block
+  std::string memo_pending;  // memo blocks from memo_written on
   uint32_t memo_written = 1;
 
   ~Impl() {
@@ -120,8 +121,8 @@ struct TTableWriter::Impl {
             char* end = nullptr;
             double d = std::strtod(s.c_str(), &end);
             if (end == s.c_str() || *end != '\0' || !std::isfinite(d))
-              throw EDbaseError(u"値 " + from_utf8(v) + u" はフィールド " +
-                                from_utf8(field.name) + u" の数値ではありません");
+              throw EDbaseError(u"値 " + from_utf8(v) + u" はフィールド " + from_utf8(field.name) +
+                                u" の数値ではありません");
             char buf[64];
             int n = std::snprintf(buf, sizeof(buf), "%.*f", field.decimals, d);
             s.assign(buf, static_cast<size_t>(n));
@@ -137,9 +138,9 @@ struct TTableWriter::Impl {
           break;
         case 'L': {
           char c = v[0];
-          dst[0] = (c == 'T' || c == 't' || c == 'Y' || c == 'y' || c == '1') ? 'T'
+          dst[0] = (c == 'T' || c == 't' || c == 'Y' || c == 'y' || c == '1')   ? 'T'
                    : (c == 'F' || c == 'f' || c == 'N' || c == 'n' || c == '0') ? 'F'
-                                                                                 : '?';
+                                                                                : '?';
           break;
         }
         case 'M': {
@@ -199,12 +200,26 @@ std::unique_ptr<TTableWriter> TTableWriter::create(const std::string& path,
     if (f.name.empty() || f.name.size() > 10)
       fail(path, (" のフィールド名 '" + def.name + "' が不正です").c_str());
     switch (f.type) {
-      case 'C': if (f.length < 1 || f.length > 254) f.length = 0; break;
-      case 'N': case 'F': if (f.length < 1 || f.length > 20) f.length = 0; break;
-      case 'D': f.length = 8; break;
-      case 'L': f.length = 1; break;
-      case 'M': f.length = 10; memo = true; break;
-      default: f.length = 0; break;
+      case 'C':
+        if (f.length < 1 || f.length > 254) f.length = 0;
+        break;
+      case 'N':
+      case 'F':
+        if (f.length < 1 || f.length > 20) f.length = 0;
+        break;
+      case 'D':
+        f.length = 8;
+        break;
+      case 'L':
+        f.length = 1;
+        break;
+      case 'M':
+        f.length = 10;
+        memo = true;
+        break;
+      default:
+        f.length = 0;
+        break;
     }
     if (f.length == 0)
       fail(path, (" のフィールド '" + def.name + "' の型または長さが不正です").c_str());
@@ -271,8 +286,8 @@ std::unique_ptr<TTableWriter> TTableWriter::open(const std::string& path, TWrite
   t.written = reader.record_count();
   t.fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (t.fd < 0) fail(path, " に書き込めません");
-  bool memo = std::any_of(t.fields.begin(), t.fields.end(),
-                          [](const TField& f) { return f.type == 'M'; });
+  bool memo =
+      std::any_of(t.fields.begin(), t.fields.end(), [](const TField& f) { return f.type == 'M'; });
   if (memo) {
     t.memo_path = reader.memo_path();
     if (t.memo_path.empty()) {
@@ -336,8 +351,8 @@ void TTableWriter::rewrite(uint32_t i, const std::vector<std::string>& values, b
   std::string rec(t.record_length, ' ');
   t.encode(values, deleted, rec.data());
   if (i >= t.written) {
-    std::memcpy(t.pending.data() + static_cast<size_t>(i - t.written) * t.record_length,
-                rec.data(), rec.size());
+    std::memcpy(t.pending.data() + static_cast<size_t>(i - t.written) * t.record_length, rec.data(),
+                rec.size());
     return;
   }
   flush();  // memo blocks first

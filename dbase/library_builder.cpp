@@ -20,8 +20,10 @@ std::string upper(std::string s) {
 }  // namespace
 
 const TPairs& standard_lookup(std::string_view table) {
-  static const TPairs skubun = {{"01", "図書"}, {"02", "雑誌"}, {"03", "視聴覚資料"}, {"04", "紙芝居"}};
-  static const TPairs kkubun = {{"01", "一般"}, {"02", "禁帯出"}, {"03", "短期貸出"}, {"04", "貸出禁止"}};
+  static const TPairs skubun = {
+      {"01", "図書"}, {"02", "雑誌"}, {"03", "視聴覚資料"}, {"04", "紙芝居"}};
+  static const TPairs kkubun = {
+      {"01", "一般"}, {"02", "禁帯出"}, {"03", "短期貸出"}, {"04", "貸出禁止"}};
   static const TPairs kounyu = {{"01", "購入"}, {"02", "寄贈"}, {"03", "交換"}};
   static const TPairs himoku = {{"01", "図書費"}, {"02", "雑誌費"}, {"03", "視聴覚資料費"}};
   static const TPairs syozai = {{"001", "一般書架"},
@@ -130,12 +132,13 @@ TLibraryBuilder& TLibraryBuilder::add_copies(const std::string& bookid, int tota
 }
 TLibraryBuilder& TLibraryBuilder::add_loan(const std::string& bookid, const std::string& hdate,
                                            const std::string& kdate, const std::string& user) {
-  return add_row("kasidasi.dbf",
-                 {{"KA_BOOKID", bookid}, {"KA_HDATE", hdate}, {"KA_KDATE", kdate}, {"KA_RIYOSYA", user}});
+  return add_row(
+      "kasidasi.dbf",
+      {{"KA_BOOKID", bookid}, {"KA_HDATE", hdate}, {"KA_KDATE", kdate}, {"KA_RIYOSYA", user}});
 }
 TLibraryBuilder& TLibraryBuilder::add_reservation(const std::string& bookid,
-                                                  const std::string& ydate,
-                                                  const std::string& user, int rank) {
+                                                  const std::string& ydate, const std::string& user,
+                                                  int rank) {
   return add_row("yoyaku.dbf", {{"YO_BOOKID", bookid},
                                 {"YO_YDATE", ydate},
                                 {"YO_RIYOSYA", user},
@@ -143,7 +146,8 @@ TLibraryBuilder& TLibraryBuilder::add_reservation(const std::string& bookid,
 }
 TLibraryBuilder& TLibraryBuilder::add_feature(const std::string& bookid, const std::string& date,
                                               const std::string& comment) {
-  return add_row("feature.dbf", {{"FT_BOOKID", bookid}, {"FT_DATE", date}, {"FT_COMMENT", comment}});
+  return add_row("feature.dbf",
+                 {{"FT_BOOKID", bookid}, {"FT_DATE", date}, {"FT_COMMENT", comment}});
 }
 
 void TLibraryBuilder::write(const std::string& dir, bool upper_case, TWriteOptions options) const {

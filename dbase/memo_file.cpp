@@ -1,11 +1,12 @@
 // Reading memo blocks of .dbt and .fpt files with pread.
 #include "dbase/memo_file.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 
 namespace Mirel::Dbase {
 namespace {
@@ -22,8 +23,8 @@ uint32_t be32(const unsigned char* p) {
 size_t read_at(int fd, void* buf, size_t n, uint64_t offset) {
   size_t done = 0;
   while (done < n) {
-    ssize_t r = ::pread(fd, static_cast<char*>(buf) + done, n - done,
-                        static_cast<off_t>(offset + done));
+    ssize_t r =
+        ::pread(fd, static_cast<char*>(buf) + done, n - done, static_cast<off_t>(offset + done));
     if (r < 0) {
       if (errno == EINTR) continue;
       break;

@@ -24,9 +24,9 @@ struct TTableReader::Impl {
   uint32_t record_length = 0;
   uint8_t driver = 0;
   std::string codepage;
-  bool cp932 = true;        // fast table conversion
+  bool cp932 = true;  // fast table conversion
   bool visual_foxpro = false;
-  bool level7 = false;      // dBASE 7: big-endian integers with the sign flipped
+  bool level7 = false;  // dBASE 7: big-endian integers with the sign flipped
   std::vector<TField> fields;
   int null_flags_field = -1;  // index of _NullFlags, -1 when none
   std::unique_ptr<TMemoFile> memo;

@@ -87,8 +87,9 @@ int main(int argc, char** argv) {
   try {
     std::filesystem::create_directories(out);
     Mirel::Dbase::TCatalogueSummary s = Mirel::Dbase::generate_catalogue(out, options);
-    std::printf("%lld books (%lld deleted), %lld loans, %lld reservations, %lld recommended in %s\n",
-                s.books, s.deleted, s.loans, s.reservations, s.features, out.c_str());
+    std::printf(
+        "%lld books (%lld deleted), %lld loans, %lld reservations, %lld recommended in %s\n",
+        s.books, s.deleted, s.loans, s.reservations, s.features, out.c_str());
     return 0;
   } catch (const Mirel::Exception& e) {
     std::fprintf(stderr, "mirelweb-gen: %s\n", e.what());

@@ -1,10 +1,11 @@
 // The fixture builder writes all ten tables with the schema's columns, the
 // rows in the order added, deletion marks, and upper-case names on request.
+#include "dbase/library_builder.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "dbase/library_builder.h"
 #include "tests/dbase/temp_dir.h"
 
 namespace Mirel::Dbase {

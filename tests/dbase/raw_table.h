@@ -38,7 +38,8 @@ struct TRawTable {
 
   std::string bytes() const {
     const size_t first = level7 ? 68 : 32, step = level7 ? 48 : 32;
-    size_t header_length = first + step * fields.size() + (terminator ? 1 : 0) + (backlink ? 263 : 0);
+    size_t header_length =
+        first + step * fields.size() + (terminator ? 1 : 0) + (backlink ? 263 : 0);
     std::string out(header_length, '\0');
     auto put16 = [&](size_t at, uint32_t v) {
       out[at] = static_cast<char>(v & 0xFF);

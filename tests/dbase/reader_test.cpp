@@ -2,7 +2,6 @@
 // the three memo formats, and damaged files (cut characters, counts larger
 // than the file, missing terminators, truncation, bad memo pointers).
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include "dbase/dbf.h"
@@ -34,7 +33,8 @@ Kind value_kind(TTableReader& r, uint32_t rec, const char* field) {
 TRawTable basic_table(uint8_t version) {
   TRawTable t;
   t.version = version;
-  t.fields = {{"ID", 'C', 10}, {"NAME", 'C', 8}, {"PRICE", 'N', 6}, {"DAY", 'D', 8}, {"OK", 'L', 1}};
+  t.fields = {
+      {"ID", 'C', 10}, {"NAME", 'C', 8}, {"PRICE", 'N', 6}, {"DAY", 'D', 8}, {"OK", 'L', 1}};
   t.records = {"0000000001" + kTosho + "    " + "   120" + "20240401" + "T",
                "0000000002" + kHyo + "      " + "      " + "        " + "?"};
   t.backlink = version == 0x30 || version == 0x31 || version == 0x32;
@@ -104,10 +104,11 @@ TEST(Reader, NumberRules) {
     Kind kind;
     std::string text;
   } rows[] = {
-      {0, 0, Kind::Integer, "-12"}, {0, 1, Kind::Real, "12.5"}, {0, 2, Kind::Real, "-0.5"},
-      {1, 0, Kind::Integer, "7"},   {1, 1, Kind::Real, "3"},     {1, 2, Kind::Real, "1000"},
-      {2, 0, Kind::Null, ""},       {2, 1, Kind::Null, ""},      {2, 2, Kind::Null, ""},
-      {3, 0, Kind::Integer, "99999999"},
+      {0, 0, Kind::Integer, "-12"}, {0, 1, Kind::Real, "12.5"},
+      {0, 2, Kind::Real, "-0.5"},   {1, 0, Kind::Integer, "7"},
+      {1, 1, Kind::Real, "3"},      {1, 2, Kind::Real, "1000"},
+      {2, 0, Kind::Null, ""},       {2, 1, Kind::Null, ""},
+      {2, 2, Kind::Null, ""},       {3, 0, Kind::Integer, "99999999"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.rec) + "/" + std::to_string(row.field));
@@ -124,7 +125,8 @@ TEST(Reader, LogicalAndDateRules) {
   t.records = {"t20240101", "Y00000000", "n        ", "F19991231", " 2024    "};
   write_bytes(dir.file("l.dbf"), t.bytes());
   TTableReader r(dir.file("l.dbf"));
-  const char* expected[][2] = {{"1", "20240101"}, {"1", ""}, {"0", ""}, {"0", "19991231"}, {"", "2024"}};
+  const char* expected[][2] = {
+      {"1", "20240101"}, {"1", ""}, {"0", ""}, {"0", "19991231"}, {"", "2024"}};
   for (uint32_t i = 0; i < 5; ++i) {
     EXPECT_EQ(r.value(i, 0).as_text(), expected[i][0]) << i;
     EXPECT_EQ(r.value(i, 1).as_text(), expected[i][1]) << i;
@@ -138,8 +140,12 @@ TEST(Reader, VisualFoxProBinaryTypesAndNullFlags) {
   TRawTable t;
   t.version = 0x30;
   t.backlink = true;
-  t.fields = {{"I", 'I', 4},        {"B", 'B', 8},     {"Y", 'Y', 8},
-              {"T", 'T', 8},        {"NC", 'C', 4, 0, 0x02}, {"V", 'V', 6, 0, 0x02},
+  t.fields = {{"I", 'I', 4},
+              {"B", 'B', 8},
+              {"Y", 'Y', 8},
+              {"T", 'T', 8},
+              {"NC", 'C', 4, 0, 0x02},
+              {"V", 'V', 6, 0, 0x02},
               {"_NullFlags", '0', 1, 0, 0x05}};
   // Julian day 2460402 is 2024-04-01; 13:45:30 is 49530000 ms.
   std::string flags_none(1, '\x02');  // V's length bit (bit 1) set, nothing NULL
@@ -168,7 +174,9 @@ TEST(Reader, UnknownTypesAreRawBlobs) {
   TTempDir dir;
   TRawTable t;
   t.fields = {{"Q", 'Q', 3}, {"X", 'X', 2}};
-  t.records = {"a\x01z" "b "};
+  t.records = {
+      "a\x01z"
+      "b "};
   write_bytes(dir.file("q.dbf"), t.bytes());
   TTableReader r(dir.file("q.dbf"));
   EXPECT_EQ(r.value(0, 0).kind, Kind::Blob);
@@ -184,7 +192,8 @@ std::string memo_table(uint8_t version, const std::vector<std::string>& pointers
   t.backlink = version == 0x30;
   uint8_t width = static_cast<uint8_t>(pointers.empty() ? 10 : pointers[0].size());
   t.fields = {{"ID", 'C', 2}, {"NOTE", 'M', width}};
-  for (size_t i = 0; i < pointers.size(); ++i) t.records.push_back("0" + std::to_string(i) + pointers[i]);
+  for (size_t i = 0; i < pointers.size(); ++i)
+    t.records.push_back("0" + std::to_string(i) + pointers[i]);
   return t.bytes();
 }
 
@@ -199,8 +208,8 @@ TEST(Memo, DBase3BlocksEndAt1A) {
   b3.resize(512, '\0');
   memo += b1 + b3;
   write_bytes(dir.file("m.dbt"), memo);
-  write_bytes(dir.file("m.dbf"),
-              memo_table(0x83, {"         1", "         3", "          ", "0000000003", "        99"}));
+  write_bytes(dir.file("m.dbf"), memo_table(0x83, {"         1", "         3", "          ",
+                                                   "0000000003", "        99"}));
   TTableReader r(dir.file("m.dbf"));
   EXPECT_EQ(r.memo_path(), dir.file("m.dbt"));
   EXPECT_EQ(r.value(0, 1).as_text(), "漢字\r\n" + long_text);
@@ -214,9 +223,10 @@ TEST(Memo, DBase4BlockHeaderAndBlockSize) {
   TTempDir dir;
   std::string memo(64, '\0');
   memo.replace(0, 4, le32(3));
-  memo[20] = 64;  // block size 64
-  std::string text = kTosho + std::string(70, 'y');   // longer than one block
-  std::string b1 = std::string("\xFF\xFF\x08\x00", 4) + le32(static_cast<uint32_t>(8 + text.size())) + text;
+  memo[20] = 64;                                     // block size 64
+  std::string text = kTosho + std::string(70, 'y');  // longer than one block
+  std::string b1 =
+      std::string("\xFF\xFF\x08\x00", 4) + le32(static_cast<uint32_t>(8 + text.size())) + text;
   b1.resize(128, '\0');
   memo += b1;
   std::string b3 = std::string("\xFF\xFF\x08\x00", 4) + le32(1000) + "cut";  // length past the end
@@ -274,13 +284,17 @@ TEST(Damage, CutDoubleByteCharacterBecomesReplacement) {
   TRawTable t;
   t.fields = {{"A", 'C', 5}, {"B", 'C', 3}};
   t.records = {"ab" + kKanji.substr(0, 2) + "\x8E" + "ok ",  // a lead byte cut off at the end
-               "\x8A" " bcd" "xyz"};                        // a lead byte without a trail byte
+               "\x8A"
+               " bcd"
+               "xyz"};  // a lead byte without a trail byte
   write_bytes(dir.file("cut.dbf"), t.bytes());
   TTableReader r(dir.file("cut.dbf"));
   ASSERT_EQ(r.record_count(), 2u);
   EXPECT_EQ(r.value(0, 0).as_text(), "ab漢\xEF\xBF\xBD");
   EXPECT_EQ(r.value(0, 1).as_text(), "ok");
-  EXPECT_EQ(r.value(1, 0).as_text(), "\xEF\xBF\xBD" " bcd");
+  EXPECT_EQ(r.value(1, 0).as_text(),
+            "\xEF\xBF\xBD"
+            " bcd");
   EXPECT_EQ(r.value(1, 1).as_text(), "xyz");
 }
 
@@ -338,18 +352,21 @@ TEST(Damage, FilesThatAreNoTables) {
   } cases[] = {
       {"empty", ""},
       {"short header", std::string(20, '\x03')},
-      {"record length 0", [] {
+      {"record length 0",
+       [] {
          std::string b = basic_table(0x03).bytes();
          b[10] = b[11] = 0;
          return b;
        }()},
-      {"fields beyond the record", [] {
+      {"fields beyond the record",
+       [] {
          std::string b = basic_table(0x03).bytes();
          b[10] = 5;
          b[11] = 0;
          return b;
        }()},
-      {"no descriptors", [] {
+      {"no descriptors",
+       [] {
          std::string b(33, '\0');
          b[0] = 3;
          b[8] = 33;
@@ -402,9 +419,9 @@ TEST(CodePage, DriverByteAndOverride) {
     std::string codepage;
     std::string text;
   } cases[] = {
-      {0x57, "", "CP932", "caf\xEF\xBF\xBD"},   // ANSI: the host's 932; 0xE9 is a cut lead byte
+      {0x57, "", "CP932", "caf\xEF\xBF\xBD"},  // ANSI: the host's 932; 0xE9 is a cut lead byte
       {0x00, "", "CP932", "caf\xEF\xBF\xBD"},
-      {0xEE, "", "CP932", "caf\xEF\xBF\xBD"},   // unknown driver
+      {0xEE, "", "CP932", "caf\xEF\xBF\xBD"},  // unknown driver
       {0x03, "", "CP1252", "caf\xC3\xA9"},
       {0x57, "CP1252", "CP1252", "caf\xC3\xA9"},
       {0x13, "UTF-8", "UTF-8", "caf\xEF\xBF\xBD"},  // not valid UTF-8 either
@@ -441,7 +458,8 @@ TEST(CodePage, Cp932TableAgreesWithPlatformConversion) {
       }
     }
   }
-  EXPECT_EQ(utf8_to_cp932("a\xE2\x82\xAC\xF0\x9F\x98\x80\xFF"), "a???" );  // no euro, emoji, bad byte
+  EXPECT_EQ(utf8_to_cp932("a\xE2\x82\xAC\xF0\x9F\x98\x80\xFF"),
+            "a???");  // no euro, emoji, bad byte
 }
 
 }  // namespace

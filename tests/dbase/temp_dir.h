@@ -1,11 +1,11 @@
 // A fresh directory under the build tree for one test, removed afterwards.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace Mirel::Dbase::Testing {
 

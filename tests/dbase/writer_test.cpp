@@ -13,9 +13,8 @@ using Testing::TTempDir;
 using Kind = TValue::Kind;
 
 std::vector<TFieldDef> book_fields() {
-  return {{"BOOKID", 'C', 10}, {"TITLE", 'C', 11},  {"PRICE", 'N', 8},
-          {"RATE", 'N', 6, 2},  {"UKEIRE", 'D', 8}, {"OK", 'L', 1},
-          {"NOTE", 'M', 10}};
+  return {{"BOOKID", 'C', 10}, {"TITLE", 'C', 11}, {"PRICE", 'N', 8}, {"RATE", 'N', 6, 2},
+          {"UKEIRE", 'D', 8},  {"OK", 'L', 1},     {"NOTE", 'M', 10}};
 }
 
 TEST(Writer, RoundTripOfEveryType) {
@@ -46,7 +45,8 @@ TEST(Writer, RoundTripOfEveryType) {
   };
   const Row rows[] = {
       {0, "BOOKID", Kind::Text, "0000000001"},
-      {0, "TITLE", Kind::Text, "吾輩は猫で"},  // 11 bytes: the sixth character would be cut, so it is left out
+      {0, "TITLE", Kind::Text,
+       "吾輩は猫で"},  // 11 bytes: the sixth character would be cut, so it is left out
       {0, "PRICE", Kind::Integer, "1200"},
       {0, "RATE", Kind::Real, "1.5"},
       {0, "UKEIRE", Kind::Text, "20240401"},
