@@ -18,8 +18,10 @@
 //   without regard to letter case. A memo pointer past the end of the memo
 //   file, or a missing memo file, gives a NULL value, never a failure.
 //   Text: the code page comes from the language-driver byte (0x13 and 0x7B
-//   are 932; 0, 0x57 "Windows ANSI" and unknown values are the host default,
-//   932); TReadOptions::codepage overrides it. Bytes that are not valid in
+//   are 932; 0, 0x03 and 0x57 "Windows ANSI" and unknown values are the host
+//   default, 932; drivers that name another code page outright, such as 0x02
+//   (850) or 0xC9 (1251), are read in it); TReadOptions::codepage overrides
+//   it. Bytes that are not valid in
 //   the code page (a double-byte character cut at the field's end) become
 //   U+FFFD; the record is still read.
 //   Records are read with pread in large windows, so a file of any size

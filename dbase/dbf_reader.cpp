@@ -69,12 +69,15 @@ std::string find_beside(const std::string& table_path, std::string_view ext) {
 
 const char* codepage_of_driver(uint8_t driver) {
   switch (driver) {
+    // Drivers that name one code page outright.
     case 0x01:
       return "CP437";
     case 0x02:
       return "CP850";
-    case 0x03:
-      return "CP1252";
+    case 0x64:
+      return "CP852";
+    case 0x65:
+      return "CP866";
     case 0x4D:
     case 0x7A:
       return "CP936";
@@ -84,10 +87,6 @@ const char* codepage_of_driver(uint8_t driver) {
     case 0x4F:
     case 0x78:
       return "CP950";
-    case 0x64:
-      return "CP852";
-    case 0x65:
-      return "CP866";
     case 0x7C:
       return "CP874";
     case 0x7D:
@@ -102,8 +101,10 @@ const char* codepage_of_driver(uint8_t driver) {
       return "CP1254";
     case 0xCB:
       return "CP1253";
-    // 0x13 and 0x7B are 932; 0x57 is "the host's ANSI code page", which on
-    // the hosts of this system is 932 too; 0 and the rest fall back to it.
+    // 0x13 and 0x7B are 932. 0x03 and 0x57 mean "the Windows ANSI code
+    // page", which on the hosts of this system is 932 as well; reading a
+    // Japanese table as 1252 would garble every title. 0 and the rest fall
+    // back to the default too.
     default:
       return kDefaultCodePage;
   }

@@ -422,7 +422,8 @@ TEST(CodePage, DriverByteAndOverride) {
       {0x57, "", "CP932", "caf\xEF\xBF\xBD"},  // ANSI: the host's 932; 0xE9 is a cut lead byte
       {0x00, "", "CP932", "caf\xEF\xBF\xBD"},
       {0xEE, "", "CP932", "caf\xEF\xBF\xBD"},  // unknown driver
-      {0x03, "", "CP1252", "caf\xC3\xA9"},
+      {0x03, "", "CP932", "caf\xEF\xBF\xBD"},  // "Windows ANSI" too
+      {0xC8, "", "CP1250", "caf\xC3\xA9"},     // names its code page
       {0x57, "CP1252", "CP1252", "caf\xC3\xA9"},
       {0x13, "UTF-8", "UTF-8", "caf\xEF\xBF\xBD"},  // not valid UTF-8 either
   };
