@@ -117,6 +117,8 @@ class TQuery {
 // created and before any row goes in, so triggers it creates see every
 // insert, update and delete of the cache; `register_functions` runs on every
 // connection that writes that cache. A change of `version` forces a rebuild.
+// A table has at most one extension: registering again for the same table
+// replaces the earlier one. Register before the first query of the process.
 struct TCacheExtension {
   std::string table;  // file name without extension, lower case: "master"
   int version = 1;

@@ -21,10 +21,10 @@ void register_cache_extension(TCacheExtension extension) {
   for (char& c : extension.table)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   std::lock_guard lock(g_ext_mutex);
-  // Registering the same table's extension again (a second component
-  // instance) replaces it rather than running its schema twice.
+  // One extension per table: registering again (a second instance of the
+  // component, or a new version) replaces it rather than running two schemas.
   for (auto& e : registry())
-    if (e.table == extension.table && e.schema_sql == extension.schema_sql) {
+    if (e.table == extension.table) {
       e = std::move(extension);
       return;
     }

@@ -1,0 +1,119 @@
+// Direct catalogue access and cache extensions: a component's triggers
+// inside master's cache see every row of a build and every row changed in
+// place, and its SQL functions are there on every connection.
+
+#include <sqlite3.h>
+
+#include <gtest/gtest.h>
+
+#include "database/database.h"
+#include "db_fixture.h"
+#include "dbase/dbf.h"
+
+namespace Mirel::Database::Testing {
+namespace {
+
+// An SQL function of the extension: the title with a marker, so that the
+// test sees that the function ran inside the trigger.
+void register_mark(sqlite3* db) {
+  sqlite3_create_function(
+      db, "test_mark", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+      [](sqlite3_context* ctx, int, sqlite3_value** argv) {
+        const char* t = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+        const std::string out = std::string("<") + (t ? t : "") + ">";
+        sqlite3_result_text(ctx, out.c_str(), -1, SQLITE_TRANSIENT);
+      },
+      nullptr, nullptr);
+}
+
+const char* kTitlesSchema =
+    "CREATE TABLE titles(id INTEGER PRIMARY KEY, t TEXT);"
+    "CREATE TRIGGER titles_ai AFTER INSERT ON data BEGIN "
+    "  INSERT INTO titles VALUES(new.rowid, test_mark(new.MS_SYOMEI)); END;"
+    "CREATE TRIGGER titles_au AFTER UPDATE ON data BEGIN "
+    "  UPDATE titles SET t = test_mark(new.MS_SYOMEI) WHERE id = new.rowid; END;"
+    "CREATE TRIGGER titles_ad AFTER DELETE ON data BEGIN "
+    "  DELETE FROM titles WHERE id = old.rowid; END;";
+
+std::vector<std::string> titles(const TCatalog& catalog) {
+  const std::string sql = "SELECT t FROM " + catalog.schema_of("master") + ".titles ORDER BY id";
+  sqlite3_stmt* st = nullptr;
+  EXPECT_EQ(sqlite3_prepare_v2(catalog.handle(), sql.c_str(), -1, &st, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(catalog.handle());
+  std::vector<std::string> out;
+  while (sqlite3_step(st) == SQLITE_ROW)
+    out.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  sqlite3_finalize(st);
+  return out;
+}
+
+TEST(Catalog, ExtensionTriggersFollowBuildsAndUpdates) {
+  TInstallation inst;
+  fixture_library().write(inst.data());
+  age_tables(inst.data());
+  register_cache_extension({"MASTER", 1, register_mark, kTitlesSchema});
+  {
+    TCatalog catalog(kDefaultAlias, {"master", "feature.dbf"});
+    EXPECT_EQ(titles(catalog), (std::vector<std::string>{"<吾輩は猫である>", "<こころ>",
+                                                         "<三四郎>", "<坊っちゃん>"}));
+    // The extension's function is registered on the reading connection too.
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(catalog.handle(), "SELECT test_mark('x')", -1, &st, nullptr),
+              SQLITE_OK);
+    sqlite3_finalize(st);
+  }
+  {
+    auto w = Dbase::TTableWriter::open(inst.data() + "/master.dbf");
+    Dbase::TBook b = fixture_library().books()[2];
+    b.syomei = "それから";
+    w->rewrite(2, Dbase::master_row(b));
+    w->set_deleted(0, true);
+  }
+  age_tables(inst.data(), 1800);
+  TCatalog catalog(kDefaultAlias, {"master"});
+  EXPECT_EQ(titles(catalog),
+            (std::vector<std::string>{"<こころ>", "<それから>", "<坊っちゃん>"}));
+
+  // A new version of the extension rebuilds the cache with its schema.
+  register_cache_extension({"master", 2, register_mark,
+                            std::string(kTitlesSchema) + "CREATE TABLE v2(x);"});
+  TCatalog rebuilt(kDefaultAlias, {"master"});
+  sqlite3_stmt* st = nullptr;
+  const std::string sql = "SELECT count(*) FROM " + rebuilt.schema_of("master") + ".v2";
+  EXPECT_EQ(sqlite3_prepare_v2(rebuilt.handle(), sql.c_str(), -1, &st, nullptr), SQLITE_OK);
+  sqlite3_finalize(st);
+}
+
+TEST(Catalog, SchemasAndTranslatedSql) {
+  TInstallation inst;
+  fixture_library().write(inst.data());
+  TCatalog catalog(kDefaultAlias, {"master", "KASIDASI"});
+  EXPECT_EQ(catalog.schema_of("master"), "master");
+  EXPECT_EQ(catalog.schema_of("kasidasi.dbf"), "kasidasi");
+  EXPECT_NE(error_of([&] { catalog.schema_of("feature"); }).find("feature"), std::string::npos);
+
+  const std::string sql = catalog.translate(
+      "SELECT count(*) FROM master.dbf JOIN 'kasidasi.dbf' ON MS_BOOKID = KA_BOOKID "
+      "WHERE MS_SYOMEI <> 'feature.dbf'");
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(catalog.handle(), sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(st, 0), 1);
+  sqlite3_finalize(st);
+
+  // The file name also works as it stands: <schema>.dbf is a view of the rows.
+  ASSERT_EQ(sqlite3_prepare_v2(catalog.handle(), "SELECT count(*) FROM MASTER.DBF", -1, &st,
+                               nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(st, 0), 4);
+  sqlite3_finalize(st);
+
+  EXPECT_NE(error_of([] { TCatalog(kDefaultAlias, {"nosuch"}); }).find("nosuch.dbf"),
+            std::string::npos);
+  EXPECT_NE(error_of([] { TCatalog(u"Elsewhere", {"master"}); }).find("Elsewhere"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace Mirel::Database::Testing
