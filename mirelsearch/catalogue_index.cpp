@@ -100,21 +100,28 @@ std::string index_schema_sql() {
   // Tokens are ASCII letters and digits, so the ascii tokenizer splits them
   // at the spaces and nowhere else. prefix='4' indexes the first code point
   // of every bigram: the lookup of a one-character keyword.
+  // mw_keys repeats each record's book id in a narrow table: sorting a hit
+  // list by book id then reads a few small pages instead of every wide row.
   return "CREATE INDEX mw_bookid ON data(MS_BOOKID);\n"
          "CREATE INDEX mw_ukeire ON data(MS_UKEIRE);\n"
+         "CREATE TABLE mw_keys(id INTEGER PRIMARY KEY, bookid);\n"
          "CREATE VIRTUAL TABLE mw_fts USING fts5(" + fts_columns +
          ", content='', tokenize='ascii', prefix='4');\n"
          "CREATE TRIGGER mw_fts_insert AFTER INSERT ON data BEGIN\n"
          "  INSERT INTO mw_fts(rowid, " + fts_columns + ") VALUES (new.rowid, " + new_values +
-         ");\nEND;\n"
+         ");\n"
+         "  INSERT INTO mw_keys(id, bookid) VALUES (new.rowid, new.MS_BOOKID);\nEND;\n"
          "CREATE TRIGGER mw_fts_delete AFTER DELETE ON data BEGIN\n"
          "  INSERT INTO mw_fts(mw_fts, rowid, " + fts_columns + ") VALUES ('delete', old.rowid, " +
-         old_values + ");\nEND;\n"
+         old_values + ");\n"
+         "  DELETE FROM mw_keys WHERE id = old.rowid;\nEND;\n"
          "CREATE TRIGGER mw_fts_update AFTER UPDATE ON data BEGIN\n"
          "  INSERT INTO mw_fts(mw_fts, rowid, " + fts_columns + ") VALUES ('delete', old.rowid, " +
          old_values + ");\n"
          "  INSERT INTO mw_fts(rowid, " + fts_columns + ") VALUES (new.rowid, " + new_values +
-         ");\nEND;\n";
+         ");\n"
+         "  DELETE FROM mw_keys WHERE id = old.rowid;\n"
+         "  INSERT INTO mw_keys(id, bookid) VALUES (new.rowid, new.MS_BOOKID);\nEND;\n";
 }
 
 }  // namespace detail

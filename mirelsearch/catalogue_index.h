@@ -8,7 +8,8 @@
 // normalise the text (normalize.h) and turn it into index tokens. Text
 // columns hold bigram tokens, the ISBN column ISBN tokens (both forms of a
 // complete ISBN), so a keyword is looked up as a phrase and the hit set is
-// exactly the set of records that contain it.
+// exactly the set of records that contain it. A narrow table mw_keys
+// (record number, book id) serves sorting hit lists by book id.
 //
 // The extension is part of the cache's build key: every process that may
 // build master's cache must register it before its first query, or the
@@ -29,7 +30,7 @@ void register_search_index();
 namespace detail {
 
 // Bumped whenever the index's layout or its tokens change.
-inline constexpr int kIndexVersion = 1;
+inline constexpr int kIndexVersion = 3;
 
 // The FTS5 columns, in order, and the master.dbf column each indexes.
 struct TIndexColumn {

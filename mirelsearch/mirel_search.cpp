@@ -9,6 +9,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 
@@ -93,10 +94,20 @@ struct Tmirel_search::Impl {
   int64_t count = 0;
   int64_t position = 0;  // index of the current hit; count = past the end
 
+  // Record numbers of the hits when the search index alone decides them
+  // (read at open, they give the count), and the same as a bit set for a
+  // walk along the book-id index.
+  std::vector<int64_t> hit_rowids;
+  std::vector<uint64_t> hit_bits;
+  bool walking = false;
+
   // The hit list, stepped forward as far as needed.
   Statement rows;
   int64_t rows_position = -1;  // index of the hit rows stands on
   int64_t current_rowid = 0;
+
+  // Statements used once per hit, prepared on first use.
+  Statement record_stmt, kasidasi_stmt, syozai_stmt, kkubun_stmt;
 
   // The current record's columns, by name.
   int64_t loaded_position = -1;
@@ -135,6 +146,10 @@ struct Tmirel_search::Impl {
     with_status = flag;
     register_index_functions(db());
     master = catalog->schema_of("master");
+    // The index and the table are read in many small pieces; mapping the
+    // cache file saves a system call per page.
+    sqlite3_exec(db(), ("PRAGMA " + quote_identifier(master) + ".mmap_size = 1073741824").c_str(),
+                 nullptr, nullptr, nullptr);
     if (with_status) {
       syozai = catalog->schema_of("syozai");
       kkubun = catalog->schema_of("kkubun");
@@ -147,12 +162,50 @@ struct Tmirel_search::Impl {
       if (name != nullptr) columns.emplace_back(reinterpret_cast<const char*>(name));
     }
     plan = make_plan(keywords, ranges, order, columns);
-    count = plan.never ? 0 : scalar(count_sql(plan, master));
+    hit_rowids.clear();
+    if (plan.never) {
+      count = 0;
+    } else if (hits_from_index_alone(plan)) {
+      Statement stmt = prepare(db(), hit_rowids_sql(master));
+      bind_plan(stmt.get(), plan);
+      while (step(db(), stmt.get())) hit_rowids.push_back(sqlite3_column_int64(stmt.get(), 0));
+      count = static_cast<int64_t>(hit_rowids.size());
+    } else {
+      count = scalar(count_sql(plan, master));
+    }
     position = 0;
+  }
+
+  void mark_hits() {
+    hit_bits.clear();
+    int64_t highest = 0;
+    for (int64_t id : hit_rowids) highest = std::max(highest, id);
+    hit_bits.assign(static_cast<size_t>(highest / 64 + 1), 0);
+    for (int64_t id : hit_rowids)
+      if (id >= 0) hit_bits[static_cast<size_t>(id / 64)] |= uint64_t{1} << (id % 64);
+  }
+
+  bool is_hit(int64_t id) const {
+    return id >= 0 && static_cast<size_t>(id / 64) < hit_bits.size() &&
+           ((hit_bits[static_cast<size_t>(id / 64)] >> (id % 64)) & 1) != 0;
+  }
+
+  // Steps the hit list to its next hit; false at its end.
+  bool next_hit() {
+    while (step(db(), rows.get())) {
+      if (!walking || is_hit(sqlite3_column_int64(rows.get(), 0))) return true;
+    }
+    return false;
   }
 
   void reset_cursor() {
     rows.reset();
+    record_stmt.reset();
+    kasidasi_stmt.reset();
+    syozai_stmt.reset();
+    kkubun_stmt.reset();
+    walking = false;
+    hit_bits.clear();
     rows_position = -1;
     loaded_position = -1;
     record.clear();
@@ -165,12 +218,14 @@ struct Tmirel_search::Impl {
       rows.reset();
       int64_t table_rows = scalar_plain("SELECT max(rowid) FROM " + quote_identifier(master) + ".data");
       TRowStrategy strategy = choose_strategy(plan, count, table_rows, position);
+      walking = strategy == TRowStrategy::order_walk;
+      if (walking) mark_hits();
       rows = prepare(db(), rows_sql(plan, master, strategy));
-      bind_plan(rows.get(), plan);
+      if (!walking) bind_plan(rows.get(), plan);
       rows_position = -1;
     }
     while (rows_position < position) {
-      if (!step(db(), rows.get()))
+      if (!next_hit())
         throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
       ++rows_position;
     }
@@ -187,14 +242,24 @@ struct Tmirel_search::Impl {
     int64_t rowid = current_record(call);
     if (loaded_position == position) return;
     record.clear();
-    Statement stmt = prepare(db(), "SELECT * FROM " + quote_identifier(master) + ".data WHERE rowid = ?1");
-    sqlite3_bind_int64(stmt.get(), 1, rowid);
-    if (!step(db(), stmt.get()))
+    sqlite3_stmt* stmt = reuse(record_stmt,
+                               "SELECT * FROM " + quote_identifier(master) + ".data WHERE rowid = ?1");
+    sqlite3_bind_int64(stmt, 1, rowid);
+    if (!step(db(), stmt))
       throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
-    for (int i = 0, n = sqlite3_column_count(stmt.get()); i < n; ++i)
-      record.emplace(upper_ascii(sqlite3_column_name(stmt.get(), i)),
-                     Value(sqlite3_value_dup(sqlite3_column_value(stmt.get(), i))));
+    for (int i = 0, n = sqlite3_column_count(stmt); i < n; ++i)
+      record.emplace(upper_ascii(sqlite3_column_name(stmt, i)),
+                     Value(sqlite3_value_dup(sqlite3_column_value(stmt, i))));
+    sqlite3_reset(stmt);
     loaded_position = position;
+  }
+
+  // `slot`'s statement, prepared from `sql` the first time, reset for reuse.
+  sqlite3_stmt* reuse(Statement& slot, const std::string& sql) {
+    if (!slot) slot = prepare(db(), sql);
+    sqlite3_reset(slot.get());
+    sqlite3_clear_bindings(slot.get());
+    return slot.get();
   }
 
   // The column's value of the current record; null when blank or absent.
@@ -215,11 +280,13 @@ struct Tmirel_search::Impl {
   }
 
   // The first column of the first row of `sql` with ?1 bound to `key`.
-  std::optional<UnicodeString> lookup(const std::string& sql, sqlite3_value* key) {
-    Statement stmt = prepare(db(), sql);
-    sqlite3_bind_value(stmt.get(), 1, key);
-    if (!step(db(), stmt.get())) return std::nullopt;
-    return column_text(stmt.get(), 0);
+  std::optional<UnicodeString> lookup(Statement& slot, const std::string& sql, sqlite3_value* key) {
+    sqlite3_stmt* stmt = reuse(slot, sql);
+    sqlite3_bind_value(stmt, 1, key);
+    std::optional<UnicodeString> out;
+    if (step(db(), stmt)) out = column_text(stmt, 0);
+    sqlite3_reset(stmt);
+    return out;
   }
 };
 
@@ -318,7 +385,8 @@ bool Tmirel_search::get_is_kasidasi() {
   sqlite3_value* bookid = impl_->field("get_is_kasidasi", "MS_BOOKID");
   if (bookid == nullptr) return false;
   return impl_
-      ->lookup("SELECT 1 FROM " + quote_identifier(impl_->kasidasi) +
+      ->lookup(impl_->kasidasi_stmt,
+               "SELECT 1 FROM " + quote_identifier(impl_->kasidasi) +
                    ".data WHERE KA_BOOKID = ?1 AND KA_HDATE IS NOT NULL LIMIT 1",
                bookid)
       .has_value();
@@ -335,7 +403,7 @@ std::shared_ptr<Ikubun> Tmirel_search::get_SYOZAI() {
   auto result = std::make_shared<Tkubun>();
   sqlite3_value* code = impl_->field("get_SYOZAI", "MS_SYOZAI");
   if (code == nullptr) return result;
-  auto name = impl_->lookup("SELECT SY_SYOZAI FROM " + quote_identifier(impl_->syozai) +
+  auto name = impl_->lookup(impl_->syozai_stmt, "SELECT SY_SYOZAI FROM " + quote_identifier(impl_->syozai) +
                                 ".data WHERE SY_CODE = ?1 LIMIT 1",
                             code);
   result->set_code(impl_->text("get_SYOZAI", "MS_SYOZAI"), name.value_or(UnicodeString()));
@@ -348,7 +416,7 @@ std::shared_ptr<Ikkubun> Tmirel_search::get_kkubun() {
   auto result = std::make_shared<Tkkubun>();
   sqlite3_value* code = impl_->field("get_kkubun", "MS_KKUBUN");
   if (code == nullptr) return result;
-  auto name = impl_->lookup("SELECT KK_KKNAME FROM " + quote_identifier(impl_->kkubun) +
+  auto name = impl_->lookup(impl_->kkubun_stmt, "SELECT KK_KKNAME FROM " + quote_identifier(impl_->kkubun) +
                                 ".data WHERE KK_KKUBUN = ?1 LIMIT 1",
                             code);
   result->set_code(impl_->text("get_kkubun", "MS_KKUBUN"), name.value_or(UnicodeString()));

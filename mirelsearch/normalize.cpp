@@ -90,10 +90,29 @@ UnicodeString icu_call(std::u16string_view text, Call call) {
   return out;
 }
 
-bool is_ascii(std::u16string_view text) {
+// Characters that NFKC leaves alone whatever surrounds them and that have no
+// letter case: ASCII apart from its capitals, hiragana and katakana without
+// the combining and spacing sound marks or the digraphs ゟ and ヿ, the CJK
+// unified ideographs and 々〆〇. Composition needs a combining mark as the
+// second character, and none is among them, so a text made only of these
+// is its own NFKC form, and ICU need not be asked (nor loaded).
+bool is_stable(char16_t c) {
+  return c < 0x80 || (c >= 0x3041 && c <= 0x3096) || c == 0x309D || c == 0x309E ||
+         (c >= 0x30A1 && c <= 0x30FA) || (c >= 0x30FC && c <= 0x30FE) ||
+         (c >= 0x3005 && c <= 0x3007) || (c >= 0x4E00 && c <= 0x9FFF);
+}
+
+bool all_stable(std::u16string_view text) {
   for (char16_t c : text)
-    if (c >= 0x80) return false;
+    if (!is_stable(c)) return false;
   return true;
+}
+
+void fold_kana(UnicodeString& text) {
+  for (char16_t& c : text) {
+    if (c >= 0x30A1 && c <= 0x30F6) c = static_cast<char16_t>(c - 0x60);
+    else if (c == 0x30FD || c == 0x30FE) c = static_cast<char16_t>(c - 0x60);
+  }
 }
 
 constexpr char kBase36[] = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -145,25 +164,23 @@ bool all_digits(const std::string& s, size_t from, size_t to) {
 }  // namespace
 
 UnicodeString normalize_text(std::u16string_view text) {
-  UnicodeString out;
-  if (is_ascii(text)) {
-    // NFKC leaves ASCII alone; only the letter case changes.
-    out.assign(text);
-    for (char16_t& c : out)
-      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    return out;
-  }
+  if (!all_stable(text)) return normalize_text_icu(text);
+  UnicodeString out(text);
+  for (char16_t& c : out)
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  fold_kana(out);
+  return out;
+}
+
+UnicodeString normalize_text_icu(std::u16string_view text) {
   const Icu& lib = icu();
   UnicodeString nfkc = icu_call(text, [&](char16_t* dst, int32_t cap, UErrorCode* st) {
     return lib.normalize(lib.nfkc, text.data(), static_cast<int32_t>(text.size()), dst, cap, st);
   });
-  out = icu_call(nfkc, [&](char16_t* dst, int32_t cap, UErrorCode* st) {
+  UnicodeString out = icu_call(nfkc, [&](char16_t* dst, int32_t cap, UErrorCode* st) {
     return lib.to_lower(dst, cap, nfkc.data(), static_cast<int32_t>(nfkc.size()), "", st);
   });
-  for (char16_t& c : out) {
-    if (c >= 0x30A1 && c <= 0x30F6) c = static_cast<char16_t>(c - 0x60);
-    else if (c == 0x30FD || c == 0x30FE) c = static_cast<char16_t>(c - 0x60);
-  }
+  fold_kana(out);
   return out;
 }
 
@@ -224,11 +241,11 @@ std::string bigram_query(std::u16string_view normalized_word) {
 std::string isbn_tokens(const std::string& key) {
   std::string out;
   auto add_form = [&out](const std::string& form) {
-    std::string padded = form + "zzz";
+    const std::string padded = form + std::string(kIsbnGram - 1, 'z');
     for (size_t i = 0; i < form.size(); ++i) {
       if (!out.empty()) out.push_back(' ');
       out.push_back('i');
-      out.append(padded, i, 4);
+      out.append(padded, i, kIsbnGram);
     }
   };
   add_form(key);
@@ -239,12 +256,12 @@ std::string isbn_tokens(const std::string& key) {
 
 std::string isbn_query(const std::string& key) {
   if (key.empty()) return {};
-  if (key.size() < 4) return "\"i" + key + "\"*";
+  if (key.size() < kIsbnGram) return "\"i" + key + "\"*";
   std::string out = "\"";
-  for (size_t i = 0; i + 4 <= key.size(); ++i) {
+  for (size_t i = 0; i + kIsbnGram <= key.size(); ++i) {
     if (i > 0) out.push_back(' ');
     out.push_back('i');
-    out.append(key, i, 4);
+    out.append(key, i, kIsbnGram);
   }
   return out + "\"";
 }

@@ -6,8 +6,8 @@
 // normalize_text: Unicode NFKC (full-width and half-width forms meet), then
 // lower case, then katakana folded to hiragana by code point (U+30A1..U+30F6
 // and the iteration marks U+30FD, U+30FE). ICU does the first two; it is
-// loaded with dlopen the first time a text outside ASCII needs it, so a
-// process that never searches never maps it. Throws EMirelSearch when no
+// loaded with dlopen the first time a text needs it, so a process that
+// never searches (or searches only for kana, kanji and ASCII) never maps it. Throws EMirelSearch when no
 // ICU library can be loaded.
 #pragma once
 
@@ -19,8 +19,11 @@
 namespace Mirelsearch_tlb::detail {
 
 // The normalised form described above. Invalid UTF-16 (a lone surrogate)
-// is passed through by ICU as U+FFFD.
+// is passed through by ICU as U+FFFD. Texts made only of characters that
+// NFKC never changes (ASCII, kana, common kanji) are folded without ICU.
 Mirel::UnicodeString normalize_text(std::u16string_view text);
+// The same, always through ICU (for tests of the shortcut above).
+Mirel::UnicodeString normalize_text_icu(std::u16string_view text);
 
 // The ISBN key of a text: its digits and the letter X (either case, any
 // width), everything else dropped; X is written lower case.
@@ -40,9 +43,12 @@ std::string bigram_tokens(std::u16string_view normalized);
 // or a prefix query ("abcd"*) for one code point. Empty for an empty word.
 std::string bigram_query(std::u16string_view normalized_word);
 
-// ISBN tokens: 'i' and four key characters from every position of each
-// form, padded with 'z' at the end, so a key of four or more characters is
-// a phrase and a shorter one the prefix of a token.
+// ISBN tokens: 'i' and kIsbnGram key characters from every position of
+// each form, padded with 'z' at the end, so a key of kIsbnGram or more
+// characters is a phrase and a shorter one the prefix of a token. Grams
+// this long are rare (every ISBN-13 starts 9784, so short grams would put
+// most books under the first tokens of every query).
+inline constexpr size_t kIsbnGram = 8;
 std::string isbn_tokens(const std::string& key);
 std::string isbn_query(const std::string& key);
 

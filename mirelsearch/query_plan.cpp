@@ -180,30 +180,45 @@ std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStra
     return "SELECT d.rowid FROM " + data + where_clause(plan, "") + order_clause(plan);
   switch (strategy) {
     case TRowStrategy::order_walk:
-      return "SELECT d.rowid FROM " + data + " INDEXED BY mw_bookid" +
-             where_clause(plan, probe(schema)) + order_clause(plan);
+      // Every book in order; the caller keeps those in its set of hits.
+      return "SELECT d.rowid FROM " + data + " INDEXED BY mw_bookid" + order_clause(plan);
     case TRowStrategy::table_driven:
       return "SELECT d.rowid FROM " + data + where_clause(plan, probe(schema)) + order_clause(plan);
     case TRowStrategy::index_driven:
       break;
   }
+  if (plan.where.empty() && default_order(plan)) {
+    const char* dir = plan.descending ? " DESC" : "";
+    return "SELECT k.id FROM " + table(schema, "mw_fts") + "(?1) AS f CROSS JOIN " +
+           table(schema, "mw_keys") + " AS k ON k.id = f.rowid ORDER BY k.bookid" + dir +
+           ", k.id" + dir;
+  }
   return "SELECT d.rowid FROM " + table(schema, "mw_fts") + "(?1) AS f CROSS JOIN " + data +
          " ON d.rowid = f.rowid" + where_clause(plan, "") + order_clause(plan);
+}
+
+std::string hit_rowids_sql(const std::string& schema) {
+  return "SELECT rowid FROM " + table(schema, "mw_fts") + "(?1)";
+}
+
+bool hits_from_index_alone(const TQueryPlan& plan) {
+  return !plan.never && !plan.fts_match.empty() && plan.where.empty();
 }
 
 TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t table_rows,
                              int64_t start) {
   if (plan.fts_match.empty() || plan.bookid_exact) return TRowStrategy::table_driven;
-  if (!default_order(plan) || count <= 0) return TRowStrategy::index_driven;
-  // Sorting the hits costs about one row lookup each; walking the book-id
-  // index costs one index test per book passed, some 30 times dearer, and
-  // passes table_rows / count books per hit up to start + one page.
-  constexpr int64_t kProbeCost = 30;
+  if (!hits_from_index_alone(plan) || !default_order(plan) || count <= 0)
+    return TRowStrategy::index_driven;
+  // Sorting the hits costs a key lookup and a sorter insert each, some eight
+  // steps of a walk along the book-id index; the walk passes table_rows /
+  // count books per hit until it reaches start and one page beyond it.
+  constexpr double kSortCostInSteps = 8;
   constexpr int64_t kPage = 20;
   const double walk = static_cast<double>(start + kPage) * static_cast<double>(table_rows) /
-                      static_cast<double>(count) * kProbeCost;
-  return walk < static_cast<double>(count) ? TRowStrategy::order_walk
-                                           : TRowStrategy::index_driven;
+                      static_cast<double>(count);
+  return walk < kSortCostInSteps * static_cast<double>(count) ? TRowStrategy::order_walk
+                                                             : TRowStrategy::index_driven;
 }
 
 }  // namespace Mirelsearch_tlb::detail

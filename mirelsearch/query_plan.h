@@ -36,7 +36,8 @@ TQueryPlan make_plan(const std::vector<std::shared_ptr<Istring_keyword>>& keywor
 // How the rows of a hit list are produced.
 enum class TRowStrategy {
   index_driven,  // the search index finds the hits, which are then sorted
-  order_walk,    // walk the book-id index in order, testing each book (many hits)
+  order_walk,    // walk the book-id index in order, keeping the books that
+                 // are in the set of hits (read before from the index alone)
   table_driven,  // the table (its indexes) finds the hits; index tested per book
 };
 
@@ -44,9 +45,13 @@ enum class TRowStrategy {
 // ?1 is fts_match (when present), then the plan's params.
 std::string count_sql(const TQueryPlan& plan, const std::string& schema);
 std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy);
+// The record numbers of the hits when the index alone decides them.
+std::string hit_rowids_sql(const std::string& schema);
+bool hits_from_index_alone(const TQueryPlan& plan);
 
 // The cheapest strategy for reading hits from `start` onwards when there
-// are `count` hits among `table_rows` books.
+// are `count` hits among `table_rows` books. order_walk only when
+// hits_from_index_alone and the order is by book id.
 TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t table_rows,
                              int64_t start);
 

@@ -139,6 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
         TMatchCase{"IsbnSpacesIgnored", with<Tkw_isbn>("410 1010 013"), {1}},
         TMatchCase{"IsbnPart", with<Tkw_isbn>("1010"), {1}},
         TMatchCase{"IsbnShortPart", with<Tkw_isbn>("957"), {2}},
+        TMatchCase{"IsbnLongPart", with<Tkw_isbn>("010100134"), {}},
+        TMatchCase{"IsbnLongPartOfOtherForm", with<Tkw_isbn>("78410101"), {1}},
         TMatchCase{"IsbnLettersOnly", with<Tkw_isbn>("ISBN"), {}},
         // Book ids: exact after trailing blanks; other matches are substrings.
         TMatchCase{"BookIdExact", with<Tkw_bookid>("0000000001", 3), {1}},

@@ -1,0 +1,140 @@
+// Normalisation, ISBN forms and the SQL a plan writes: the pieces under the
+// catalogue search, tested on their own.
+#include "mirelsearch/normalize.h"
+
+#include <gtest/gtest.h>
+
+#include "mirelsearch/query_plan.h"
+
+namespace Mirelsearch_tlb::detail {
+namespace {
+
+using Mirel::U;
+
+struct TNormalizeCase {
+  const char* input;
+  const char* expected;
+};
+
+class Normalize : public ::testing::TestWithParam<TNormalizeCase> {};
+
+TEST_P(Normalize, FoldsWidthCaseAndKana) {
+  EXPECT_EQ(Mirel::to_utf8(normalize_text(U(GetParam().input))), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Normalize,
+    ::testing::Values(TNormalizeCase{"ABC def", "abc def"},       // ASCII fast path
+                      TNormalizeCase{"ＡＢＣ１２３", "abc123"},   // full-width forms
+                      TNormalizeCase{"ｶﾀｶﾅ", "かたかな"},         // half-width katakana
+                      TNormalizeCase{"ｶﾞｯｺｳ", "がっこう"},        // voiced mark composed
+                      TNormalizeCase{"ガッコウ", "がっこう"},
+                      TNormalizeCase{"ヽヾ", "ゝゞ"},             // iteration marks
+                      TNormalizeCase{"ヴ", "ゔ"},
+                      TNormalizeCase{"ー", "ー"},                 // the long mark stays
+                      TNormalizeCase{"㈱", "(株)"},
+                      TNormalizeCase{"Ⅻ", "xii"},
+                      TNormalizeCase{"ÀÉ", "àé"},
+                      TNormalizeCase{"漢字", "漢字"},
+                      TNormalizeCase{"", ""}));
+
+struct TIsbnCase {
+  const char* key;
+  const char* other;
+};
+
+class IsbnForms : public ::testing::TestWithParam<TIsbnCase> {};
+
+TEST_P(IsbnForms, OtherForm) { EXPECT_EQ(isbn_other_form(GetParam().key), GetParam().other); }
+
+INSTANTIATE_TEST_SUITE_P(Table, IsbnForms,
+                         ::testing::Values(TIsbnCase{"4101010013", "9784101010014"},
+                                           TIsbnCase{"9784101010014", "4101010013"},
+                                           TIsbnCase{"080442957x", "9780804429573"},
+                                           TIsbnCase{"9780804429573", "080442957x"},
+                                           TIsbnCase{"9791234567896", ""},  // no ISBN-10 form
+                                           TIsbnCase{"410101001", ""},
+                                           TIsbnCase{"41010100x3", ""},
+                                           TIsbnCase{"", ""}));
+
+TEST(IsbnKey, KeepsDigitsAndX) {
+  EXPECT_EQ(isbn_key(U("ISBN 4-10-101001-3")), "4101010013");
+  EXPECT_EQ(isbn_key(U("０８０４４２９５７Ｘ")), "080442957x");
+  EXPECT_EQ(isbn_key(U("なし")), "");
+}
+
+TEST(Tokens, OneWordIsAPhraseOfItsBigrams) {
+  // "ab": a=0x61 -> "002p", b=0x62 -> "002q"; the end marker is "zzzz".
+  EXPECT_EQ(bigram_tokens(u"ab"), "002p002q 002qzzzz");
+  EXPECT_EQ(bigram_query(u"ab"), "\"002p002q\"");
+  EXPECT_EQ(bigram_query(u"a"), "\"002p\"*");
+  EXPECT_EQ(bigram_query(u""), "");
+  // A character outside the BMP is one code point, not two halves.
+  EXPECT_EQ(bigram_tokens(U("𠮷")).size(), 8u);
+  EXPECT_EQ(isbn_query("12"), "\"i12\"*");
+  EXPECT_EQ(isbn_query("1234567"), "\"i1234567\"*");
+  EXPECT_EQ(isbn_query("123456789"), "\"i12345678 i23456789\"");
+  EXPECT_EQ(isbn_tokens("123"), "i123zzzzz i23zzzzzz i3zzzzzzz");
+}
+
+TEST(Plan, VisitorTextIsNeverPartOfTheSql) {
+  const char* nasty = "x'); DROP TABLE data; --";
+  auto bookid = std::make_shared<Tkw_bookid>();
+  bookid->set_match(3);
+  bookid->set_keyword(U(nasty));
+  auto other_id = std::make_shared<Tkw_bookid>();
+  other_id->set_keyword(U(nasty));
+  auto range = std::make_shared<Trange_ukeire>();
+  range->set_range(U(nasty), U(nasty));
+  auto order = std::make_shared<Tsql_order>();
+  order->set_field_name(U(nasty));
+  TQueryPlan plan = make_plan({bookid, other_id}, {range}, order, {"MS_BOOKID", "MS_UKEIRE"});
+  EXPECT_TRUE(plan.order_column.empty());
+  for (auto strategy : {TRowStrategy::index_driven, TRowStrategy::order_walk,
+                        TRowStrategy::table_driven}) {
+    EXPECT_EQ(rows_sql(plan, "master", strategy).find("DROP"), std::string::npos);
+  }
+  EXPECT_EQ(count_sql(plan, "master").find("DROP"), std::string::npos);
+  EXPECT_EQ(plan.params.size(), 8u);  // the id, five words of the other id, two bounds
+}
+
+TEST(Plan, LongListsWalkTheBookIdIndex) {
+  TQueryPlan plan;
+  plan.fts_match = "x";
+  EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0), TRowStrategy::order_walk);
+  EXPECT_EQ(choose_strategy(plan, 2000, 1000000, 0), TRowStrategy::order_walk);
+  EXPECT_EQ(choose_strategy(plan, 30, 1000000, 0), TRowStrategy::index_driven);
+  EXPECT_EQ(choose_strategy(plan, 2000, 1000000, 1980), TRowStrategy::index_driven);
+  plan.order_column = "MS_UKEIRE";
+  EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0), TRowStrategy::index_driven);
+  plan.order_column.clear();
+  plan.where.push_back("d.MS_UKEIRE >= ?2");  // the index alone cannot decide
+  EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0), TRowStrategy::index_driven);
+  plan.bookid_exact = true;
+  EXPECT_EQ(choose_strategy(plan, 1, 1000000, 0), TRowStrategy::table_driven);
+}
+
+}  // namespace
+}  // namespace Mirelsearch_tlb::detail
+
+namespace Mirelsearch_tlb::detail {
+namespace {
+
+// The shortcut that skips ICU must give exactly what ICU gives, for every
+// character it takes and for the neighbours just outside its ranges.
+TEST(Normalize, ShortcutAgreesWithIcu) {
+  const std::pair<char16_t, char16_t> ranges[] = {
+      {0x0000, 0x00FF}, {0x3000, 0x30FF}, {0x4DF0, 0x4E10}, {0x9FF0, 0xA010}, {0xF900, 0xF910}};
+  for (auto [from, to] : ranges) {
+    for (char32_t c = from; c <= to; ++c) {
+      const Mirel::UnicodeString one(1, static_cast<char16_t>(c));
+      const Mirel::UnicodeString text = u"あ" + one + u"カ";
+      EXPECT_EQ(normalize_text(text), normalize_text_icu(text)) << std::hex << static_cast<uint32_t>(c);
+    }
+  }
+  // A combining sound mark after stable kana composes with it.
+  EXPECT_EQ(normalize_text(u"\u30AB\u3099"), u"\u304C");
+}
+
+}  // namespace
+}  // namespace Mirelsearch_tlb::detail
