@@ -189,7 +189,9 @@ void TTableReader::value_of(std::string_view record, size_t f, TValue& out) {
       std::string_view s = trim(raw);
       if (s.empty() || s == "00000000") return set_null(out);
       out.kind = TValue::Kind::Text;
-      out.text.assign(s);
+      // A damaged date may hold any bytes; the value must still be UTF-8
+      // (ASCII digits pass through unchanged).
+      t.decode_text(s, out.text);
       return;
     }
     case 'N':
