@@ -198,7 +198,7 @@ std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStra
 }
 
 std::string hit_rowids_sql(const std::string& schema) {
-  return "SELECT rowid FROM " + table(schema, "mw_fts") + "(?1)";
+  return "SELECT mw_collect(rowid) FROM " + table(schema, "mw_fts") + "(?1)";
 }
 
 bool hits_from_index_alone(const TQueryPlan& plan) {

@@ -45,7 +45,8 @@ enum class TRowStrategy {
 // ?1 is fts_match (when present), then the plan's params.
 std::string count_sql(const TQueryPlan& plan, const std::string& schema);
 std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy);
-// The record numbers of the hits when the index alone decides them.
+// The record numbers of the hits when the index alone decides them, handed
+// to the aggregate mw_collect (registered by the caller).
 std::string hit_rowids_sql(const std::string& schema);
 bool hits_from_index_alone(const TQueryPlan& plan);
 
