@@ -22,8 +22,40 @@ TConnection::TConnection(const TAlias& alias, const std::vector<std::string>& ke
   db_ = TDb(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   // An update in place by another process holds its lock for milliseconds.
   sqlite3_busy_timeout(db_.get(), 10000);
-  for (const auto& src : sources_)
-    tables_.push_back(attach_current(db_.get(), alias_, src, schema_name(src.key)));
+
+  // The usual case, all caches current, in one read transaction: attach
+  // each cache, then read what every one of them recorded.
+  const size_t n = sources_.size();
+  tables_.resize(n);
+  std::vector<bool> attached(n), current(n);
+  for (size_t i = 0; i < n; ++i) {
+    TAttached& t = tables_[i];
+    t.key = sources_[i].key;
+    t.schema = schema_name(t.key);
+    t.signature = source_signature(sources_[i]);
+    register_extension_functions(db_.get(), t.key);
+    attached[i] = attach_uri(db_.get(), cache_uri(alias_, t.key), t.schema);
+  }
+  bool all_current = true;
+  if (sqlite3_exec(db_.get(), "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK) {
+    for (size_t i = 0; i < n; ++i) {
+      current[i] = attached[i] && meta_is_current(read_meta(db_.get(), tables_[i].schema),
+                                                  build_key(alias_, tables_[i].key),
+                                                  tables_[i].signature);
+      all_current = all_current && current[i];
+    }
+    sqlite3_exec(db_.get(), "COMMIT", nullptr, nullptr, nullptr);
+  } else {
+    all_current = false;
+  }
+  if (all_current) return;
+
+  // Stale or missing caches are brought up to date one by one.
+  for (size_t i = 0; i < n; ++i) {
+    if (current[i]) continue;
+    if (attached[i]) detach(db_.get(), tables_[i].schema);
+    tables_[i] = attach_current(db_.get(), alias_, sources_[i], tables_[i].schema);
+  }
 }
 
 bool TConnection::still_current() const {

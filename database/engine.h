@@ -83,6 +83,28 @@ struct TAttached {
   std::shared_ptr<void> keep_alive;  // holds an in-memory cache open
 };
 
+// What a cache recorded about itself.
+struct TMeta {
+  std::string build;
+  std::string signature;
+  bool racy = true;
+  bool ok = false;  // the bookkeeping could be read at all
+};
+// Reads the bookkeeping of the cache attached (or opened) as `schema`;
+// `ok` is false for anything that is not a complete cache.
+TMeta read_meta(sqlite3* db, const std::string& schema);
+// Whether a cache with `m` may answer for a table with `signature` now.
+bool meta_is_current(const TMeta& m, const std::string& build, const std::string& signature);
+// ATTACH `uri` AS `schema`; false (nothing attached) on failure.
+bool attach_uri(sqlite3* db, const std::string& uri, const std::string& schema);
+void detach(sqlite3* db, const std::string& schema);
+// The read-only URI of a table's cache file.
+std::string cache_uri(const TAlias& alias, const std::string& key);
+// The name of the VFS used for reading caches: the system's own, except that
+// an absolute path is taken as it is instead of being resolved component by
+// component (a dozen system calls per attached table on every request).
+const char* fast_vfs();
+
 // Makes the cache of `src` current (building or updating it when it is
 // missing or stale) and attaches it to `db` as `schema`. Throws
 // EDatabaseError when the table cannot be read.

@@ -2,6 +2,11 @@
 
 #include "database/sqlite_util.h"
 
+#include <cstring>
+#include <mutex>
+
+#include "database/engine.h"
+
 namespace Mirel::Database::detail {
 
 void throw_sqlite(sqlite3* db, const std::string& what) {
@@ -90,6 +95,38 @@ std::string file_uri(const std::string& path, const std::string& query) {
   }
   if (!query.empty()) out += "?" + query;
   return out;
+}
+
+}  // namespace Mirel::Database::detail
+
+namespace Mirel::Database::detail {
+namespace {
+
+sqlite3_vfs g_fast_vfs;
+sqlite3_vfs* g_base_vfs = nullptr;
+
+int fast_full_pathname(sqlite3_vfs*, const char* name, int size, char* out) {
+  const size_t len = std::strlen(name);
+  if (name[0] == '/' && len < static_cast<size_t>(size)) {
+    std::memcpy(out, name, len + 1);
+    return SQLITE_OK;
+  }
+  return g_base_vfs->xFullPathname(g_base_vfs, name, size, out);
+}
+
+}  // namespace
+
+const char* fast_vfs() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    g_base_vfs = sqlite3_vfs_find(nullptr);
+    g_fast_vfs = *g_base_vfs;
+    g_fast_vfs.zName = "mirelweb";
+    g_fast_vfs.pNext = nullptr;
+    g_fast_vfs.xFullPathname = fast_full_pathname;
+    sqlite3_vfs_register(&g_fast_vfs, 0);
+  });
+  return g_fast_vfs.zName;
 }
 
 }  // namespace Mirel::Database::detail

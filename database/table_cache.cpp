@@ -29,14 +29,6 @@
 #include "database/sql_rewrite.h"
 
 namespace Mirel::Database::detail {
-namespace {
-
-struct TMeta {
-  std::string build;
-  std::string signature;
-  bool racy = true;
-  bool ok = false;
-};
 
 // Reads the bookkeeping of a cache attached (or opened) as `schema`.
 TMeta read_meta(sqlite3* db, const std::string& schema) {
@@ -66,7 +58,7 @@ bool meta_is_current(const TMeta& m, const std::string& build, const std::string
   return m.ok && m.build == build && !m.racy && same_signature(m.signature, signature);
 }
 
-bool attach(sqlite3* db, const std::string& uri, const std::string& schema) {
+bool attach_uri(sqlite3* db, const std::string& uri, const std::string& schema) {
   sqlite3_stmt* st = nullptr;
   bool ok = sqlite3_prepare_v2(db, "ATTACH ?1 AS ?2", -1, &st, nullptr) == SQLITE_OK;
   if (ok) {
@@ -82,10 +74,16 @@ void detach(sqlite3* db, const std::string& schema) {
   sqlite3_exec(db, ("DETACH " + quote_identifier(schema)).c_str(), nullptr, nullptr, nullptr);
 }
 
+std::string cache_uri(const TAlias& alias, const std::string& key) {
+  return file_uri(alias.cache_dir + "/" + key + ".sqlite", "mode=ro&vfs=" + std::string(fast_vfs()));
+}
+
+namespace {
+
 // Attaches `uri` and keeps it only when it is the current cache of the table.
 bool attach_if_current(sqlite3* db, const std::string& uri, const std::string& schema,
                        const std::string& build, const std::string& signature) {
-  if (!attach(db, uri, schema)) {
+  if (!attach_uri(db, uri, schema)) {
     detach(db, schema);
     return false;
   }
@@ -223,7 +221,7 @@ std::shared_ptr<void> attach_in_memory(sqlite3* db, const TAlias& alias, const T
   // The holder keeps the in-memory database alive between connections.
   mem.holder = std::make_shared<TDb>(mem.uri, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   build_full(mem.uri, alias, src);
-  if (!attach(db, mem.uri, schema)) throw_sqlite(db, "キャッシュを開けません");
+  if (!attach_uri(db, mem.uri, schema)) throw_sqlite(db, "キャッシュを開けません");
   caches[path] = mem;
   warn(from_utf8("キャッシュディレクトリ " + alias.cache_dir +
                  " に書き込めないため、テーブルを毎回メモリに読み込みます (aliases.ini の [Alias:" +
@@ -253,12 +251,12 @@ TAttached attach_current(sqlite3* db, const TAlias& alias, const TTableSource& s
   register_extension_functions(db, src.key);
   const std::string build = build_key(alias, src.key);
   const std::string path = cache_path(alias, src.key);
-  const std::string uri = file_uri(path, "mode=ro");
+  const std::string uri = cache_uri(alias, src.key);
   if (attach_if_current(db, uri, schema, build, a.signature)) return a;
 
   TUpdateKind kind;
   if (update_on_disk(alias, src, kind)) {
-    if (!attach(db, uri, schema)) throw_sqlite(db, "キャッシュ " + path + " を開けません");
+    if (!attach_uri(db, uri, schema)) throw_sqlite(db, "キャッシュ " + path + " を開けません");
     // The cache now describes the table as it was read, which may already
     // be newer than the signature taken above.
     const TMeta meta = read_meta(db, schema);
@@ -275,12 +273,12 @@ TUpdateKind refresh_table(const TAlias& alias, const TTableSource& src, int64_t*
   TUpdateKind kind = TUpdateKind::Current;
   TDb db(":memory:", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
   const std::string build = build_key(alias, src.key);
-  const std::string uri = file_uri(cache_path(alias, src.key), "mode=ro");
+  const std::string uri = cache_uri(alias, src.key);
   if (!attach_if_current(db.get(), uri, "t", build, source_signature(src))) {
     if (!update_on_disk(alias, src, kind))
       throw EDatabaseError(from_utf8("キャッシュディレクトリ " + alias.cache_dir +
                                      " に書き込めません"));
-    if (!attach(db.get(), uri, "t")) throw_sqlite(db.get(), "キャッシュを開けません");
+    if (!attach_uri(db.get(), uri, "t")) throw_sqlite(db.get(), "キャッシュを開けません");
   }
   if (records) {
     TStmt st(db.get(), "SELECT count(*) FROM t.data");

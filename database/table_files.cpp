@@ -33,23 +33,13 @@ std::string lower_ascii(std::string s) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return s;
 }
-std::string upper_ascii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
 int64_t mtime_of(const struct stat& st) {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
 }
 
-bool is_regular_file(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // Directory listings by directory, lower-case name -> name on disk; kept for
-// the process and taken again when the directory changed.
+// the process and taken again when the directory changed. A CGI process
+// reads the tables' directory once; every lookup after that costs one stat.
 struct TListing {
   int64_t dir_mtime = 0;
   int64_t taken_ns = 0;
@@ -57,41 +47,31 @@ struct TListing {
 };
 std::mutex g_listing_mutex;
 
-// Calls `use` with the current listing of `dir` (empty when it cannot be read).
+// Calls `use` with the listing of `dir` (empty when it cannot be read);
+// `fresh` reads the directory again whatever its time says.
 template <typename F>
-void with_listing(const std::string& dir, F use) {
+void with_listing(const std::string& dir, bool fresh, F use) {
   static std::map<std::string, TListing> listings;
   struct stat st;
   if (::stat(dir.c_str(), &st) != 0) return use(std::map<std::string, std::string>());
   std::lock_guard lock(g_listing_mutex);
   TListing& l = listings[dir];
   const int64_t mt = mtime_of(st);
-  if (l.taken_ns != 0 && l.dir_mtime == mt && l.taken_ns - mt > kListingSettleNs)
+  if (!fresh && l.taken_ns != 0 && l.dir_mtime == mt && l.taken_ns - mt > kListingSettleNs)
     return use(l.names);
   l.names.clear();
   l.dir_mtime = mt;
   l.taken_ns = now_ns();
   if (DIR* d = ::opendir(dir.c_str())) {
     while (const dirent* e = ::readdir(d)) {
+      if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
       std::string name = e->d_name;
+      // Of two names differing only in letter case the first one listed wins.
       l.names.emplace(lower_ascii(name), name);
     }
     ::closedir(d);
   }
   use(l.names);
-}
-
-// The name on disk of `lower` (a lower-case file name) in `dir`, or "".
-// The two usual spellings are tried directly before the directory is read.
-std::string find_name(const std::string& dir, const std::string& lower, const std::string& hint) {
-  for (const std::string& candidate : {hint, lower, upper_ascii(lower)})
-    if (!candidate.empty() && is_regular_file(dir + "/" + candidate)) return candidate;
-  std::string found;
-  with_listing(dir, [&](const std::map<std::string, std::string>& names) {
-    const auto it = names.find(lower);
-    if (it != names.end()) found = it->second;
-  });
-  return !found.empty() && is_regular_file(dir + "/" + found) ? found : std::string();
 }
 
 void put_u64(std::string& out, uint64_t v) {
@@ -100,42 +80,60 @@ void put_u64(std::string& out, uint64_t v) {
   out.append(b, 8);
 }
 
-// Appends the stamp of one file; `hash` (when not null) is fed its contents.
-// A missing file appends a marker only.
-void stamp_file(std::string& out, const std::string& path, int64_t* mtime_max, uint64_t* hash,
-                bool& hashed) {
+// One file of a table, opened once for its stamp (and contents).
+struct TOpenFile {
+  int fd = -1;
+  struct stat st {};
+  explicit TOpenFile(const std::string& path) {
+    if (path.empty()) return;
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && ::fstat(fd, &st) != 0) {
+      ::close(fd);
+      fd = -1;
+    }
+  }
+  ~TOpenFile() {
+    if (fd >= 0) ::close(fd);
+  }
+  TOpenFile(const TOpenFile&) = delete;
+  TOpenFile& operator=(const TOpenFile&) = delete;
+};
+
+// Appends the stamp of one file: size, time, inode, device and its first
+// 32 bytes; `hash` (when not null) is fed its whole contents. A file that
+// is not there appends a marker only.
+void stamp_file(std::string& out, const std::string& path, const TOpenFile& f,
+                int64_t* mtime_max, uint64_t* hash, bool& hashed) {
   if (path.empty()) {
     out += '-';
     return;
   }
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    if (fd >= 0) ::close(fd);
+  if (f.fd < 0) {
     out += '?';
     return;
   }
   out += 'F';
-  put_u64(out, static_cast<uint64_t>(st.st_size));
-  put_u64(out, static_cast<uint64_t>(mtime_of(st)));
-  put_u64(out, static_cast<uint64_t>(st.st_ino));
-  put_u64(out, static_cast<uint64_t>(st.st_dev));
-  if (mtime_max) *mtime_max = std::max(*mtime_max, mtime_of(st));
-  char head[32] = {};
-  const ssize_t n = ::pread(fd, head, sizeof head, 0);
-  out.append(head, n > 0 ? static_cast<size_t>(n) : 0);
-  if (hash) {
-    std::string all(static_cast<size_t>(st.st_size), '\0');
-    size_t got = 0;
-    while (got < all.size()) {
-      const ssize_t r = ::pread(fd, all.data() + got, all.size() - got, static_cast<off_t>(got));
-      if (r <= 0) break;
-      got += static_cast<size_t>(r);
-    }
-    *hash = hash_bytes(all.data(), got, *hash);
-    hashed = hashed && got == all.size();
+  put_u64(out, static_cast<uint64_t>(f.st.st_size));
+  put_u64(out, static_cast<uint64_t>(mtime_of(f.st)));
+  put_u64(out, static_cast<uint64_t>(f.st.st_ino));
+  put_u64(out, static_cast<uint64_t>(f.st.st_dev));
+  if (mtime_max) *mtime_max = std::max(*mtime_max, mtime_of(f.st));
+  if (!hash) {
+    char head[32] = {};
+    const ssize_t n = ::pread(f.fd, head, sizeof head, 0);
+    out.append(head, n > 0 ? static_cast<size_t>(n) : 0);
+    return;
   }
-  ::close(fd);
+  std::string all(static_cast<size_t>(f.st.st_size), '\0');
+  size_t got = 0;
+  while (got < all.size()) {
+    const ssize_t r = ::pread(f.fd, all.data() + got, all.size() - got, static_cast<off_t>(got));
+    if (r <= 0) break;
+    got += static_cast<size_t>(r);
+  }
+  out.append(all.data(), std::min<size_t>(got, 32));
+  *hash = hash_bytes(all.data(), got, *hash);
+  hashed = hashed && got == all.size();
 }
 
 }  // namespace
@@ -147,19 +145,23 @@ int64_t now_ns() {
 }
 
 bool locate_table(const std::string& dir, const std::string& key, TTableSource& out) {
-  const std::string name = find_name(dir, key + ".dbf", {});
-  if (name.empty()) return false;
+  std::string names[3];  // .dbf, .dbt, .fpt as spelled on disk
+  auto look = [&](const std::map<std::string, std::string>& listing) {
+    const char* exts[3] = {".dbf", ".dbt", ".fpt"};
+    for (int i = 0; i < 3; ++i) {
+      const auto it = listing.find(key + exts[i]);
+      names[i] = it == listing.end() ? std::string() : it->second;
+    }
+  };
+  with_listing(dir, false, look);
+  // A table made since the listing was taken, within the same tick of the
+  // directory's time, is found by reading the directory once more.
+  if (names[0].empty()) with_listing(dir, true, look);
+  if (names[0].empty()) return false;
   out.key = key;
-  out.dbf_path = dir + "/" + name;
-  // The memo file keeps the table's own spelling of its stem.
-  const std::string stem = name.substr(0, name.size() - 4);
-  const bool upper_ext = name.compare(name.size() - 3, 3, "DBF") == 0;
-  const char* exts[2] = {".dbt", ".fpt"};
-  for (int i = 0; i < 2; ++i) {
-    const std::string ext = upper_ext ? upper_ascii(exts[i]) : std::string(exts[i]);
-    const std::string memo = find_name(dir, key + exts[i], stem + ext);
-    out.memo_paths[i] = memo.empty() ? std::string() : dir + "/" + memo;
-  }
+  out.dbf_path = dir + "/" + names[0];
+  for (int i = 0; i < 2; ++i)
+    out.memo_paths[i] = names[i + 1].empty() ? std::string() : dir + "/" + names[i + 1];
   return true;
 }
 
@@ -172,22 +174,21 @@ TTableSource require_table(const TAlias& alias, const std::string& key) {
 }
 
 std::vector<std::string> list_tables(const std::string& dir) {
-  std::map<std::string, std::string> names;
-  with_listing(dir, [&](const std::map<std::string, std::string>& l) { names = l; });
   std::vector<std::string> out;
-  for (const auto& [lower, name] : names)
-    if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".dbf") == 0 &&
-        is_regular_file(dir + "/" + name))
-      out.push_back(lower.substr(0, lower.size() - 4));
+  with_listing(dir, true, [&](const std::map<std::string, std::string>& names) {
+    for (const auto& [lower, name] : names)
+      if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ".dbf") == 0)
+        out.push_back(lower.substr(0, lower.size() - 4));
+  });
   return out;
 }
 
 std::string source_signature(const TTableSource& src, int64_t* mtime_max_ns) {
+  const std::string* paths[3] = {&src.dbf_path, &src.memo_paths[0], &src.memo_paths[1]};
+  const TOpenFile files[3] = {TOpenFile(*paths[0]), TOpenFile(*paths[1]), TOpenFile(*paths[2])};
   uint64_t total = 0;
-  for (const std::string* p : {&src.dbf_path, &src.memo_paths[0], &src.memo_paths[1]}) {
-    struct stat st;
-    if (!p->empty() && ::stat(p->c_str(), &st) == 0) total += static_cast<uint64_t>(st.st_size);
-  }
+  for (const auto& f : files)
+    if (f.fd >= 0) total += static_cast<uint64_t>(f.st.st_size);
   const bool want_hash = total <= kHashWholeLimit;
   std::string out;
   out.reserve(200);
@@ -195,12 +196,11 @@ std::string source_signature(const TTableSource& src, int64_t* mtime_max_ns) {
   uint64_t hash = 0;
   bool hashed = want_hash;
   int64_t mtime_max = 0;
-  stamp_file(out, src.dbf_path, &mtime_max, want_hash ? &hash : nullptr, hashed);
-  for (const auto& memo : src.memo_paths)
-    stamp_file(out, memo, &mtime_max, want_hash ? &hash : nullptr, hashed);
+  for (int i = 0; i < 3; ++i)
+    stamp_file(out, *paths[i], files[i], &mtime_max, want_hash ? &hash : nullptr, hashed);
   if (want_hash) {
-    // A file that grew between the two reads is not hashed whole: mark it
-    // so that the signature cannot match anything recorded.
+    // A file that changed size under the read is not hashed whole: mark the
+    // signature so that it cannot match anything recorded.
     if (!hashed) out[0] = 'X';
     put_u64(out, hash);
   }
@@ -211,7 +211,10 @@ std::string source_signature(const TTableSource& src, int64_t* mtime_max_ns) {
 std::string memo_stamp(const TTableSource& src) {
   std::string out;
   bool hashed = false;
-  for (const auto& memo : src.memo_paths) stamp_file(out, memo, nullptr, nullptr, hashed);
+  for (const auto& memo : src.memo_paths) {
+    const TOpenFile f(memo);
+    stamp_file(out, memo, f, nullptr, nullptr, hashed);
+  }
   return out;
 }
 
