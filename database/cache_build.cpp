@@ -183,6 +183,7 @@ void write_meta(TDb& db, const TBuildResult& r, const std::string& layout, const
   set_meta(db, "layout", layout);
   set_meta(db, "records", std::to_string(records));
   set_meta(db, "memo", memo, true);
+  set_meta(db, "memo_racy", r.memo_racy ? "1" : "0");
 }
 
 std::string meta_text(TDb& db, const char* key) {
@@ -247,7 +248,9 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
     TBuildResult result;
     result.signature = source_signature(src, &mtime_max);
     result.racy = !signature_is_hashed(result.signature) && mtime_max >= started - kRacyNs;
-    const std::string memo = memo_stamp(src);
+    int64_t memo_mtime = 0;
+    const std::string memo = memo_stamp(src, &memo_mtime);
+    result.memo_racy = result.racy && memo_mtime >= started - kRacyNs;
 
     TDb db;
     try {
@@ -339,10 +342,11 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
   throw_kept_changing(src);
 }
 
-bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src, bool racy,
+bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
                         TBuildResult& result) {
   const std::string old_layout = meta_text(db, "layout");
   const std::string old_memo = meta_text(db, "memo");
+  const bool old_memo_racy = meta_text(db, "memo_racy") != "0";
   const std::vector<uint64_t> old_rec = load_hashes(db, 1);
   const std::vector<uint64_t> old_memo_h = load_hashes(db, 2);
   if (old_layout.empty() || std::to_string(old_rec.size()) != meta_text(db, "records"))
@@ -353,10 +357,12 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src, b
     int64_t mtime_max = 0;
     result.signature = source_signature(src, &mtime_max);
     result.racy = !signature_is_hashed(result.signature) && mtime_max >= started - kRacyNs;
-    const std::string memo = memo_stamp(src);
+    int64_t memo_mtime = 0;
+    const std::string memo = memo_stamp(src, &memo_mtime);
+    result.memo_racy = result.racy && memo_mtime >= started - kRacyNs;
     // Memo texts can change in place without any record changing: compare
-    // them all when a memo file changed or its times were not trustworthy.
-    const bool compare_memos = racy || memo != old_memo;
+    // them all when a memo file changed or its time was not trustworthy.
+    const bool compare_memos = old_memo_racy || memo != old_memo;
 
     bool too_many = false;
     bool layout_changed = false;

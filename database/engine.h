@@ -56,7 +56,7 @@ std::string source_signature(const TTableSource& src, int64_t* mtime_max_ns = nu
 bool signature_is_hashed(const std::string& signature);
 // The stamps (no contents) of the memo files alone: tells whether a memo
 // file changed at all.
-std::string memo_stamp(const TTableSource& src);
+std::string memo_stamp(const TTableSource& src, int64_t* mtime_max_ns = nullptr);
 // Equal and trustworthy (a file that changed during hashing never matches).
 bool same_signature(const std::string& a, const std::string& b);
 // The current time of the real-time clock in nanoseconds.
@@ -104,6 +104,8 @@ std::string cache_uri(const TAlias& alias, const std::string& key);
 // an absolute path is taken as it is instead of being resolved component by
 // component (a dozen system calls per attached table on every request).
 const char* fast_vfs();
+// Process-wide SQLite settings, applied once before SQLite is first used.
+void configure_sqlite();
 
 // Makes the cache of `src` current (building or updating it when it is
 // missing or stale) and attaches it to `db` as `schema`. Throws
@@ -126,7 +128,8 @@ TUpdateKind refresh_table(const TAlias& alias, const TTableSource& src, int64_t*
 
 struct TBuildResult {
   std::string signature;  // of the source as it was read
-  bool racy = false;      // the source changed too recently to trust its times
+  bool racy = false;       // the source changed too recently to trust its times
+  bool memo_racy = false;  // so did its memo file
 };
 
 // A failure to write a cache (disk full, no permission): the engine then
@@ -143,7 +146,7 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
 // Updates an existing cache (open read-write as `db`) in place, row by row,
 // when the table's layout is unchanged and few records differ. Returns false
 // (having changed nothing) when a full rebuild is needed instead.
-bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src, bool racy,
+bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
                         TBuildResult& result);
 
 // The largest number of changed records applied in place; more means a

@@ -15,6 +15,7 @@ void throw_sqlite(sqlite3* db, const std::string& what) {
 }
 
 TDb::TDb(const std::string& uri, int flags) {
+  configure_sqlite();
   const int rc = sqlite3_open_v2(uri.c_str(), &db_, flags | SQLITE_OPEN_URI, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
@@ -116,9 +117,20 @@ int fast_full_pathname(sqlite3_vfs*, const char* name, int size, char* out) {
 
 }  // namespace
 
+void configure_sqlite() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    // No up-front bulk allocation of page cache memory per attached
+    // database: a request reads a few pages of each of ten caches, and
+    // touching twenty fresh pages for each costs more than the reads.
+    sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+  });
+}
+
 const char* fast_vfs() {
   static std::once_flag once;
   std::call_once(once, [] {
+    configure_sqlite();
     g_base_vfs = sqlite3_vfs_find(nullptr);
     g_fast_vfs = *g_base_vfs;
     g_fast_vfs.zName = "mirelweb";

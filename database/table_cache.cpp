@@ -160,7 +160,7 @@ bool update_on_disk(const TAlias& alias, const TTableSource& src, TUpdateKind& k
       }
       TBuildResult result;
       if (meta.ok && meta.build == build &&
-          update_incremental(db, alias, src, meta.racy, result)) {
+          update_incremental(db, alias, src, result)) {
         kind = TUpdateKind::Incremental;
         return true;
       }

@@ -208,13 +208,15 @@ std::string source_signature(const TTableSource& src, int64_t* mtime_max_ns) {
   return out;
 }
 
-std::string memo_stamp(const TTableSource& src) {
+std::string memo_stamp(const TTableSource& src, int64_t* mtime_max_ns) {
   std::string out;
   bool hashed = false;
+  int64_t mtime_max = 0;
   for (const auto& memo : src.memo_paths) {
     const TOpenFile f(memo);
-    stamp_file(out, memo, f, nullptr, nullptr, hashed);
+    stamp_file(out, memo, f, &mtime_max, nullptr, hashed);
   }
+  if (mtime_max_ns) *mtime_max_ns = mtime_max;
   return out;
 }
 
