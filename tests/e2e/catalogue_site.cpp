@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <gtest/gtest.h>
+
 #include "dbase/library_builder.h"
 #include "platform/unicode_string.h"
 
@@ -116,7 +118,15 @@ CgiResult CatalogueSite::get(const std::string& path_info, const std::string& qu
   return run(env(path_info, query));
 }
 
-CgiResult CatalogueSite::run(const Env& e, const std::string& body) const { return box.run(e, body); }
+CgiResult CatalogueSite::run(const Env& e, const std::string& body) const {
+  CgiResult r = box.run(e, body);
+  // Every request ends normally, whatever page it gives: no signal, no
+  // sanitizer or leak report, nothing on standard error.
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.signal, 0);
+  EXPECT_EQ(r.errors, "");
+  return r;
+}
 
 std::vector<std::string> CatalogueSite::log_lines() const {
   std::vector<std::string> lines;

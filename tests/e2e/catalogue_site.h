@@ -37,6 +37,8 @@ class CatalogueSite {
 
   Env env(const std::string& path_info, const std::string& query = "") const;
   CgiResult get(const std::string& path_info, const std::string& query) const;
+  // Runs a request; a request that does not end normally (a signal, a
+  // sanitizer report, anything on standard error) fails the current test.
   CgiResult run(const Env& env, const std::string& body = "") const;
 
   // Lines of Error.txt (the program's current directory is the sandbox).
