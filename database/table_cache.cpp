@@ -153,6 +153,8 @@ bool update_on_disk(const TAlias& alias, const TTableSource& src, TUpdateKind& k
     try {
       TDb db(file_uri(path), SQLITE_OPEN_READWRITE);
       sqlite3_busy_timeout(db.get(), 3000);
+      // A cache can always be rebuilt: one sync per update is enough.
+      db.exec("PRAGMA synchronous=NORMAL");
       const TMeta meta = read_meta(db.get(), "main");
       if (meta_is_current(meta, build, source_signature(src))) {
         kind = TUpdateKind::Current;  // another process has just done it
