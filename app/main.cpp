@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/web_main.h"
+#include "mirelsearch/catalogue_index.h"
 
 namespace {
 
@@ -22,6 +23,9 @@ std::string program_directory() {
 
 int main() {
   using namespace Mirel::MirelWeb;
+  // Before any table is opened: the search index is part of master.dbf's
+  // cache, and a process that opened the cache without it would rebuild it.
+  Mirelsearch_tlb::register_search_index();
   try {
     const TCgiInput input = process_cgi_input();
     const char* remote = input.getenv("REMOTE_ADDR");
