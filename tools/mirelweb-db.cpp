@@ -21,6 +21,7 @@
 
 #include "database/admin.h"
 #include "database/database.h"
+#include "mirelsearch/catalogue_index.h"
 
 namespace {
 
@@ -102,6 +103,9 @@ int run_query(const UnicodeString& alias, const UnicodeString& sql) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // master's cache carries the catalogue's search index: a refresh must build
+  // the same cache the web program uses, or the next search rebuilds it.
+  Mirelsearch_tlb::register_search_index();
   std::vector<const char*> args;
   for (int i = 1; i < argc; ++i) {
     const char* a = argv[i];
