@@ -91,6 +91,26 @@ TEST_F(FreshnessTest, MasterChangesAreAppliedInPlace) {
   EXPECT_EQ(inode_of(inst.cache() + "/master.sqlite"), cache_inode);  // updated, not replaced
 }
 
+TEST_F(FreshnessTest, MemoEditedInPlaceIsSeenThoughNoRecordChanged) {
+  const char* sql = "select MS_MEMO from master.dbf where MS_BOOKID = '0000000001'";
+  EXPECT_EQ(query_rows(sql), (TRows{{"寄贈本"}}));
+  const ino_t cache_inode = inode_of(inst.cache() + "/master.sqlite");
+  // The library system rewrites the memo text in its block, same length.
+  std::string memo;
+  {
+    std::ifstream in(table("master.dbt"), std::ios::binary);
+    memo.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  const std::string before = to_ansi(u"寄贈本"), after = to_ansi(u"新刊本");
+  const size_t at = memo.find(before);
+  ASSERT_NE(at, std::string::npos);
+  memo.replace(at, before.size(), after);
+  std::ofstream(table("master.dbt"), std::ios::binary | std::ios::trunc) << memo;
+  age_tables(inst.data(), 1800);
+  EXPECT_EQ(query_rows(sql), (TRows{{"新刊本"}}));
+  EXPECT_EQ(inode_of(inst.cache() + "/master.sqlite"), cache_inode);
+}
+
 TEST_F(FreshnessTest, NewTableLayoutRebuildsTheCache) {
   auto w = Dbase::TTableWriter::create(table("extra.dbf"), {{"A", 'C', 4, 0}});
   w->append({"x"});
