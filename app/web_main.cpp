@@ -2,6 +2,7 @@
 // default action, and the two small helpers list_path and dash_if_blank.
 #include "app/web_main.h"
 
+#include "database/database.h"
 #include "error/error_log.h"
 #include "error/mwerror.h"
 
@@ -32,9 +33,17 @@ TWebMain::TWebMain(const TWebMainEnvironment& environment) : environment_(enviro
   // construction; a foreign exception becomes the administrator message.
   run_guarded(kActionFailureMessage,
               [this] { *path = read_configuration(environment_.program_dir); });
+  // What the database engine reports without failing (a cache directory it
+  // cannot write, so that it reads the tables into memory) is something the
+  // administrator must hear of: one log line per message and process.
+  // Registered last, so that a construction that fails leaves no handler
+  // behind; the destructor removes it.
+  Mirel::Database::set_warning_handler(
+      [this](const UnicodeString& message) { write_error_log(message); });
 }
 
 TWebMain::~TWebMain() {
+  Mirel::Database::set_warning_handler(nullptr);
   newbook.reset();
   recommend_caption.clear();
   error.reset();
