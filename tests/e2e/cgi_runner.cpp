@@ -6,8 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -128,13 +130,23 @@ CgiResult CgiSandbox::run(const Env& env, const std::string& stdin_bytes,
     ::fcntl(in_fd, F_SETFL, O_NONBLOCK);
   }
   bool out_open = true, err_open = true;
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(time_limit_seconds_);
   while (out_open || err_open) {
     pollfd fds[3];
     int n = 0;
     if (out_open) fds[n++] = {out_pipe[0], POLLIN, 0};
     if (err_open) fds[n++] = {err_pipe[0], POLLIN, 0};
     if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
-    if (::poll(fds, n, -1) < 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      // The program hangs: kill it; its pipes then close and the loop ends.
+      ::kill(pid, SIGKILL);
+      result.timed_out = true;
+      break;
+    }
+    const int ready = ::poll(fds, n, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    if (ready < 0) {
       if (errno == EINTR) continue;
       break;
     }

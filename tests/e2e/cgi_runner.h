@@ -18,6 +18,7 @@ struct CgiResult {
   std::string errors;   // standard error
   int exit_code = -1;   // -1: killed by a signal
   int signal = 0;
+  bool timed_out = false;  // killed by the harness after the time limit
 
   // Header block and body split at the first empty line (CR LF CR LF).
   std::string headers() const;
@@ -42,6 +43,12 @@ class CgiSandbox {
   std::string read_file(const std::string& relative) const;
   bool exists(const std::string& relative) const;
 
+  // A run that has not ended after this many seconds is killed (SIGKILL)
+  // and reported with timed_out set: a hang fails the test instead of
+  // stopping the test run. Generous by default (the database mutex alone
+  // may be waited for a minute).
+  void set_time_limit(int seconds) { time_limit_seconds_ = seconds; }
+
   // Runs the program with exactly `env` as its environment.
   CgiResult run(const Env& env, const std::string& stdin_bytes = "",
                 const std::string& cwd = "") const;
@@ -52,6 +59,7 @@ class CgiSandbox {
 
  private:
   std::string dir_;
+  int time_limit_seconds_ = 600;
 };
 
 // The build directory of the program under test.
