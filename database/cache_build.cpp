@@ -323,6 +323,8 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
       continue;  // the file changed while it was read: a new file, a new attempt
     }
     cache_op([&] {
+      for (const auto& e : extensions)
+        if (!e.after_build_sql.empty()) db.exec(e.after_build_sql);
       for (const auto& c : cols)
         for (const char* ix : kIndexedColumns)
           if (upper_ascii(c.name) == ix)
@@ -471,7 +473,8 @@ std::string build_key(const TAlias& alias, const std::string& key) {
   std::string k = std::string(kCacheFormat) + ";cp=" + alias.codepage + ";ext=";
   for (const auto& e : extensions_for(key))
     k += std::to_string(e.version) + ":" +
-         std::to_string(hash_bytes(e.schema_sql.data(), e.schema_sql.size())) + ",";
+         std::to_string(hash_bytes(e.schema_sql.data(), e.schema_sql.size())) + ":" +
+         std::to_string(hash_bytes(e.after_build_sql.data(), e.after_build_sql.size())) + ",";
   return k;
 }
 

@@ -124,6 +124,11 @@ struct TCacheExtension {
   int version = 1;
   std::function<void(sqlite3*)> register_functions;
   std::string schema_sql;
+  // Optional: runs once a full build has put every row into "data" (and
+  // before the cache is used), so that derived data can be built in bulk;
+  // triggers made here follow the later in-place updates. Leave it empty
+  // when schema_sql's triggers already build everything row by row.
+  std::string after_build_sql;
 };
 void register_cache_extension(TCacheExtension extension);
 
