@@ -63,7 +63,7 @@ TEST(Catalog, ExtensionTriggersFollowBuildsAndUpdates) {
   TInstallation inst;
   fixture_library().write(inst.data());
   age_tables(inst.data());
-  register_cache_extension({"MASTER", 1, register_mark, kTitlesSchema});
+  register_cache_extension({"MASTER", 1, register_mark, kTitlesSchema, {}});
   {
     TCatalog catalog(kDefaultAlias, {"master", "feature.dbf"});
     EXPECT_EQ(titles(catalog), (std::vector<std::string>{"<吾輩は猫である>", "<こころ>",
