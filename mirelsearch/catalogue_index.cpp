@@ -1,8 +1,8 @@
-// The search index of master.dbf's cache: its schema, the triggers that keep
-// it current, and the SQL functions they call. The index is contentless
-// (only tokens are stored); a deleted or changed row is taken out with
-// FTS5's 'delete' command, which recomputes the old row's tokens from the
-// old column values.
+// The search index of master.dbf's cache: its schema, its bulk fill after a
+// full build, the triggers that keep it current, and the SQL functions they
+// call. The index is contentless (only tokens are stored); a deleted or
+// changed row is taken out with FTS5's 'delete' command, which recomputes
+// the old row's tokens from the old column values.
 #include "mirelsearch/catalogue_index.h"
 
 #include <sqlite3.h>
@@ -84,41 +84,76 @@ void register_index_functions(sqlite3* db) {
                           nullptr);
 }
 
-std::string index_schema_sql() {
-  std::string fts_columns, new_values, old_values;
+namespace {
+
+// "fn(prefix.COLUMN), ..." for every indexed column, in FTS5 column order.
+std::string token_values(const char* prefix) {
+  std::string out;
   for (const auto& column : index_columns()) {
-    const char* fn = column.isbn ? "mw_isbn_tokens" : "mw_bigrams";
-    if (!fts_columns.empty()) {
-      fts_columns += ", ";
-      new_values += ", ";
-      old_values += ", ";
-    }
-    fts_columns += column.fts_column;
-    new_values += std::string(fn) + "(new." + column.dbf_column + ")";
-    old_values += std::string(fn) + "(old." + column.dbf_column + ")";
+    if (!out.empty()) out += ", ";
+    out += std::string(column.isbn ? "mw_isbn_tokens(" : "mw_bigrams(") + prefix +
+           column.dbf_column + ")";
   }
+  return out;
+}
+
+std::string fts_column_list() {
+  std::string out;
+  for (const auto& column : index_columns()) {
+    if (!out.empty()) out += ", ";
+    out += column.fts_column;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string index_schema_sql() {
   // Tokens are ASCII letters and digits, so the ascii tokenizer splits them
   // at the spaces and nowhere else. prefix='4' indexes the first code point
   // of every bigram: the lookup of a one-character keyword.
   // mw_keys repeats each record's book id in a narrow table: sorting a hit
   // list by book id then reads a few small pages instead of every wide row.
-  return "CREATE INDEX mw_bookid ON data(MS_BOOKID);\n"
-         "CREATE INDEX mw_ukeire ON data(MS_UKEIRE);\n"
-         "CREATE TABLE mw_keys(id INTEGER PRIMARY KEY, bookid);\n"
-         "CREATE VIRTUAL TABLE mw_fts USING fts5(" + fts_columns +
-         ", content='', tokenize='ascii', prefix='4');\n"
+  // Both stay empty while a full build inserts its rows: they are filled in
+  // bulk afterwards (index_after_build_sql).
+  return "CREATE TABLE mw_keys(id INTEGER PRIMARY KEY, bookid);\n"
+         "CREATE VIRTUAL TABLE mw_fts USING fts5(" + fts_column_list() +
+         ", content='', tokenize='ascii', prefix='4');\n";
+}
+
+std::string index_after_build_sql() {
+  const std::string columns = fts_column_list();
+  // One INSERT ... SELECT keeps FTS5's pending terms in memory across many
+  // rows and writes them out as a few segments; an insert per row (a
+  // trigger) flushes a segment per statement and then spends most of the
+  // build merging them. While the rows go in, a larger pending-term buffer
+  // and no automatic merging; then one 'optimize' leaves a single segment
+  // for the queries, and the defaults return for the in-place updates.
+  // The triggers come last: from then on they follow the in-place updates
+  // of single records.
+  return "INSERT INTO mw_fts(mw_fts, rank) VALUES ('hashsize', 4194304);\n"
+         "INSERT INTO mw_fts(mw_fts, rank) VALUES ('automerge', 0);\n"
+         "INSERT INTO mw_fts(rowid, " + columns + ") SELECT rowid, " + token_values("") +
+         " FROM data ORDER BY rowid;\n"
+         "INSERT INTO mw_fts(mw_fts) VALUES ('optimize');\n"
+         "INSERT INTO mw_fts(mw_fts, rank) VALUES ('automerge', 4);\n"
+         "INSERT INTO mw_fts(mw_fts, rank) VALUES ('hashsize', 1048576);\n"
+         "INSERT INTO mw_keys(id, bookid) SELECT rowid, MS_BOOKID FROM data ORDER BY rowid;\n"
+         // The engine indexes MS_UKEIRE itself; this name is the one the
+         // search plans ask for by INDEXED BY.
+         "CREATE INDEX mw_bookid ON data(MS_BOOKID);\n"
          "CREATE TRIGGER mw_fts_insert AFTER INSERT ON data BEGIN\n"
-         "  INSERT INTO mw_fts(rowid, " + fts_columns + ") VALUES (new.rowid, " + new_values +
+         "  INSERT INTO mw_fts(rowid, " + columns + ") VALUES (new.rowid, " + token_values("new.") +
          ");\n"
          "  INSERT INTO mw_keys(id, bookid) VALUES (new.rowid, new.MS_BOOKID);\nEND;\n"
          "CREATE TRIGGER mw_fts_delete AFTER DELETE ON data BEGIN\n"
-         "  INSERT INTO mw_fts(mw_fts, rowid, " + fts_columns + ") VALUES ('delete', old.rowid, " +
-         old_values + ");\n"
+         "  INSERT INTO mw_fts(mw_fts, rowid, " + columns + ") VALUES ('delete', old.rowid, " +
+         token_values("old.") + ");\n"
          "  DELETE FROM mw_keys WHERE id = old.rowid;\nEND;\n"
          "CREATE TRIGGER mw_fts_update AFTER UPDATE ON data BEGIN\n"
-         "  INSERT INTO mw_fts(mw_fts, rowid, " + fts_columns + ") VALUES ('delete', old.rowid, " +
-         old_values + ");\n"
-         "  INSERT INTO mw_fts(rowid, " + fts_columns + ") VALUES (new.rowid, " + new_values +
+         "  INSERT INTO mw_fts(mw_fts, rowid, " + columns + ") VALUES ('delete', old.rowid, " +
+         token_values("old.") + ");\n"
+         "  INSERT INTO mw_fts(rowid, " + columns + ") VALUES (new.rowid, " + token_values("new.") +
          ");\n"
          "  DELETE FROM mw_keys WHERE id = old.rowid;\n"
          "  INSERT INTO mw_keys(id, bookid) VALUES (new.rowid, new.MS_BOOKID);\nEND;\n";
@@ -134,6 +169,7 @@ void register_search_index() {
     extension.version = detail::kIndexVersion;
     extension.register_functions = detail::register_index_functions;
     extension.schema_sql = detail::index_schema_sql();
+    extension.after_build_sql = detail::index_after_build_sql();
     Mirel::Database::register_cache_extension(std::move(extension));
   });
 }

@@ -2,10 +2,11 @@
 //
 // register_search_index() registers a cache extension for the table
 // "master": an FTS5 table mw_fts with one column per searched field, filled
-// by triggers on the cache's table "data" so that every build or update of
-// the cache keeps it current, and B-tree indexes on MS_BOOKID and MS_UKEIRE.
-// The triggers call SQL functions of ours (mw_bigrams, mw_isbn_tokens) that
-// normalise the text (normalize.h) and turn it into index tokens. Text
+// in bulk once a full build's rows are in and then kept current by triggers
+// on the cache's table "data" under in-place updates, and a B-tree index on
+// MS_BOOKID. The bulk fill and the triggers call SQL functions of ours
+// (mw_bigrams, mw_isbn_tokens) that normalise the text (normalize.h) and
+// turn it into index tokens. Text
 // columns hold bigram tokens, the ISBN column ISBN tokens (both forms of a
 // complete ISBN), so a keyword is looked up as a phrase and the hit set is
 // exactly the set of records that contain it. A narrow table mw_keys
@@ -30,7 +31,7 @@ void register_search_index();
 namespace detail {
 
 // Bumped whenever the index's layout or its tokens change.
-inline constexpr int kIndexVersion = 3;
+inline constexpr int kIndexVersion = 4;
 
 // The FTS5 columns, in order, and the master.dbf column each indexes.
 struct TIndexColumn {
@@ -43,8 +44,11 @@ const std::vector<TIndexColumn>& index_columns();
 // Registers mw_bigrams, mw_isbn_tokens and mw_contains on a connection.
 void register_index_functions(sqlite3* db);
 
-// The schema SQL run on a fresh master cache.
+// The schema SQL run on a fresh master cache, before its rows go in.
 std::string index_schema_sql();
+// The SQL run once a full build's rows are in: fills the index in bulk, then
+// creates the triggers that keep it current under in-place updates.
+std::string index_after_build_sql();
 
 }  // namespace detail
 }  // namespace Mirelsearch_tlb
