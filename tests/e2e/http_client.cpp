@@ -81,7 +81,7 @@ HttpResponse http_post(int port, const std::string& target, const std::string& f
                            std::to_string(form_body.size()) + "\r\n\r\n" + form_body);
 }
 
-Lighttpd::Lighttpd(const CgiSandbox& box) {
+Lighttpd::Lighttpd(const CgiSandbox& box, const std::string& extra_conf) {
   const int listener = listen_socket(&port_);
   box.write_file("www/index.txt", "static\n");
   const std::string conf =
@@ -90,9 +90,12 @@ Lighttpd::Lighttpd(const CgiSandbox& box) {
       "server.port = " + std::to_string(port_) + "\n"
       "server.systemd-socket-activation = \"enable\"\n"
       "server.errorlog = \"" + box.dir() + "lighttpd-error.log\"\n"
+      // Shift_JIS search words carry bytes that the default URL
+      // normalisation rejects with status 400.
+      "server.http-parseopts = (\"url-normalize\" => \"disable\")\n"
       "server.modules = (\"mod_alias\", \"mod_cgi\")\n"
       "alias.url = (\"/cgi-bin/mirelweb\" => \"" + box.program() + "\")\n"
-      "$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = (\"\" => \"\") }\n";
+      "$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = (\"\" => \"\") }\n" + extra_conf + "\n";
   box.write_file("lighttpd.conf", conf);
   const std::string conf_path = box.dir() + "lighttpd.conf";
   pid_ = ::fork();

@@ -20,10 +20,14 @@ HttpResponse http_get(int port, const std::string& target);
 HttpResponse http_post(int port, const std::string& target, const std::string& form_body);
 
 // lighttpd serving box.program() as /cgi-bin/mirelweb on a free loopback
-// port; stopped (and waited for) by the destructor.
+// port; stopped (and waited for) by the destructor. `extra_conf` is appended
+// to the configuration, for example to hand the program environment
+// variables (lighttpd gives a CGI program only the CGI variables):
+//   server.modules += ("mod_setenv")
+//   setenv.add-environment = ("TMPDIR" => "/path")
 class Lighttpd {
  public:
-  explicit Lighttpd(const CgiSandbox& box);
+  explicit Lighttpd(const CgiSandbox& box, const std::string& extra_conf = "");
   ~Lighttpd();
   int port() const { return port_; }
 
