@@ -128,7 +128,10 @@ std::string index_after_build_sql() {
   // trigger) flushes a segment per statement and then spends most of the
   // build merging them. While the rows go in, a larger pending-term buffer
   // and no automatic merging; then one 'optimize' leaves a single segment
-  // for the queries, and the defaults return for the in-place updates.
+  // for the queries. In-place updates write one small segment per changed
+  // record; merging them only once 16 share a level (instead of 4) halves
+  // the cost of a thousand changed records, for a few more segments read by
+  // a query.
   // The triggers come last: from then on they follow the in-place updates
   // of single records.
   return "INSERT INTO mw_fts(mw_fts, rank) VALUES ('hashsize', 4194304);\n"
@@ -136,7 +139,7 @@ std::string index_after_build_sql() {
          "INSERT INTO mw_fts(rowid, " + columns + ") SELECT rowid, " + token_values("") +
          " FROM data ORDER BY rowid;\n"
          "INSERT INTO mw_fts(mw_fts) VALUES ('optimize');\n"
-         "INSERT INTO mw_fts(mw_fts, rank) VALUES ('automerge', 4);\n"
+         "INSERT INTO mw_fts(mw_fts, rank) VALUES ('automerge', 16);\n"
          "INSERT INTO mw_fts(mw_fts, rank) VALUES ('hashsize', 1048576);\n"
          "INSERT INTO mw_keys(id, bookid) SELECT rowid, MS_BOOKID FROM data ORDER BY rowid;\n"
          // The engine indexes MS_UKEIRE itself; this name is the one the
