@@ -97,6 +97,16 @@ std::string token_values(const char* prefix) {
   return out;
 }
 
+// "old.A IS NOT new.A OR ..." over the indexed columns.
+std::string any_changed() {
+  std::string out;
+  for (const auto& column : index_columns()) {
+    if (!out.empty()) out += " OR ";
+    out += std::string("old.") + column.dbf_column + " IS NOT new." + column.dbf_column;
+  }
+  return out;
+}
+
 std::string fts_column_list() {
   std::string out;
   for (const auto& column : index_columns()) {
@@ -153,13 +163,16 @@ std::string index_after_build_sql() {
          "  INSERT INTO mw_fts(mw_fts, rowid, " + columns + ") VALUES ('delete', old.rowid, " +
          token_values("old.") + ");\n"
          "  DELETE FROM mw_keys WHERE id = old.rowid;\nEND;\n"
-         "CREATE TRIGGER mw_fts_update AFTER UPDATE ON data BEGIN\n"
+         // A record rewritten without a change to its indexed text (a new
+         // location or stocktaking date) has the same tokens: leave the index.
+         "CREATE TRIGGER mw_fts_update AFTER UPDATE ON data WHEN " + any_changed() + " BEGIN\n"
          "  INSERT INTO mw_fts(mw_fts, rowid, " + columns + ") VALUES ('delete', old.rowid, " +
          token_values("old.") + ");\n"
          "  INSERT INTO mw_fts(rowid, " + columns + ") VALUES (new.rowid, " + token_values("new.") +
-         ");\n"
-         "  DELETE FROM mw_keys WHERE id = old.rowid;\n"
-         "  INSERT INTO mw_keys(id, bookid) VALUES (new.rowid, new.MS_BOOKID);\nEND;\n";
+         ");\nEND;\n"
+         "CREATE TRIGGER mw_keys_update AFTER UPDATE ON data WHEN "
+         "old.MS_BOOKID IS NOT new.MS_BOOKID BEGIN\n"
+         "  UPDATE mw_keys SET bookid = new.MS_BOOKID WHERE id = new.rowid;\nEND;\n";
 }
 
 }  // namespace detail

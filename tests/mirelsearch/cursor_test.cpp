@@ -326,5 +326,44 @@ TEST(IndexMaintenance, FollowsChangesOfTheTable) {
   EXPECT_EQ(find("題名"), (std::vector<long long>{1, 2, 3, 5, 6}));
 }
 
+// Records rewritten in place: one with only an unindexed field changed, one
+// with a new book id (hits are ordered by it), one with a new author. Each
+// hit list must follow, whichever parts of the index the rewrite touched.
+TEST(IndexMaintenance, FollowsRewritesOfSomeFields) {
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  for (int i = 1; i <= 4; ++i) {
+    TBook b = book(i, "古い題名");
+    b.chosya = "山田";
+    lib.add_book(b);
+  }
+  dir.write(lib);
+  auto find = [](const char* title, const char* author) {
+    Tmirel_search s;
+    if (title) s.add_keyword(keyword<Tkw_syomei_ex>(U(title)));
+    if (author) s.add_keyword(keyword<Tkw_chosya_ex>(U(author)));
+    return hit_numbers(s);
+  };
+  EXPECT_EQ(find("古い", nullptr), (std::vector<long long>{1, 2, 3, 4}));
+
+  auto writer = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
+  TBook moved = book(1, "古い題名");
+  moved.chosya = "山田";
+  moved.syozai = "002";
+  writer->rewrite(0, Mirel::Dbase::master_row(moved));
+  TBook renumbered = book(9, "古い題名");
+  renumbered.chosya = "山田";
+  writer->rewrite(1, Mirel::Dbase::master_row(renumbered));
+  TBook new_author = book(3, "古い題名");
+  new_author.chosya = "鈴木";
+  writer->rewrite(2, Mirel::Dbase::master_row(new_author));
+  writer->close();
+
+  EXPECT_EQ(find("古い", nullptr), (std::vector<long long>{1, 3, 4, 9}));
+  EXPECT_EQ(find(nullptr, "山田"), (std::vector<long long>{1, 4, 9}));
+  EXPECT_EQ(find(nullptr, "鈴木"), (std::vector<long long>{3}));
+  EXPECT_EQ(find("題名", "山"), (std::vector<long long>{1, 4, 9}));
+}
+
 }  // namespace
 }  // namespace Mirelsearch_tlb::testing
