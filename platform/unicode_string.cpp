@@ -1,5 +1,7 @@
-// Code page conversion through glibc iconv, with the bad-input rules of
-// unicode_string.h. Descriptors are opened once per process and reused.
+// Code page conversion with the bad-input rules of unicode_string.h: the
+// default code page and UTF-8 through the converters of text_codec.h, any
+// other code page through glibc iconv, whose descriptors are opened once per
+// process and reused.
 #include "platform/unicode_string.h"
 
 #include <cerrno>
@@ -9,6 +11,7 @@
 #include <utility>
 
 #include "platform/exception.h"
+#include "platform/text_codec.h"
 
 namespace Mirel {
 namespace {
@@ -98,16 +101,25 @@ std::string encode(std::u16string_view text, const char* codepage) {
   return out;
 }
 
+bool is_cp932(std::string_view codepage) { return same_text_ascii_ci(codepage, "CP932"); }
+bool is_utf8(std::string_view codepage) {
+  return same_text_ascii_ci(codepage, "UTF-8") || same_text_ascii_ci(codepage, "UTF8");
+}
+
 }  // namespace
 
-UnicodeString from_ansi(std::string_view bytes) { return decode(bytes, kDefaultCodePage); }
-std::string to_ansi(std::u16string_view text) { return encode(text, kDefaultCodePage); }
-UnicodeString from_utf8(std::string_view bytes) { return decode(bytes, "UTF-8"); }
-std::string to_utf8(std::u16string_view text) { return encode(text, "UTF-8"); }
+UnicodeString from_ansi(std::string_view bytes) { return detail::cp932_to_utf16(bytes); }
+std::string to_ansi(std::u16string_view text) { return detail::utf16_to_cp932(text); }
+UnicodeString from_utf8(std::string_view bytes) { return detail::utf8_to_utf16(bytes); }
+std::string to_utf8(std::u16string_view text) { return detail::utf16_to_utf8(text); }
 UnicodeString from_codepage(std::string_view bytes, const char* codepage) {
+  if (is_cp932(codepage)) return detail::cp932_to_utf16(bytes);
+  if (is_utf8(codepage)) return detail::utf8_to_utf16(bytes);
   return decode(bytes, codepage);
 }
 std::string to_codepage(std::u16string_view text, const char* codepage) {
+  if (is_cp932(codepage)) return detail::utf16_to_cp932(text);
+  if (is_utf8(codepage)) return detail::utf16_to_utf8(text);
   return encode(text, codepage);
 }
 
