@@ -5,9 +5,11 @@
 // with MW_NODE_MODULES naming the node modules of the build directory, and
 // exits with the script's status. The site and the server are gone when it
 // returns.
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -30,6 +32,7 @@ int main(int argc, char** argv) {
     const pid_t pid = ::fork();
     if (pid < 0) return 1;
     if (pid == 0) {
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
       ::setenv("MW_NODE_MODULES", modules.c_str(), 1);
       ::execlp("node", "node", argv[1], base.c_str(), argv[2], static_cast<char*>(nullptr));
       std::perror("node");

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -100,6 +101,8 @@ Lighttpd::Lighttpd(const CgiSandbox& box, const std::string& extra_conf) {
   const std::string conf_path = box.dir() + "lighttpd.conf";
   pid_ = ::fork();
   if (pid_ == 0) {
+    // A test killed by its time-out must not leave the server running.
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
     // Hand the listening socket over as the first activated socket (fd 3).
     if (listener != 3) {
       ::dup2(listener, 3);
