@@ -96,15 +96,26 @@ UnicodeString icu_call(std::u16string_view text, Call call) {
 // unified ideographs and 々〆〇. Composition needs a combining mark as the
 // second character, and none is among them, so a text made only of these
 // is its own NFKC form, and ICU need not be asked (nor loaded).
+// The Japanese punctuation 、。「」『』【】 and ・ are stable as well.
 bool is_stable(char16_t c) {
   return c < 0x80 || (c >= 0x3041 && c <= 0x3096) || c == 0x309D || c == 0x309E ||
-         (c >= 0x30A1 && c <= 0x30FA) || (c >= 0x30FC && c <= 0x30FE) ||
-         (c >= 0x3005 && c <= 0x3007) || (c >= 0x4E00 && c <= 0x9FFF);
+         (c >= 0x30A1 && c <= 0x30FE) || (c >= 0x3005 && c <= 0x3007) ||
+         c == 0x3001 || c == 0x3002 || (c >= 0x300C && c <= 0x3011) ||
+         (c >= 0x4E00 && c <= 0x9FFF);
+}
+
+// Characters whose NFKC form is a single ASCII character, whatever
+// surrounds them: the full-width forms of ASCII and the ideographic space
+// (0 for any other). Keywords typed on a Japanese keyboard are full of
+// them, and they spare such a keyword the loading of ICU.
+char16_t ascii_form(char16_t c) {
+  if (c >= 0xFF01 && c <= 0xFF5E) return static_cast<char16_t>(c - 0xFEE0);
+  return c == 0x3000 ? u' ' : u'\0';
 }
 
 bool all_stable(std::u16string_view text) {
   for (char16_t c : text)
-    if (!is_stable(c)) return false;
+    if (!is_stable(c) && ascii_form(c) == 0) return false;
   return true;
 }
 
@@ -166,8 +177,10 @@ bool all_digits(const std::string& s, size_t from, size_t to) {
 UnicodeString normalize_text(std::u16string_view text) {
   if (!all_stable(text)) return normalize_text_icu(text);
   UnicodeString out(text);
-  for (char16_t& c : out)
+  for (char16_t& c : out) {
+    if (const char16_t a = ascii_form(c)) c = a;
     if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
   fold_kana(out);
   return out;
 }

@@ -20,7 +20,9 @@ namespace Mirelsearch_tlb::detail {
 
 // The normalised form described above. Invalid UTF-16 (a lone surrogate)
 // is passed through by ICU as U+FFFD. Texts made only of characters that
-// NFKC never changes (ASCII, kana, common kanji) are folded without ICU.
+// NFKC never changes (ASCII, kana, common kanji, Japanese punctuation) or
+// maps to one ASCII character whatever their neighbours (full-width ASCII,
+// the ideographic space) are folded without ICU.
 Mirel::UnicodeString normalize_text(std::u16string_view text);
 // The same, always through ICU (for tests of the shortcut above).
 Mirel::UnicodeString normalize_text_icu(std::u16string_view text);

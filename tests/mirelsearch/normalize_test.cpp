@@ -124,7 +124,8 @@ namespace {
 // character it takes and for the neighbours just outside its ranges.
 TEST(Normalize, ShortcutAgreesWithIcu) {
   const std::pair<char16_t, char16_t> ranges[] = {
-      {0x0000, 0x00FF}, {0x3000, 0x30FF}, {0x4DF0, 0x4E10}, {0x9FF0, 0xA010}, {0xF900, 0xF910}};
+      {0x0000, 0x00FF}, {0x3000, 0x30FF}, {0x4DF0, 0x4E10}, {0x9FF0, 0xA010}, {0xF900, 0xF910},
+      {0xFEF0, 0xFFFF}};
   for (auto [from, to] : ranges) {
     for (char32_t c = from; c <= to; ++c) {
       const Mirel::UnicodeString one(1, static_cast<char16_t>(c));
@@ -134,6 +135,9 @@ TEST(Normalize, ShortcutAgreesWithIcu) {
   }
   // A combining sound mark after stable kana composes with it.
   EXPECT_EQ(normalize_text(u"\u30AB\u3099"), u"\u304C");
+  // Full-width ASCII and the ideographic space become plain ASCII.
+  EXPECT_EQ(normalize_text(u"木村\u3000文／ＡＢＣ１"), u"木村 文/abc1");
+  EXPECT_EQ(normalize_text(u"木村\u3000文／ＡＢＣ１"), normalize_text_icu(u"木村\u3000文／ＡＢＣ１"));
 }
 
 }  // namespace
