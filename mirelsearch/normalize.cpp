@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "search/conditions.h"
 
@@ -39,8 +40,17 @@ struct Icu {
 // Finds libicuuc of any version Debian may ship; its exported names carry the
 // major version as a suffix ("unorm2_normalize_72"). Unsuffixed names are
 // tried as well for builds made without renaming.
+// Every name tried costs a search of the library path, so the version the
+// program was built next to (MW_ICU_MAJOR, when the build found ICU) is
+// tried first.
 bool load_icu(Icu& icu) {
-  for (int version = 99; version >= 50; --version) {
+  std::vector<int> versions;
+#ifdef MW_ICU_MAJOR
+  versions.push_back(MW_ICU_MAJOR);
+#endif
+  for (int version = 99; version >= 50; --version)
+    if (versions.empty() || version != versions.front()) versions.push_back(version);
+  for (int version : versions) {
     std::string lib = "libicuuc.so." + std::to_string(version);
     void* handle = dlopen(lib.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) continue;
