@@ -12,7 +12,9 @@
 //   indexes ix_<column> on the columns that the catalogue joins and sorts by
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "database/engine.h"
 #include "database/sql_rewrite.h"
@@ -31,6 +33,10 @@ constexpr int64_t kRacyNs = 2'000'000'000;
 
 // Rereads of a table that keeps changing while it is read.
 constexpr int kMaxAttempts = 4;
+
+// The pause before reading again a table that could not be read and was
+// written a moment ago (see attempt).
+constexpr int kBeingWrittenPauseMs = 50;
 
 // Columns used in join conditions, grouping and ordering of the catalogue's
 // SQL: any table that has one gets an index on it.
@@ -225,14 +231,23 @@ std::string placeholders(size_t n) {
 
 // Runs `body` as one attempt at reading the table; a failure of the reader
 // while the table changed under it counts as "changed", not as an error.
+// So does a failure on a table written within the racy interval: a program
+// that writes a table anew truncates it first, and for a moment the file is
+// too short to be a table although it stands still. After a short pause the
+// caller reads again; on the `last` attempt a table that stands still and
+// cannot be read fails with the reader's message.
 template <typename Body>
-bool attempt(const TTableSource& src, const std::string& sig_before, Body body) {
+bool attempt(const TTableSource& src, const std::string& sig_before, bool last, Body body) {
   try {
     body();
   } catch (const ECacheWrite&) {
     throw;
   } catch (const Dbase::EDbaseError& e) {
-    if (same_signature(sig_before, source_signature(src))) throw_unreadable(src, e);
+    int64_t mtime_max = 0;
+    const std::string sig_after = source_signature(src, &mtime_max);
+    if (!same_signature(sig_before, sig_after)) return false;
+    if (last || now_ns() - mtime_max >= kRacyNs) throw_unreadable(src, e);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kBeingWrittenPauseMs));
     return false;
   }
   return same_signature(sig_before, source_signature(src));
@@ -275,7 +290,7 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
         throw ECacheWrite(e.message());
       }
     };
-    const bool same = attempt(src, result.signature, [&] {
+    const bool same = attempt(src, result.signature, attempt_no + 1 == kMaxAttempts, [&] {
       reader = std::make_unique<Dbase::TTableReader>(src.dbf_path,
                                                      Dbase::TReadOptions{alias.codepage});
       cols = columns_of(*reader);
@@ -369,7 +384,7 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
     bool too_many = false;
     bool layout_changed = false;
     bool began = false;
-    const bool same = attempt(src, result.signature, [&] {
+    const bool same = attempt(src, result.signature, attempt_no + 1 == kMaxAttempts, [&] {
       Dbase::TTableReader reader(src.dbf_path, Dbase::TReadOptions{alias.codepage});
       if (layout_of(reader) != old_layout) {
         layout_changed = true;
