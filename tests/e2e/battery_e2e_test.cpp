@@ -11,7 +11,9 @@
 // attribute values (single and double quotes), and every page carries the
 // links built from the request's host and script name.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <csignal>
 #include <optional>
 #include <string>
 #include <utility>
@@ -248,8 +250,12 @@ std::vector<BatteryCase> cases() {
       {"RawNulInFieldName", post("/list", std::string("SYO\0MEI=cat&SYOMEI=dog", 22)), list(40, 20)},
 
       // Sizes.
-      {"MegabyteValue", post("/list", "SYOMEI=" + megabyte), not_found()},
-      {"LongQueryString", get("/list", "SYOMEI=" + std::string(100000, 'b')), not_found()},
+      {"MegabyteValueEchoed", post("", "ORDERKIND=" + megabyte + "&SYOMEI=cat"),
+       containing(top(), "<input name=\"ORDERKIND\" value=\"aaaaaaaaaa")},
+      {"MegabyteValueOnAList", post("/list", "X=" + megabyte + "&SYOMEI=cat"),
+       list(45, 20)},
+      {"LongQueryString", get("", "KENMEI=" + std::string(100000, 'b')), top()},
+      {"LongKeyword", get("/list", "SYOMEI=" + std::string(10000, 'b')), not_found()},
       {"HundredThousandFields", post("/list", many_fields), list(45, 20)},
       {"HundredThousandTitles", post("/list", many_titles), list(45, 20)},
       {"MegabyteOfSeparators", post("/list", std::string(1 << 20, '&') + "SYOMEI=dog"), list(40, 20)},
@@ -439,3 +445,72 @@ INSTANTIATE_TEST_SUITE_P(BadRequests, Battery, ::testing::ValuesIn(cases()),
                          });
 
 }  // namespace
+
+// The time limit of the harness is what turns a hang into a failure: a
+// program that waits forever (here on a template that is a FIFO nobody
+// writes to) is killed and reported.
+TEST(BatteryHarness, HangIsKilledAndReported) {
+  CatalogueSite site;
+  ASSERT_EQ(::mkfifo((site.box.dir() + "tpl/top.html").c_str(), 0644), 0);
+  site.box.set_time_limit(1);
+  const CgiResult r = site.box.run(site.env("", ""));
+  EXPECT_TRUE(r.timed_out);
+  EXPECT_EQ(r.signal, SIGKILL);
+  EXPECT_NE(mwtest::describe(mwtest::process_faults(r)), "");
+}
+
+// The checks themselves, on answers the program must never give.
+TEST(BatteryOracle, SeesVisitorMarkup) {
+  const struct {
+    const char* html;
+    bool safe;
+  } cases[] = {
+      {"<a href=\"http://h&quot;><script>x</script>/cgi\" class=\"c\">t</a>", true},
+      {"<a href=\"http://h\"><script>x</script>/cgi\" class=\"c\">t</a>", false},
+      {"<input value=\"a\" onerror=x>", false},
+      {"<input value='&#39; onfocus=x'>", true},
+      {"<input value='' onfocus=x ''>", false},
+      {"<p>&lt;img src=x&gt;</p>", true},
+      {"<p><img src=x></p>", false},
+      {"<p>&lt;#SYOMEI&gt;</p>", true},
+      {"<p><#SYOMEI></p>", false},
+      {"<!-- <script> --><b>x</b>", true},
+      {"<p>\x82\"</p>", false},  // a lead byte that would swallow the quote
+      {"<p>\x82\xa0</p>", true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(mwtest::markup_faults(c.html).empty(), c.safe) << c.html;
+}
+
+TEST(BatteryOracle, SeesMalformedCgiOutput) {
+  auto result = [](const std::string& output) {
+    CgiResult r;
+    r.output = output;
+    r.exit_code = 0;
+    return r;
+  };
+  const struct {
+    std::string output;
+    bool well_formed;
+  } cases[] = {
+      {"Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 2\r\nContent:\r\n\r\nab", true},
+      {"Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n", true},
+      {"Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 3\r\nContent:\r\n\r\nab", false},
+      {"Status: 200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\nab", false},
+      {"Status: 302 Moved Temporarily\r\nLocation: http://h\nX: y\r\nContent-Type: text/html\r\n"
+       "Content:\r\n\r\n", false},
+      {"Status: 302 Moved Temporarily\r\nLocation: http://h\r\nSet-Cookie: a\r\n"
+       "Content-Type: text/html\r\nContent:\r\n\r\n", false},
+      {"<html></html>", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(mwtest::cgi_faults(result(c.output), true).empty(), c.well_formed) << c.output;
+}
+
+TEST(BatteryOracle, SeesTornLogLines) {
+  const std::string line = "[2024/04/01 9:00:00] [error] [client 1.2.3.4] message\r\n";
+  EXPECT_TRUE(mwtest::log_faults(line + line, "1.2.3.4").empty());
+  EXPECT_FALSE(mwtest::log_faults(line + "forged\r\n", "1.2.3.4").empty());
+  EXPECT_FALSE(mwtest::log_faults(line.substr(0, 20), "1.2.3.4").empty());
+  EXPECT_FALSE(mwtest::log_faults("[2024/04/01] [error] [client 1.2.3.4] a\nb\r\n", "1.2.3.4").empty());
+}
