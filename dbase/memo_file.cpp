@@ -1,4 +1,5 @@
-// Reading memo blocks of .dbt and .fpt files with pread.
+// Reading memo blocks of .dbt and .fpt files with pread, through a window
+// of the file that serves neighbouring memos without another system call.
 #include "dbase/memo_file.h"
 
 #include <fcntl.h>
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace Mirel::Dbase {
 namespace {
@@ -17,6 +19,8 @@ uint32_t le32(const unsigned char* p) {
 uint32_t be32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3];
 }
+
+constexpr size_t kWindow = 64 * 1024;
 
 }  // namespace
 
@@ -60,12 +64,29 @@ TMemoFile::TMemoFile(int fd, Kind kind, uint64_t size) : fd_(fd), kind_(kind), s
 
 TMemoFile::~TMemoFile() { ::close(fd_); }
 
+size_t TMemoFile::read_window(void* buf, size_t n, uint64_t offset) const {
+  if (n > kWindow / 2) return read_at(fd_, buf, n, offset);
+  if (offset < window_at_ || offset + n > window_at_ + window_.size()) {
+    // Never past the size at open, like every other read of this file.
+    const size_t want =
+        offset < size_ ? static_cast<size_t>(std::min<uint64_t>(kWindow, size_ - offset)) : 0;
+    window_.resize(want);
+    window_.resize(read_at(fd_, window_.data(), want, offset));
+    window_at_ = offset;
+  }
+  if (offset < window_at_ || offset >= window_at_ + window_.size()) return 0;
+  const size_t take =
+      static_cast<size_t>(std::min<uint64_t>(n, window_at_ + window_.size() - offset));
+  std::memcpy(buf, window_.data() + (offset - window_at_), take);
+  return take;
+}
+
 std::string TMemoFile::read_to_terminator(uint64_t offset) const {
   std::string out;
   char chunk[512];
   while (offset < size_) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof(chunk), size_ - offset));
-    size_t got = read_at(fd_, chunk, want, offset);
+    size_t got = read_window(chunk, want, offset);
     if (got == 0) break;
     for (size_t k = 0; k < got; ++k) {
       if (chunk[k] == 0x1A) {
@@ -85,23 +106,23 @@ std::string TMemoFile::read(uint64_t block) const {
   if (offset / block_size_ != block || offset >= size_) return {};
   if (kind_ == Kind::Fpt) {
     unsigned char head[8];
-    if (read_at(fd_, head, 8, offset) < 8) return {};
+    if (read_window(head, 8, offset) < 8) return {};
     uint64_t length = be32(head + 4);
     uint64_t start = offset + 8;
     length = std::min<uint64_t>(length, size_ - start);
     std::string out(static_cast<size_t>(length), '\0');
-    out.resize(read_at(fd_, out.data(), out.size(), start));
+    out.resize(read_window(out.data(), out.size(), start));
     return out;
   }
   unsigned char head[8] = {};
-  size_t got = read_at(fd_, head, 8, offset);
+  size_t got = read_window(head, 8, offset);
   if (got == 8 && head[0] == 0xFF && head[1] == 0xFF && head[2] == 0x08 && head[3] == 0x00) {
     uint64_t length = le32(head + 4);
     if (length < 8) return {};
     uint64_t start = offset + 8;
     length = std::min<uint64_t>(length - 8, size_ - start);
     std::string out(static_cast<size_t>(length), '\0');
-    out.resize(read_at(fd_, out.data(), out.size(), start));
+    out.resize(read_window(out.data(), out.size(), start));
     return out;
   }
   return read_to_terminator(offset);

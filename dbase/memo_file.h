@@ -28,11 +28,17 @@ class TMemoFile {
  private:
   TMemoFile(int fd, Kind kind, uint64_t size);
   std::string read_to_terminator(uint64_t offset) const;
+  // read_at through a window of the file kept from the last call: memos
+  // are mostly read in the order they were written, so one system call
+  // serves many of them.
+  size_t read_window(void* buf, size_t n, uint64_t offset) const;
 
   int fd_;
   Kind kind_;
   uint64_t size_;
   uint32_t block_size_ = 512;
+  mutable std::string window_;
+  mutable uint64_t window_at_ = 0;
 };
 
 // Reads exactly up to n bytes at offset (retrying on EINTR and short reads);
