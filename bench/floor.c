@@ -5,9 +5,10 @@
 #include <stdio.h>
 
 int main(void) {
-  fputs("Content-Type: text/html; charset=Shift_JIS\r\n\r\n"
-        "<!DOCTYPE html>\n<html><head><title>floor</title></head>\n"
-        "<body><p>MirelWeb benchmark floor</p></body></html>\n",
-        stdout);
+  fputs(
+      "Content-Type: text/html; charset=Shift_JIS\r\n\r\n"
+      "<!DOCTYPE html>\n<html><head><title>floor</title></head>\n"
+      "<body><p>MirelWeb benchmark floor</p></body></html>\n",
+      stdout);
   return 0;
 }

@@ -4,10 +4,11 @@
 // rejects, the loop writes one replacement and resumes one byte (or unit,
 // or both units of a surrogate pair) further on; a sequence cut off at the
 // end of the input gives one replacement and ends the conversion.
+#include "platform/text_codec.h"
+
 #include <cstdint>
 
 #include "platform/cp932_tables.h"
-#include "platform/text_codec.h"
 
 namespace Mirel::detail {
 namespace {

@@ -141,8 +141,8 @@ class AgainstIconv : public ::testing::TestWithParam<Codec> {
     const std::string want = reference_->encode(text);
     const std::string got = GetParam().encode(text);
     if (got != want && ++mismatches_ <= 5)
-      ADD_FAILURE() << GetParam().name << " encode " << hex(text) << ": got " << hex(got)
-                    << "want " << hex(want);
+      ADD_FAILURE() << GetParam().name << " encode " << hex(text) << ": got " << hex(got) << "want "
+                    << hex(want);
   }
   void TearDown() override { EXPECT_EQ(mismatches_, 0); }
 
@@ -185,7 +185,8 @@ TEST_P(AgainstIconv, FourByteAndLongerSequences) {
         }
     // The retired five- and six-byte forms, whole, cut off and followed.
     for (size_t continuation = 1; continuation <= 6; ++continuation) {
-      const std::string s = std::string(1, static_cast<char>(a)) + std::string(continuation, '\x80');
+      const std::string s =
+          std::string(1, static_cast<char>(a)) + std::string(continuation, '\x80');
       check_decode(s);
       check_decode(s + "A");
     }
@@ -202,10 +203,10 @@ TEST_P(AgainstIconv, EveryUtf16UnitAloneAndBetweenCharacters) {
 
 TEST_P(AgainstIconv, SurrogatesPairedLoneAndCutOff) {
   const UnicodeString cases[] = {
-      u"\U0001F600",                                     // a pair
-      UnicodeString(u"a") + char16_t(0xD83D),            // high at the end
-      UnicodeString(1, char16_t(0xDE00)) + u"b",         // lone low
-      UnicodeString(1, char16_t(0xD83D)) + u"c",         // high before a non-surrogate
+      u"\U0001F600",                                          // a pair
+      UnicodeString(u"a") + char16_t(0xD83D),                 // high at the end
+      UnicodeString(1, char16_t(0xDE00)) + u"b",              // lone low
+      UnicodeString(1, char16_t(0xD83D)) + u"c",              // high before a non-surrogate
       UnicodeString(2, char16_t(0xD83D)) + char16_t(0xDE00),  // high, then a pair
       UnicodeString(1, char16_t(0xDBFF)) + char16_t(0xDFFF),  // the last pair
   };
@@ -220,8 +221,7 @@ TEST_P(AgainstIconv, SeededRandomStrings) {
                                  0xF0, 0xF4, 0xF5, 0xF8, 0xFC, 0xFD, 0xFF, 0x40, 0x82};
   for (int i = 0; i < 20000; ++i) {
     std::string s(rng() % 12 + 1, '\0');
-    for (char& c : s)
-      c = static_cast<char>(rng() % 2 ? edges[rng() % sizeof edges] : rng() % 256);
+    for (char& c : s) c = static_cast<char>(rng() % 2 ? edges[rng() % sizeof edges] : rng() % 256);
     check_decode(s);
   }
   const char16_t units[] = {0x0041, 0x00A5, 0x00E9, 0x203E, 0x3042, 0x30A2, 0x4E00, 0x9FA0,
@@ -236,10 +236,9 @@ TEST_P(AgainstIconv, SeededRandomStrings) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Codecs, AgainstIconv, ::testing::ValuesIn(kCodecs),
-                         [](const auto& info) {
-                           return std::string(info.param.name[0] == 'C' ? "Cp932" : "Utf8");
-                         });
+INSTANTIATE_TEST_SUITE_P(Codecs, AgainstIconv, ::testing::ValuesIn(kCodecs), [](const auto& info) {
+  return std::string(info.param.name[0] == 'C' ? "Cp932" : "Utf8");
+});
 
 TEST(CodePageNames, TheDefaultCodePageAndUtf8ByNameMatchTheirShortHands) {
   const std::string bytes = "\x90\x7D\x8F\x91 \xE3\x81\x82 \x81";
@@ -263,10 +262,10 @@ TEST(CodePageExamples, TheRulesOnReadableCases) {
   const Case cases[] = {
       {"\x82\xA0", u"あ", u"\uFFFD\uFFFD"},
       {"\x5C\x7E", u"\\~", u"\\~"},
-      {"\x81\x7F", u"\uFFFD\x7F", u"\uFFFD\x7F"},     // a pair iconv rejects: resume at the trail
-      {"\xE3\x81", u"\u7E3A", u"\uFFFD"},           // UTF-8 cut off at the end
+      {"\x81\x7F", u"\uFFFD\x7F", u"\uFFFD\x7F"},      // a pair iconv rejects: resume at the trail
+      {"\xE3\x81", u"\u7E3A", u"\uFFFD"},              // UTF-8 cut off at the end
       {"\xC0\xAF", u"\uFF80\uFF6F", u"\uFFFD\uFFFD"},  // overlong UTF-8
-      {"\xB1", u"\uFF71", u"\uFFFD"},               // half-width katakana
+      {"\xB1", u"\uFF71", u"\uFFFD"},                  // half-width katakana
   };
   for (const auto& c : cases) {
     EXPECT_EQ(from_ansi(c.bytes), c.ansi) << hex(c.bytes);
