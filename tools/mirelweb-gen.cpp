@@ -95,7 +95,8 @@ int main(int argc, char** argv) {
       return usage(("unknown argument " + arg).c_str());
     }
   }
-  if (sample && !out.empty()) {
+  if (sample && out.empty()) return usage("--out is required");
+  if (sample) {
     try {
       std::filesystem::create_directories(out);
       const std::string today = have_today ? options.today : local_date();
