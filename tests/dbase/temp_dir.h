@@ -7,6 +7,8 @@
 #include <fstream>
 #include <string>
 
+#include <unistd.h>
+
 namespace Mirel::Dbase::Testing {
 
 class TTempDir {
@@ -17,6 +19,9 @@ class TTempDir {
                        (info ? info->name() : "y");
     for (char& c : name)
       if (c == '/') c = '_';
+    // CTest runs the tests of one suite in parallel processes; a suite-wide
+    // fixture made outside any test must not share its directory with them.
+    name += "-" + std::to_string(::getpid());
     path_ = std::filesystem::path(MW_BINARY_DIR) / "test-tmp" / name;
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
