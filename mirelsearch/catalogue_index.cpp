@@ -7,7 +7,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <mutex>
+#include <string_view>
 
 #include "database/database.h"
 #include "mirelsearch/normalize.h"
@@ -48,9 +50,77 @@ void bigrams_function(sqlite3_context* context, int, sqlite3_value** argv) {
   });
 }
 
+// mw_unigrams(letter, text...): the unigram tokens of the normalised texts
+// in the group named by letter.
+void unigrams_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  guarded(context, [&] {
+    const unsigned char* letter = sqlite3_value_text(argv[0]);
+    if (letter == nullptr || letter[0] == 0) throw std::runtime_error("mw_unigrams: no group letter");
+    std::vector<Mirel::UnicodeString> texts;
+    for (int i = 1; i < argc; ++i) texts.push_back(normalize_text(argument_text(argv[i])));
+    std::vector<std::u16string_view> views(texts.begin(), texts.end());
+    result_string(context, unigram_tokens(static_cast<char>(letter[0]), views));
+  });
+}
+
+// mw_token_changes(before, after): how the counts of the tokens change
+// when a record's tokens `before` become `after` (space-separated, each
+// token at most once), as a JSON object {"token": +1 or -1, ...}.
+void token_changes_function(sqlite3_context* context, int, sqlite3_value** argv) {
+  guarded(context, [&] {
+    auto tokens = [](sqlite3_value* value) {
+      const unsigned char* text = sqlite3_value_text(value);
+      std::vector<std::string_view> out;
+      if (text == nullptr) return out;
+      std::string_view rest(reinterpret_cast<const char*>(text),
+                            static_cast<size_t>(sqlite3_value_bytes(value)));
+      while (!rest.empty()) {
+        const size_t space = rest.find(' ');
+        if (space != 0) out.push_back(rest.substr(0, space));
+        if (space == std::string_view::npos) break;
+        rest.remove_prefix(space + 1);
+      }
+      std::sort(out.begin(), out.end());
+      out.erase(std::unique(out.begin(), out.end()), out.end());
+      return out;
+    };
+    const std::vector<std::string_view> before = tokens(argv[0]), after = tokens(argv[1]);
+    std::string json = "{";
+    auto add = [&json](std::string_view token, const char* delta) {
+      if (json.size() > 1) json += ',';
+      json += '"';
+      json += token;  // letters and digits only
+      json += "\":";
+      json += delta;
+    };
+    size_t i = 0, j = 0;
+    while (i < before.size() || j < after.size()) {
+      if (j == after.size() || (i < before.size() && before[i] < after[j])) {
+        add(before[i++], "-1");
+      } else if (i == before.size() || after[j] < before[i]) {
+        add(after[j++], "1");
+      } else {
+        ++i;
+        ++j;
+      }
+    }
+    result_string(context, json + "}");
+  });
+}
+
 // mw_isbn_tokens(text): tokens of the ISBN key and its other form.
 void isbn_tokens_function(sqlite3_context* context, int, sqlite3_value** argv) {
   guarded(context, [&] { result_string(context, isbn_tokens(isbn_key(argument_text(argv[0])))); });
+}
+
+// mw_isbn_contains(text, key): 1 when the ISBN key `key` is part of the
+// text's ISBN key or of its other form.
+void isbn_contains_function(sqlite3_context* context, int, sqlite3_value** argv) {
+  guarded(context, [&] {
+    const unsigned char* key = sqlite3_value_text(argv[1]);
+    const std::string wanted = key != nullptr ? reinterpret_cast<const char*>(key) : "";
+    sqlite3_result_int(context, isbn_contains(isbn_key(argument_text(argv[0])), wanted) ? 1 : 0);
+  });
 }
 
 // mw_contains(text, word): 1 when the normalised text contains `word`
@@ -67,19 +137,35 @@ void contains_function(sqlite3_context* context, int, sqlite3_value** argv) {
 
 const std::vector<TIndexColumn>& index_columns() {
   static const std::vector<TIndexColumn> columns = {
-      {"syomei", "MS_SYOMEI", false}, {"syokana", "MS_SYOKANA", false},
-      {"chosya", "MS_CHOSYA", false}, {"chokana", "MS_CHOKANA", false},
-      {"syupan", "MS_SYUPAN", false}, {"kenmei", "MS_KENMEI", false},
-      {"naiyo", "MS_NAIYO", false},   {"isbn", "MS_ISBN", true},
+      {"syomei", "MS_SYOMEI"}, {"syokana", "MS_SYOKANA"}, {"chosya", "MS_CHOSYA"},
+      {"chokana", "MS_CHOKANA"}, {"syupan", "MS_SYUPAN"}, {"kenmei", "MS_KENMEI"},
+      {"naiyo", "MS_NAIYO"},
   };
   return columns;
+}
+
+const std::vector<TUnigramGroup>& unigram_groups() {
+  // The letters are those of the keyword kinds that search text fields.
+  static const std::vector<TUnigramGroup> groups = {
+      {'t', {"MS_SYOMEI", "MS_SYOKANA"}},
+      {'a', {"MS_CHOSYA", "MS_CHOKANA"}},
+      {'p', {"MS_SYUPAN"}},
+      {'c', {"MS_KENMEI", "MS_NAIYO"}},
+  };
+  return groups;
 }
 
 void register_index_functions(sqlite3* db) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   sqlite3_create_function(db, "mw_bigrams", 1, flags, nullptr, bigrams_function, nullptr, nullptr);
+  sqlite3_create_function(db, "mw_unigrams", -1, flags, nullptr, unigrams_function, nullptr,
+                          nullptr);
   sqlite3_create_function(db, "mw_isbn_tokens", 1, flags, nullptr, isbn_tokens_function, nullptr,
                           nullptr);
+  sqlite3_create_function(db, "mw_token_changes", 2, flags, nullptr, token_changes_function,
+                          nullptr, nullptr);
+  sqlite3_create_function(db, "mw_isbn_contains", 2, flags, nullptr, isbn_contains_function,
+                          nullptr, nullptr);
   sqlite3_create_function(db, "mw_contains", 2, flags, nullptr, contains_function, nullptr,
                           nullptr);
 }
@@ -91,10 +177,35 @@ std::string token_values(const char* prefix) {
   std::string out;
   for (const auto& column : index_columns()) {
     if (!out.empty()) out += ", ";
-    out += std::string(column.isbn ? "mw_isbn_tokens(" : "mw_bigrams(") + prefix +
+    out += std::string("mw_bigrams(") + prefix +
            column.dbf_column + ")";
   }
   return out;
+}
+
+// "mw_unigrams('t', prefix.A, prefix.B) || ' ' || ..." over the groups.
+std::string character_value(const char* prefix) {
+  std::string out;
+  for (const auto& group : unigram_groups()) {
+    if (!out.empty()) out += " || ' ' || ";
+    out += std::string("mw_unigrams('") + group.letter + "'";
+    for (const char* column : group.dbf_columns) out += std::string(", ") + prefix + column;
+    out += ")";
+  }
+  return out;
+}
+
+// A record's text in mw_uni: its characters and its ISBN grams.
+std::string unigram_value(const char* prefix) {
+  return character_value(prefix) + " || ' ' || mw_isbn_tokens(" + prefix + "MS_ISBN)";
+}
+
+// Adds to mw_unicount the changes of the character tokens from `before` to
+// `after` (SQL expressions; '' for none).
+std::string count_changes(const std::string& before, const std::string& after) {
+  return "  INSERT INTO mw_unicount(token, n) SELECT key, value FROM json_each("
+         "mw_token_changes(" + before + ", " + after + ")) WHERE true "
+         "ON CONFLICT(token) DO UPDATE SET n = n + excluded.n;\n";
 }
 
 // "old.A IS NOT new.A OR ..." over the indexed columns.
@@ -104,7 +215,7 @@ std::string any_changed() {
     if (!out.empty()) out += " OR ";
     out += std::string("old.") + column.dbf_column + " IS NOT new." + column.dbf_column;
   }
-  return out;
+  return out + " OR old.MS_ISBN IS NOT new.MS_ISBN";
 }
 
 std::string fts_column_list() {
@@ -120,15 +231,22 @@ std::string fts_column_list() {
 
 std::string index_schema_sql() {
   // Tokens are ASCII letters and digits, so the ascii tokenizer splits them
-  // at the spaces and nowhere else. prefix='4' indexes the first code point
-  // of every bigram: the lookup of a one-character keyword.
+  // at the spaces and nowhere else. No prefix index: it doubled the cost of
+  // a full build, and one-character keywords, the prefix queries that
+  // mattered, are answered by mw_uni, which keeps no positions
+  // (detail='none'): a term's entry is only the list of its records.
+  // mw_unicount holds how many records hold each character token, so a
+  // search for one character need not count its (often very many) records.
   // mw_keys repeats each record's book id in a narrow table: sorting a hit
   // list by book id then reads a few small pages instead of every wide row.
-  // Both stay empty while a full build inserts its rows: they are filled in
-  // bulk afterwards (index_after_build_sql).
+  // All four stay empty while a full build inserts its rows: they are
+  // filled in bulk afterwards (index_after_build_sql).
   return "CREATE TABLE mw_keys(id INTEGER PRIMARY KEY, bookid);\n"
          "CREATE VIRTUAL TABLE mw_fts USING fts5(" + fts_column_list() +
-         ", content='', tokenize='ascii', prefix='4');\n";
+         ", content='', tokenize='ascii');\n"
+         "CREATE VIRTUAL TABLE mw_uni USING fts5(chars, content='', tokenize='ascii', "
+         "detail='none');\n"
+         "CREATE TABLE mw_unicount(token TEXT PRIMARY KEY, n INTEGER NOT NULL) WITHOUT ROWID;\n";
 }
 
 std::string index_after_build_sql() {
@@ -136,23 +254,40 @@ std::string index_after_build_sql() {
   // One INSERT ... SELECT keeps FTS5's pending terms in memory across many
   // rows and writes them out as a few segments; an insert per row (a
   // trigger) flushes a segment per statement and then spends most of the
-  // build merging them. While the rows go in: a larger pending-term buffer
-  // and no automatic merging. Then 'optimize' puts everything into one
-  // segment on the top level: without it the large segments of the fill
-  // stay on the lowest level, and the first in-place update that fills that
-  // level merges them all again (seconds, instead of a fraction).
-  // In-place updates write one small segment per changed record: merging
+  // build merging them. The pending-term buffer stays at 1 MiB: a larger
+  // one is slower (4 MiB cost half as much again on 100,000 books, 64 MiB
+  // twice as much), its hash table no longer fitting in the CPU's cache.
+  // While the rows go in there is no automatic merging. Then 'optimize'
+  // puts everything into one segment on the top level: without it the
+  // large segments of the fill stay on the lowest level, and the first
+  // in-place update that fills that level merges them all again (seconds,
+  // instead of a fraction). In-place updates write small segments: merging
   // them only once 16 share a level (instead of 4) halves the cost of a
   // thousand changed records, for a few more segments read by a query.
   // The triggers come last: from then on they follow the in-place updates
   // of single records.
-  return "INSERT INTO mw_fts(mw_fts, rank) VALUES ('hashsize', 4194304);\n"
-         "INSERT INTO mw_fts(mw_fts, rank) VALUES ('automerge', 0);\n"
-         "INSERT INTO mw_fts(rowid, " + columns + ") SELECT rowid, " + token_values("") +
+  std::string sql;
+  for (const char* table : {"mw_fts", "mw_uni"}) {
+    const std::string t = table;
+    sql += "INSERT INTO " + t + "(" + t + ", rank) VALUES ('hashsize', 1048576);\n"
+           "INSERT INTO " + t + "(" + t + ", rank) VALUES ('automerge', 0);\n";
+  }
+  sql += "INSERT INTO mw_fts(rowid, " + columns + ") SELECT rowid, " + token_values("") +
          " FROM data ORDER BY rowid;\n"
-         "INSERT INTO mw_fts(mw_fts) VALUES ('optimize');\n"
-         "INSERT INTO mw_fts(mw_fts, rank) VALUES ('automerge', 16);\n"
-         "INSERT INTO mw_fts(mw_fts, rank) VALUES ('hashsize', 1048576);\n"
+         "INSERT INTO mw_uni(rowid, chars) SELECT rowid, " + unigram_value("") +
+         " FROM data ORDER BY rowid;\n";
+  for (const char* table : {"mw_fts", "mw_uni"}) {
+    const std::string t = table;
+    sql += "INSERT INTO " + t + "(" + t + ") VALUES ('optimize');\n"
+           "INSERT INTO " + t + "(" + t + ", rank) VALUES ('automerge', 16);\n";
+  }
+  // The counts come from the finished index in one pass; from then on the
+  // triggers add the difference each changed record makes.
+  sql += "CREATE VIRTUAL TABLE temp.mw_uni_vocab USING fts5vocab(main, mw_uni, row);\n"
+         "INSERT INTO mw_unicount(token, n) SELECT term, doc FROM temp.mw_uni_vocab "
+         "WHERE term NOT GLOB 'i*';\n"
+         "DROP TABLE temp.mw_uni_vocab;\n";
+  return sql +
          "INSERT INTO mw_keys(id, bookid) SELECT rowid, MS_BOOKID FROM data ORDER BY rowid;\n"
          // The engine indexes MS_UKEIRE itself; this name is the one the
          // search plans ask for by INDEXED BY.
@@ -160,10 +295,15 @@ std::string index_after_build_sql() {
          "CREATE TRIGGER mw_fts_insert AFTER INSERT ON data BEGIN\n"
          "  INSERT INTO mw_fts(rowid, " + columns + ") VALUES (new.rowid, " + token_values("new.") +
          ");\n"
+         "  INSERT INTO mw_uni(rowid, chars) VALUES (new.rowid, " + unigram_value("new.") + ");\n" +
+         count_changes("''", character_value("new.")) +
          "  INSERT INTO mw_keys(id, bookid) VALUES (new.rowid, new.MS_BOOKID);\nEND;\n"
          "CREATE TRIGGER mw_fts_delete AFTER DELETE ON data BEGIN\n"
          "  INSERT INTO mw_fts(mw_fts, rowid, " + columns + ") VALUES ('delete', old.rowid, " +
          token_values("old.") + ");\n"
+         "  INSERT INTO mw_uni(mw_uni, rowid, chars) VALUES ('delete', old.rowid, " +
+         unigram_value("old.") + ");\n" +
+         count_changes(character_value("old."), "''") +
          "  DELETE FROM mw_keys WHERE id = old.rowid;\nEND;\n"
          // A record rewritten without a change to its indexed text (a new
          // location or stocktaking date) has the same tokens: leave the index.
@@ -171,7 +311,12 @@ std::string index_after_build_sql() {
          "  INSERT INTO mw_fts(mw_fts, rowid, " + columns + ") VALUES ('delete', old.rowid, " +
          token_values("old.") + ");\n"
          "  INSERT INTO mw_fts(rowid, " + columns + ") VALUES (new.rowid, " + token_values("new.") +
-         ");\nEND;\n"
+         ");\n"
+         "  INSERT INTO mw_uni(mw_uni, rowid, chars) VALUES ('delete', old.rowid, " +
+         unigram_value("old.") + ");\n"
+         "  INSERT INTO mw_uni(rowid, chars) VALUES (new.rowid, " + unigram_value("new.") + ");\n" +
+         count_changes(character_value("old."), character_value("new.")) +
+         "END;\n"
          "CREATE TRIGGER mw_keys_update AFTER UPDATE ON data WHEN "
          "old.MS_BOOKID IS NOT new.MS_BOOKID BEGIN\n"
          "  UPDATE mw_keys SET bookid = new.MS_BOOKID WHERE id = new.rowid;\nEND;\n";

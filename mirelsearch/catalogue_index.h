@@ -5,12 +5,16 @@
 // in bulk once a full build's rows are in and then kept current by triggers
 // on the cache's table "data" under in-place updates, and a B-tree index on
 // MS_BOOKID. The bulk fill and the triggers call SQL functions of ours
-// (mw_bigrams, mw_isbn_tokens) that normalise the text (normalize.h) and
-// turn it into index tokens. Text
-// columns hold bigram tokens, the ISBN column ISBN tokens (both forms of a
-// complete ISBN), so a keyword is looked up as a phrase and the hit set is
-// exactly the set of records that contain it. A narrow table mw_keys
-// (record number, book id) serves sorting hit lists by book id.
+// (mw_bigrams, mw_unigrams, mw_isbn_tokens) that normalise the text
+// (normalize.h) and turn it into index tokens. mw_fts's columns hold the
+// bigram tokens of the text fields, so a word of two or more characters is
+// looked up as a phrase and the hit set is exactly the set of records that
+// contain it. A second table without positions, mw_uni, holds the
+// characters each kind of fields contains (for one-character words) and
+// the ISBN grams of both forms of a complete ISBN (a key longer than one
+// gram is then checked against the field by mw_isbn_contains). A narrow
+// table mw_keys (record number, book id) serves sorting hit lists by book
+// id.
 //
 // The extension is part of the cache's build key: every process that may
 // build master's cache must register it before its first query, or the
@@ -31,17 +35,25 @@ void register_search_index();
 namespace detail {
 
 // Bumped whenever the index's layout or its tokens change.
-inline constexpr int kIndexVersion = 4;
+inline constexpr int kIndexVersion = 5;
+
+// The unigram index mw_uni holds, for each keyword kind, every code point of
+// that kind's fields once, as tokens starting with the kind's letter.
+struct TUnigramGroup {
+  char letter;
+  std::vector<const char*> dbf_columns;
+};
+const std::vector<TUnigramGroup>& unigram_groups();
 
 // The FTS5 columns, in order, and the master.dbf column each indexes.
 struct TIndexColumn {
   const char* fts_column;
   const char* dbf_column;
-  bool isbn;
 };
 const std::vector<TIndexColumn>& index_columns();
 
-// Registers mw_bigrams, mw_isbn_tokens and mw_contains on a connection.
+// Registers mw_bigrams, mw_unigrams, mw_isbn_tokens, mw_isbn_contains and
+// mw_contains on a connection.
 void register_index_functions(sqlite3* db);
 
 // The schema SQL run on a fresh master cache, before its rows go in.

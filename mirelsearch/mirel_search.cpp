@@ -112,6 +112,7 @@ struct Tmirel_search::Impl {
   // (read at open, they give the count), and the same as a bit set for a
   // walk along the book-id index.
   std::vector<int64_t> hit_rowids;
+  bool hits_read = false;
   std::vector<uint64_t> hit_bits;
   bool walking = false;
 
@@ -177,20 +178,32 @@ struct Tmirel_search::Impl {
     }
     plan = make_plan(keywords, ranges, order, columns);
     hit_rowids.clear();
+    hits_read = false;
     if (plan.never) {
       count = 0;
+    } else if (!plan.count_token.empty()) {
+      Statement stmt = prepare(db(), token_count_sql(master));
+      sqlite3_bind_text(stmt.get(), 1, plan.count_token.c_str(), -1, SQLITE_TRANSIENT);
+      count = step(db(), stmt.get()) ? sqlite3_column_int64(stmt.get(), 0) : 0;
     } else if (hits_from_index_alone(plan)) {
-      sqlite3_create_function(db(), "mw_collect", 1, SQLITE_UTF8, &hit_rowids, nullptr,
-                              collect_step, collect_final);
-      Statement stmt = prepare(db(), hit_rowids_sql(master));
-      bind_plan(stmt.get(), plan);
-      while (step(db(), stmt.get())) {
-      }
+      read_hits();
       count = static_cast<int64_t>(hit_rowids.size());
     } else {
       count = scalar(count_sql(plan, master));
     }
     position = 0;
+  }
+
+  // Reads the record numbers of all hits from the index (once per open).
+  void read_hits() {
+    if (hits_read) return;
+    sqlite3_create_function(db(), "mw_collect", 1, SQLITE_UTF8, &hit_rowids, nullptr,
+                            collect_step, collect_final);
+    Statement stmt = prepare(db(), hit_rowids_sql(plan, master));
+    bind_plan(stmt.get(), plan);
+    while (step(db(), stmt.get())) {
+    }
+    hits_read = true;
   }
 
   void mark_hits() {
@@ -236,9 +249,15 @@ struct Tmirel_search::Impl {
       int64_t table_rows = scalar_plain("SELECT max(rowid) FROM " + quote_identifier(master) + ".data");
       TRowStrategy strategy = choose_strategy(plan, count, table_rows, position);
       walking = strategy == TRowStrategy::order_walk;
-      if (walking) mark_hits();
+      if (walking) {
+        read_hits();
+        mark_hits();
+      }
       rows = prepare(db(), rows_sql(plan, master, strategy));
-      if (!walking) bind_plan(rows.get(), plan);
+      if (strategy == TRowStrategy::probe_walk)
+        sqlite3_bind_text(rows.get(), 1, plan.count_word.c_str(), -1, SQLITE_TRANSIENT);
+      else if (!walking)
+        bind_plan(rows.get(), plan);
       rows_position = -1;
     }
     while (rows_position < position) {

@@ -6,6 +6,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -261,6 +262,34 @@ std::string bigram_query(std::u16string_view normalized_word) {
   return out + "\"";
 }
 
+std::string unigram_tokens(char letter, const std::vector<std::u16string_view>& normalized) {
+  std::u32string cps;
+  for (std::u16string_view text : normalized) cps += code_points(text);
+  std::sort(cps.begin(), cps.end());
+  cps.erase(std::unique(cps.begin(), cps.end()), cps.end());
+  std::string out;
+  out.reserve(cps.size() * 6);
+  for (char32_t cp : cps) {
+    if (!out.empty()) out.push_back(' ');
+    out.push_back(letter);
+    append_code_point(out, cp);
+  }
+  return out;
+}
+
+bool is_one_code_point(std::u16string_view normalized_word) {
+  return code_points(normalized_word).size() == 1;
+}
+
+std::string unigram_query(char letter, std::u16string_view normalized_word) {
+  std::u32string cps = code_points(normalized_word);
+  if (cps.size() != 1) return {};
+  std::string out = "\"";
+  out.push_back(letter);
+  append_code_point(out, cps[0]);
+  return out + "\"";
+}
+
 std::string isbn_tokens(const std::string& key) {
   std::string out;
   auto add_form = [&out](const std::string& form) {
@@ -280,13 +309,21 @@ std::string isbn_tokens(const std::string& key) {
 std::string isbn_query(const std::string& key) {
   if (key.empty()) return {};
   if (key.size() < kIsbnGram) return "\"i" + key + "\"*";
-  std::string out = "\"";
+  // Every gram of the key, in any order: the index keeps no positions.
+  std::string out;
   for (size_t i = 0; i + kIsbnGram <= key.size(); ++i) {
-    if (i > 0) out.push_back(' ');
-    out.push_back('i');
+    if (i > 0) out += " AND ";
+    out += "\"i";
     out.append(key, i, kIsbnGram);
+    out += "\"";
   }
-  return out + "\"";
+  return out;
+}
+
+bool isbn_contains(const std::string& field_key, const std::string& key) {
+  if (field_key.find(key) != std::string::npos) return true;
+  const std::string other = isbn_other_form(field_key);
+  return !other.empty() && other.find(key) != std::string::npos;
 }
 
 }  // namespace Mirelsearch_tlb::detail

@@ -4,6 +4,7 @@
 // names before it is written into the ORDER BY clause.
 #include "mirelsearch/query_plan.h"
 
+#include "mirelsearch/catalogue_index.h"
 #include "mirelsearch/normalize.h"
 
 namespace Mirelsearch_tlb::detail {
@@ -20,7 +21,7 @@ const char* fts_columns_of(Tkeyword_kind kind) {
     case Tkeyword_kind::chosya: return "{chosya chokana}";
     case Tkeyword_kind::syupan: return "{syupan}";
     case Tkeyword_kind::content: return "{kenmei naiyo}";
-    case Tkeyword_kind::isbn: return "{isbn}";
+    case Tkeyword_kind::isbn:
     case Tkeyword_kind::bookid: break;
   }
   return "";
@@ -29,6 +30,25 @@ const char* fts_columns_of(Tkeyword_kind kind) {
 void add_fts(TQueryPlan& plan, const std::string& term) {
   if (!plan.fts_match.empty()) plan.fts_match += " AND ";
   plan.fts_match += term;
+}
+
+void add_uni(TQueryPlan& plan, const std::string& term) {
+  if (!plan.uni_match.empty()) plan.uni_match += " AND ";
+  plan.uni_match += term;
+  ++plan.uni_terms;
+}
+
+// Letter of a keyword kind's group in mw_uni.
+char unigram_letter(Tkeyword_kind kind) {
+  switch (kind) {
+    case Tkeyword_kind::syomei: return 't';
+    case Tkeyword_kind::chosya: return 'a';
+    case Tkeyword_kind::syupan: return 'p';
+    case Tkeyword_kind::content: return 'c';
+    case Tkeyword_kind::isbn:
+    case Tkeyword_kind::bookid: break;
+  }
+  return 0;
 }
 
 // Adds `condition`, whose one '?' becomes the next numbered parameter.
@@ -64,7 +84,10 @@ void add_keyword(TQueryPlan& plan, const Istring_keyword& keyword) {
       plan.never = true;  // letters only: no ISBN contains them
       return;
     }
-    add_fts(plan, std::string(fts_columns_of(kind)) + " : " + isbn_query(key));
+    add_uni(plan, isbn_query(key));
+    // Grams say only that each piece is somewhere in the ISBN; a key
+    // longer than one gram is checked against the field itself.
+    if (key.size() > kIsbnGram) add_where(plan, "mw_isbn_contains(d.MS_ISBN, ?)", key);
     return;
   }
 
@@ -73,6 +96,16 @@ void add_keyword(TQueryPlan& plan, const Istring_keyword& keyword) {
     if (normalized.empty()) continue;  // the empty text is in every field
     if (kind == Tkeyword_kind::bookid) {
       add_where(plan, "mw_contains(d.MS_BOOKID, ?)", Mirel::to_utf8(normalized));
+    } else if (is_one_code_point(normalized)) {
+      const char letter = unigram_letter(kind);
+      const std::string query = unigram_query(letter, normalized);
+      add_uni(plan, query);
+      plan.count_token = query.substr(1, query.size() - 2);  // without the quotes
+      plan.count_word = Mirel::to_utf8(normalized);
+      plan.count_columns.clear();
+      for (const auto& group : unigram_groups())
+        if (group.letter == letter) plan.count_columns.assign(group.dbf_columns.begin(),
+                                                              group.dbf_columns.end());
     } else {
       add_fts(plan, std::string(fts_columns_of(kind)) + " : " + bigram_query(normalized));
     }
@@ -86,7 +119,12 @@ void add_range(TQueryPlan& plan, const Istring_range& range) {
   if (!upper.empty()) add_where(plan, std::string(column) + " <= ?", Mirel::to_utf8(upper));
 }
 
-std::string where_clause(const TQueryPlan& plan, const std::string& first) {
+std::string table(const std::string& schema, const char* name) {
+  return quote_identifier(schema) + "." + name;
+}
+
+std::string where_clause(const TQueryPlan& plan, const std::string& schema,
+                         const std::string& first) {
   std::string out;
   auto add = [&out](const std::string& condition) {
     out += out.empty() ? " WHERE " : " AND ";
@@ -94,7 +132,25 @@ std::string where_clause(const TQueryPlan& plan, const std::string& first) {
   };
   if (!first.empty()) add(first);
   for (const auto& condition : plan.where) add(condition);
+  if (plan.uni_probe != 0)
+    add("EXISTS (SELECT 1 FROM " + table(schema, "mw_uni") + "(?" +
+        std::to_string(plan.uni_probe) + ") AS u WHERE u.rowid = d.rowid)");
   return out;
+}
+
+// Moves the one-character words to where they are looked up: the index
+// that drives the search when there is nothing else, a test per record
+// beside the bigram phrases otherwise.
+void place_uni_match(TQueryPlan& plan) {
+  if (plan.uni_match.empty()) return;
+  if (plan.fts_match.empty()) {
+    plan.fts_match = std::move(plan.uni_match);
+    plan.index_table = "mw_uni";
+  } else {
+    plan.params.push_back(std::move(plan.uni_match));
+    plan.uni_probe = plan.params.size() + 1;
+  }
+  plan.uni_match.clear();
 }
 
 std::string order_clause(const TQueryPlan& plan) {
@@ -104,13 +160,13 @@ std::string order_clause(const TQueryPlan& plan) {
   return " ORDER BY d." + quote_identifier(plan.order_column) + dir + ", d.MS_BOOKID, d.rowid";
 }
 
-std::string table(const std::string& schema, const char* name) {
-  return quote_identifier(schema) + "." + name;
+std::string probe(const TQueryPlan& plan, const std::string& schema) {
+  return "EXISTS (SELECT 1 FROM " + table(schema, plan.index_table) +
+         "(?1) AS f WHERE f.rowid = d.rowid)";
 }
 
-std::string probe(const std::string& schema) {
-  return "EXISTS (SELECT 1 FROM " + table(schema, "mw_fts") + "(?1) AS f WHERE f.rowid = d.rowid)";
-}
+// No condition beside the match of the index table.
+bool index_alone(const TQueryPlan& plan) { return plan.where.empty() && plan.uni_probe == 0; }
 
 bool default_order(const TQueryPlan& plan) {
   return plan.order_column.empty() || plan.order_column == "MS_BOOKID";
@@ -151,6 +207,14 @@ TQueryPlan make_plan(const std::vector<std::shared_ptr<Istring_keyword>>& keywor
     if (keyword) add_keyword(plan, *keyword);
   for (const auto& range : ranges)
     if (range) add_range(plan, *range);
+  place_uni_match(plan);
+  // Only a search for one character and nothing else is counted from
+  // mw_unicount.
+  if (plan.uni_terms != 1 || !plan.where.empty() || plan.index_table != std::string("mw_uni")) {
+    plan.count_token.clear();
+    plan.count_word.clear();
+    plan.count_columns.clear();
+  }
   if (order) {
     const UnicodeString wanted = order->get_field_name();
     for (const std::string& column : columns) {
@@ -166,43 +230,58 @@ TQueryPlan make_plan(const std::vector<std::shared_ptr<Istring_keyword>>& keywor
 
 std::string count_sql(const TQueryPlan& plan, const std::string& schema) {
   const std::string data = table(schema, "data") + " AS d";
-  if (plan.fts_match.empty()) return "SELECT count(*) FROM " + data + where_clause(plan, "");
-  if (plan.where.empty()) return "SELECT count(*) FROM " + table(schema, "mw_fts") + "(?1)";
+  if (plan.fts_match.empty()) return "SELECT count(*) FROM " + data + where_clause(plan, schema, "");
+  if (index_alone(plan)) return "SELECT count(*) FROM " + table(schema, plan.index_table) + "(?1)";
   if (plan.bookid_exact)
-    return "SELECT count(*) FROM " + data + where_clause(plan, probe(schema));
-  return "SELECT count(*) FROM " + table(schema, "mw_fts") + "(?1) AS f CROSS JOIN " + data +
-         " ON d.rowid = f.rowid" + where_clause(plan, "");
+    return "SELECT count(*) FROM " + data + where_clause(plan, schema, probe(plan, schema));
+  return "SELECT count(*) FROM " + table(schema, plan.index_table) + "(?1) AS f CROSS JOIN " + data +
+         " ON d.rowid = f.rowid" + where_clause(plan, schema, "");
 }
 
 std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy) {
   const std::string data = table(schema, "data") + " AS d";
   if (plan.fts_match.empty())
-    return "SELECT d.rowid FROM " + data + where_clause(plan, "") + order_clause(plan);
+    return "SELECT d.rowid FROM " + data + where_clause(plan, schema, "") + order_clause(plan);
   switch (strategy) {
     case TRowStrategy::order_walk:
       // Every book in order; the caller keeps those in its set of hits.
       return "SELECT d.rowid FROM " + data + " INDEXED BY mw_bookid" + order_clause(plan);
     case TRowStrategy::table_driven:
-      return "SELECT d.rowid FROM " + data + where_clause(plan, probe(schema)) + order_clause(plan);
+      return "SELECT d.rowid FROM " + data + where_clause(plan, schema, probe(plan, schema)) +
+             order_clause(plan);
+    case TRowStrategy::probe_walk: {
+      // ?1 is count_word here: each book's own fields are tested, which
+      // costs a few times less than asking the index about one record.
+      std::string test;
+      for (const std::string& column : plan.count_columns)
+        test += (test.empty() ? "" : " OR ") + std::string("mw_contains(d.") +
+                quote_identifier(column) + ", ?1)";
+      return "SELECT d.rowid FROM " + data + " INDEXED BY mw_bookid WHERE (" + test + ")" +
+             order_clause(plan);
+    }
     case TRowStrategy::index_driven:
       break;
   }
-  if (plan.where.empty() && default_order(plan)) {
+  if (index_alone(plan) && default_order(plan)) {
     const char* dir = plan.descending ? " DESC" : "";
-    return "SELECT k.id FROM " + table(schema, "mw_fts") + "(?1) AS f CROSS JOIN " +
+    return "SELECT k.id FROM " + table(schema, plan.index_table) + "(?1) AS f CROSS JOIN " +
            table(schema, "mw_keys") + " AS k ON k.id = f.rowid ORDER BY k.bookid" + dir +
            ", k.id" + dir;
   }
-  return "SELECT d.rowid FROM " + table(schema, "mw_fts") + "(?1) AS f CROSS JOIN " + data +
-         " ON d.rowid = f.rowid" + where_clause(plan, "") + order_clause(plan);
+  return "SELECT d.rowid FROM " + table(schema, plan.index_table) + "(?1) AS f CROSS JOIN " + data +
+         " ON d.rowid = f.rowid" + where_clause(plan, schema, "") + order_clause(plan);
 }
 
-std::string hit_rowids_sql(const std::string& schema) {
-  return "SELECT mw_collect(rowid) FROM " + table(schema, "mw_fts") + "(?1)";
+std::string hit_rowids_sql(const TQueryPlan& plan, const std::string& schema) {
+  return "SELECT mw_collect(rowid) FROM " + table(schema, plan.index_table) + "(?1)";
+}
+
+std::string token_count_sql(const std::string& schema) {
+  return "SELECT n FROM " + table(schema, "mw_unicount") + " WHERE token = ?1";
 }
 
 bool hits_from_index_alone(const TQueryPlan& plan) {
-  return !plan.never && !plan.fts_match.empty() && plan.where.empty();
+  return !plan.never && !plan.fts_match.empty() && index_alone(plan);
 }
 
 TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t table_rows,
@@ -217,6 +296,12 @@ TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t tabl
   constexpr int64_t kPage = 20;
   const double walk = static_cast<double>(start + kPage) * static_cast<double>(table_rows) /
                       static_cast<double>(count);
+  // Testing one book's fields costs about as much as reading 4 hits from
+  // the index: when the count is known already, a walk shorter than
+  // count / 4 spares reading the whole list of hits.
+  constexpr double kProbeCostInHits = 4;
+  if (!plan.count_token.empty() && walk * kProbeCostInHits < static_cast<double>(count))
+    return TRowStrategy::probe_walk;
   return walk < kSortCostInSteps * static_cast<double>(count) ? TRowStrategy::order_walk
                                                              : TRowStrategy::index_driven;
 }

@@ -1,5 +1,6 @@
 // Turning the conditions and the sort of a search into SQL over the cache of
-// master.dbf ("data", aliased d) and its search index (mw_fts). Every text
+// master.dbf ("data", aliased d) and its search index (mw_fts for words of
+// two or more characters, mw_uni for one-character words and ISBNs). Every text
 // that came from a visitor is a bound parameter; the only names written into
 // the SQL are our own and the column names of the table itself.
 #pragma once
@@ -16,6 +17,17 @@ namespace Mirelsearch_tlb::detail {
 struct TQueryPlan {
   bool never = false;              // a condition no book can meet (no SQL is run)
   std::string fts_match;           // FTS5 query, empty when no index condition
+  const char* index_table = "mw_fts";  // the FTS5 table fts_match is run on
+  std::string uni_match;           // one-character words and ISBN grams (mw_uni)
+  size_t uni_probe = 0;            // parameter number of uni_match when it is a
+                                   // condition beside an mw_fts match; 0: none
+  // When one character is the whole search: its mw_uni token (whose count
+  // is kept in mw_unicount), the normalised character (UTF-8) and the
+  // columns it is looked for in, for testing single books.
+  std::string count_token;
+  std::string count_word;
+  std::vector<std::string> count_columns;
+  int uni_terms = 0;               // terms in uni_match
   std::vector<std::string> where;  // conditions on d, parameters ?2, ?3, ...
   std::vector<std::string> params; // UTF-8 values of ?2, ?3, ... in order
   bool bookid_exact = false;       // `where` holds d.MS_BOOKID = ? (the index drives)
@@ -39,20 +51,27 @@ enum class TRowStrategy {
   order_walk,    // walk the book-id index in order, keeping the books that
                  // are in the set of hits (read before from the index alone)
   table_driven,  // the table (its indexes) finds the hits; index tested per book
+  probe_walk,    // walk the book-id index in order, testing each book against
+                 // the index: for a long list whose count is known without it
 };
 
 // SQL texts; `schema` is the attached schema of master's cache. Parameter
 // ?1 is fts_match (when present), then the plan's params.
+// A plan that has both kinds of index condition runs fts_match on mw_fts
+// and tests uni_match per record.
 std::string count_sql(const TQueryPlan& plan, const std::string& schema);
 std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy);
 // The record numbers of the hits when the index alone decides them, handed
 // to the aggregate mw_collect (registered by the caller).
-std::string hit_rowids_sql(const std::string& schema);
+std::string hit_rowids_sql(const TQueryPlan& plan, const std::string& schema);
+// The number of hits of a plan with a count_token (?1 is the token).
+std::string token_count_sql(const std::string& schema);
 bool hits_from_index_alone(const TQueryPlan& plan);
 
 // The cheapest strategy for reading hits from `start` onwards when there
-// are `count` hits among `table_rows` books. order_walk only when
-// hits_from_index_alone and the order is by book id.
+// are `count` hits among `table_rows` books. order_walk and probe_walk only
+// when hits_from_index_alone and the order is by book id; probe_walk only
+// for a plan with a count_token.
 TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t table_rows,
                              int64_t start);
 

@@ -72,9 +72,29 @@ TEST(Tokens, OneWordIsAPhraseOfItsBigrams) {
   // A character outside the BMP is one code point, not two halves.
   EXPECT_EQ(bigram_tokens(U("𠮷")).size(), 8u);
   EXPECT_EQ(isbn_query("12"), "\"i12\"*");
-  EXPECT_EQ(isbn_query("1234567"), "\"i1234567\"*");
-  EXPECT_EQ(isbn_query("123456789"), "\"i12345678 i23456789\"");
-  EXPECT_EQ(isbn_tokens("123"), "i123zzzzz i23zzzzzz i3zzzzzzz");
+  EXPECT_EQ(isbn_query("1234"), "\"i1234\"");
+  EXPECT_EQ(isbn_query("123456"), "\"i1234\" AND \"i2345\" AND \"i3456\"");
+  EXPECT_EQ(isbn_tokens("123"), "i123z i23zz i3zzz");
+}
+
+TEST(Tokens, UnigramsAreEachCharacterOnce) {
+  EXPECT_EQ(unigram_tokens('t', {u"abca", u"b"}), "t002p t002q t002r");
+  EXPECT_EQ(unigram_tokens('t', {u"", u""}), "");
+  EXPECT_EQ(unigram_query('t', u"a"), "\"t002p\"");
+  EXPECT_EQ(unigram_query('t', u"ab"), "");
+  EXPECT_EQ(unigram_tokens('a', {U("𠮷")}).size(), 5u);
+  EXPECT_TRUE(is_one_code_point(U("𠮷")));
+}
+
+// Grams only say each piece is somewhere; the field decides.
+TEST(IsbnContains, EitherFormButNotScatteredGrams) {
+  const std::string isbn10 = "4101010013", isbn13 = isbn_other_form("4101010013");
+  ASSERT_EQ(isbn13.size(), 13u);
+  EXPECT_TRUE(isbn_contains(isbn10, "41010100"));
+  EXPECT_TRUE(isbn_contains(isbn10, isbn13.substr(2, 9)));  // only in the other form
+  EXPECT_FALSE(isbn_contains(isbn10, "4101010099"));
+  // Every gram of "123412341" is among the grams of "1234123"; the key is not in it.
+  EXPECT_FALSE(isbn_contains("1234123", "123412341"));
 }
 
 TEST(Plan, VisitorTextIsNeverPartOfTheSql) {
@@ -91,7 +111,7 @@ TEST(Plan, VisitorTextIsNeverPartOfTheSql) {
   TQueryPlan plan = make_plan({bookid, other_id}, {range}, order, {"MS_BOOKID", "MS_UKEIRE"});
   EXPECT_TRUE(plan.order_column.empty());
   for (auto strategy : {TRowStrategy::index_driven, TRowStrategy::order_walk,
-                        TRowStrategy::table_driven}) {
+                        TRowStrategy::table_driven, TRowStrategy::probe_walk}) {
     EXPECT_EQ(rows_sql(plan, "master", strategy).find("DROP"), std::string::npos);
   }
   EXPECT_EQ(count_sql(plan, "master").find("DROP"), std::string::npos);
@@ -112,6 +132,37 @@ TEST(Plan, LongListsWalkTheBookIdIndex) {
   EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0), TRowStrategy::index_driven);
   plan.bookid_exact = true;
   EXPECT_EQ(choose_strategy(plan, 1, 1000000, 0), TRowStrategy::table_driven);
+}
+
+std::shared_ptr<Istring_keyword> title(const char* text) {
+  auto k = std::make_shared<Tkw_syomei_ex>();
+  k->set_keyword(U(text));
+  return k;
+}
+
+TEST(Plan, OneCharacterAloneIsCountedFromTheKeptCounts) {
+  TQueryPlan alone = make_plan({title("の")}, {}, nullptr, {});
+  EXPECT_EQ(alone.index_table, std::string("mw_uni"));
+  EXPECT_FALSE(alone.count_token.empty());
+  EXPECT_EQ(alone.count_columns, (std::vector<std::string>{"MS_SYOMEI", "MS_SYOKANA"}));
+  // Many hits and an early page: test books in order instead of reading
+  // every hit; a late page or few hits: read the hits.
+  EXPECT_EQ(choose_strategy(alone, 700000, 1000000, 980), TRowStrategy::probe_walk);
+  EXPECT_EQ(choose_strategy(alone, 700000, 1000000, 600000), TRowStrategy::order_walk);
+  EXPECT_EQ(choose_strategy(alone, 30, 1000000, 0), TRowStrategy::index_driven);
+
+  // Beside a longer word the character is a test per record; two
+  // characters are an AND in the index. Neither has a kept count.
+  TQueryPlan mixed = make_plan({title("の 星空")}, {}, nullptr, {});
+  EXPECT_EQ(mixed.index_table, std::string("mw_fts"));
+  EXPECT_NE(mixed.uni_probe, 0u);
+  EXPECT_TRUE(mixed.count_token.empty());
+  EXPECT_FALSE(hits_from_index_alone(mixed));
+  EXPECT_NE(count_sql(mixed, "m").find("mw_uni"), std::string::npos);
+  TQueryPlan two = make_plan({title("の 星")}, {}, nullptr, {});
+  EXPECT_EQ(two.index_table, std::string("mw_uni"));
+  EXPECT_TRUE(two.count_token.empty());
+  EXPECT_TRUE(hits_from_index_alone(two));
 }
 
 }  // namespace

@@ -1,0 +1,106 @@
+// The search index inside master.dbf's cache follows a batch of changes
+// applied in place exactly as an index built anew from the same files: the
+// same hits, in the same order, for every keyword. The batch mixes changed,
+// deleted, restored and new records, a book id that moves, a record whose
+// only change is outside the index, and memos written to new blocks.
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "dbase/dbf.h"
+#include "tests/mirelsearch/catalogue_fixture.h"
+
+namespace Mirelsearch_tlb::testing {
+namespace {
+
+using Mirel::U;
+using Mirel::Dbase::TBook;
+using Mirel::Dbase::TLibraryBuilder;
+
+const char* kTitles[] = {"赤い鳥の歌", "青い空と海", "赤い靴", "白い犬の話", "青い鳥"};
+const char* kAuthors[] = {"山田太郎", "鈴木花子", "佐藤一郎"};
+
+TBook catalogue_book(int i) {
+  TBook b = book(i, kTitles[i % 5]);
+  b.chosya = kAuthors[i % 3];
+  if (i % 4 == 0) b.memo = "寄贈本 " + std::to_string(i);
+  return b;
+}
+
+// Hit lists (book id numbers in order) of title and author keywords,
+// one- and two-character ones.
+std::vector<std::vector<long long>> all_hits() {
+  std::vector<std::vector<long long>> out;
+  for (const char* title : {"赤い", "青い", "鳥", "犬", "新しい", "歌"}) {
+    Tmirel_search s;
+    s.add_keyword(keyword<Tkw_syomei_ex>(U(title)));
+    out.push_back(hit_numbers(s));
+  }
+  for (const char* author : {"山田", "鈴木", "佐藤", "田中"}) {
+    Tmirel_search s;
+    s.add_keyword(keyword<Tkw_chosya_ex>(U(author)));
+    out.push_back(hit_numbers(s));
+  }
+  return out;
+}
+
+ino_t inode_of(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st.st_ino;
+}
+
+TEST(IndexInPlace, HitsEqualAFreshBuild) {
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  for (int i = 1; i <= 60; ++i) {
+    TBook b = catalogue_book(i);
+    b.deleted = i == 33;
+    lib.add_book(b);
+  }
+  dir.write(lib);
+  const auto before = all_hits();
+  const std::string cache = dir.lib_dir() + "/mirelweb-cache/master.sqlite";
+  const ino_t built = inode_of(cache);
+
+  {
+    auto w = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
+    auto rewrite = [&](int i, const TBook& b, bool deleted = false) {
+      w->rewrite(static_cast<uint32_t>(i - 1), Mirel::Dbase::master_row(b), deleted);
+    };
+    TBook b = catalogue_book(4);
+    b.syomei = "新しい歌";
+    rewrite(4, b);
+    b = catalogue_book(9);
+    b.chosya = "田中次郎";
+    rewrite(9, b);
+    b = catalogue_book(14);
+    b.syozai = "002";  // outside the index
+    rewrite(14, b);
+    b = catalogue_book(19);
+    b.bookid = Mirel::Dbase::book_id(99);  // moves to the end of the id order
+    b.syomei = "青い犬";
+    rewrite(19, b);
+    b = catalogue_book(24);
+    b.bookid = Mirel::Dbase::book_id(2);  // moves to the front, beside book 2
+    rewrite(24, b);
+    for (int i = 40; i <= 48; i += 4) rewrite(i, catalogue_book(i));  // memos to new blocks
+    w->set_deleted(28, true);
+    w->set_deleted(32, false);  // book 33 comes back
+    w->append(Mirel::Dbase::master_row(book(61, "新しい鳥")));
+    TBook gone = book(62, "新しい犬");
+    w->append(Mirel::Dbase::master_row(gone), true);
+    w->close();
+  }
+  const auto in_place = all_hits();
+  EXPECT_EQ(inode_of(cache), built);  // updated in place, not replaced
+  EXPECT_NE(in_place, before);
+
+  std::filesystem::remove(cache);
+  EXPECT_EQ(all_hits(), in_place);
+}
+
+}  // namespace
+}  // namespace Mirelsearch_tlb::testing
