@@ -309,12 +309,24 @@ std::string isbn_tokens(const std::string& key) {
 std::string isbn_query(const std::string& key) {
   if (key.empty()) return {};
   if (key.size() < kIsbnGram) return "\"i" + key + "\"*";
-  // Every gram of the key, in any order: the index keeps no positions.
+  // Grams that tile the key from its end: the field is checked against the
+  // whole key afterwards, so the grams need only be few and selective.
+  // None overlaps the 978/979 that begins nearly every ISBN-13 (its list of
+  // records would be the whole catalogue).
+  const bool isbn13 = key.size() >= 3 + kIsbnGram &&
+                      (key.compare(0, 3, "978") == 0 || key.compare(0, 3, "979") == 0);
+  const size_t lowest = isbn13 ? 3 : 0;
+  std::vector<size_t> starts;
+  for (size_t p = key.size() - kIsbnGram; p > lowest; p = p >= kIsbnGram ? p - kIsbnGram : 0) {
+    starts.push_back(p);
+    if (p < lowest + kIsbnGram) break;
+  }
+  if (starts.empty() || starts.back() != lowest) starts.push_back(lowest);
   std::string out;
-  for (size_t i = 0; i + kIsbnGram <= key.size(); ++i) {
-    if (i > 0) out += " AND ";
+  for (size_t p : starts) {
+    if (!out.empty()) out += " AND ";
     out += "\"i";
-    out.append(key, i, kIsbnGram);
+    out.append(key, p, kIsbnGram);
     out += "\"";
   }
   return out;

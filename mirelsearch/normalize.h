@@ -68,8 +68,8 @@ bool is_one_code_point(std::u16string_view normalized_word);
 inline constexpr size_t kIsbnGram = 4;
 std::string isbn_tokens(const std::string& key);
 // The query for an ISBN key: the prefix of a gram for a key shorter than a
-// gram, otherwise all the key's grams (which every ISBN containing the key
-// has, though not every ISBN with those grams contains the key).
+// gram, otherwise some of the key's grams (which every ISBN containing the
+// key has, though not every ISBN with those grams contains the key).
 std::string isbn_query(const std::string& key);
 // True when `key` is part of the ISBN key `field_key` or of its other form.
 bool isbn_contains(const std::string& field_key, const std::string& key);

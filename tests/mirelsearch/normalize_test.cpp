@@ -73,7 +73,10 @@ TEST(Tokens, OneWordIsAPhraseOfItsBigrams) {
   EXPECT_EQ(bigram_tokens(U("𠮷")).size(), 8u);
   EXPECT_EQ(isbn_query("12"), "\"i12\"*");
   EXPECT_EQ(isbn_query("1234"), "\"i1234\"");
-  EXPECT_EQ(isbn_query("123456"), "\"i1234\" AND \"i2345\" AND \"i3456\"");
+  EXPECT_EQ(isbn_query("123456"), "\"i3456\" AND \"i1234\"");
+  EXPECT_EQ(isbn_query("12345678"), "\"i5678\" AND \"i1234\"");
+  // Not the 9784 that nearly every ISBN-13 begins with.
+  EXPECT_EQ(isbn_query("9784101010014"), "\"i0014\" AND \"i0101\" AND \"i4101\"");
   EXPECT_EQ(isbn_tokens("123"), "i123z i23zz i3zzz");
 }
 
