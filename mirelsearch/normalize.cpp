@@ -312,7 +312,9 @@ std::string isbn_query(const std::string& key) {
   // Grams that tile the key from its end: the field is checked against the
   // whole key afterwards, so the grams need only be few and selective.
   // None overlaps the 978/979 that begins nearly every ISBN-13 (its list of
-  // records would be the whole catalogue).
+  // records would be the whole catalogue), and at most two are taken: those
+  // nearest the end, where the title number and check digit vary most (the
+  // group and publisher codes at the start are shared by many books).
   const bool isbn13 = key.size() >= 3 + kIsbnGram &&
                       (key.compare(0, 3, "978") == 0 || key.compare(0, 3, "979") == 0);
   const size_t lowest = isbn13 ? 3 : 0;
@@ -322,6 +324,7 @@ std::string isbn_query(const std::string& key) {
     if (p < lowest + kIsbnGram) break;
   }
   if (starts.empty() || starts.back() != lowest) starts.push_back(lowest);
+  if (starts.size() > 2) starts.resize(2);
   std::string out;
   for (size_t p : starts) {
     if (!out.empty()) out += " AND ";
