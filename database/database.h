@@ -117,6 +117,9 @@ class TQuery {
 // created and before any row goes in, so triggers it creates see every
 // insert, update and delete of the cache; `register_functions` runs on every
 // connection that writes that cache. A change of `version` forces a rebuild.
+// An update in place changes many rows per statement: one DELETE, one
+// UPDATE and one INSERT, rowids ascending within each (so that a full-text
+// index writes a few segments, not one per row).
 // A table has at most one extension: registering again for the same table
 // replaces the earlier one. Register before the first query of the process.
 struct TCacheExtension {

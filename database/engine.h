@@ -143,9 +143,10 @@ MIREL_DECLARE_EXCEPTION(ESourceError, EDatabaseError);
 // was read. Throws EDatabaseError.
 TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTableSource& src);
 
-// Updates an existing cache (open read-write as `db`) in place, row by row,
-// when the table's layout is unchanged and few records differ. Returns false
-// (having changed nothing) when a full rebuild is needed instead.
+// Updates an existing cache (open read-write as `db`) in place, when the
+// table's layout is unchanged and few records differ: only the records whose
+// raw bytes (or memo bytes) differ, set-wise (cache_update.cpp). Returns
+// false (having changed nothing) when a full rebuild is needed instead.
 bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
                         TBuildResult& result);
 

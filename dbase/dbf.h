@@ -150,6 +150,12 @@ class TTableReader {
   // Raw memo contents for a block number (text of the block up to its end
   // marker or stated length); empty when the block is outside the file.
   std::string memo_bytes(uint64_t block);
+  // Raw memo contents (no code page conversion) of the memo that field f of
+  // `record` points to, into `out` (its buffer reused): what value_of
+  // decodes for M, G, P and dBASE B fields. Empty for a blank pointer, a
+  // block outside the memo file, a missing memo file or a field of another
+  // type. Cheaper than value_of where only a change of the bytes matters.
+  void memo_of(std::string_view record, size_t f, std::string& out);
 
  private:
   struct Impl;

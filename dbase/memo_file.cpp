@@ -81,51 +81,59 @@ size_t TMemoFile::read_window(void* buf, size_t n, uint64_t offset) const {
   return take;
 }
 
-std::string TMemoFile::read_to_terminator(uint64_t offset) const {
-  std::string out;
-  char chunk[512];
+void TMemoFile::read_to_terminator(uint64_t offset, std::string& out) const {
+  out.clear();
   while (offset < size_) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof(chunk), size_ - offset));
-    size_t got = read_window(chunk, want, offset);
-    if (got == 0) break;
-    for (size_t k = 0; k < got; ++k) {
-      if (chunk[k] == 0x1A) {
-        out.append(chunk, k);
-        return out;
-      }
+    // The rest of the window from `offset`, searched in place: memos end
+    // within the window but for the few longer than its half.
+    if (offset < window_at_ || offset >= window_at_ + window_.size()) {
+      char probe;
+      if (read_window(&probe, 1, offset) == 0) break;
     }
-    out.append(chunk, got);
+    const char* from = window_.data() + (offset - window_at_);
+    const size_t got = static_cast<size_t>(window_at_ + window_.size() - offset);
+    if (const void* end = std::memchr(from, 0x1A, got)) {
+      out.append(from, static_cast<size_t>(static_cast<const char*>(end) - from));
+      return;
+    }
+    out.append(from, got);
     offset += got;
   }
-  return out;
 }
 
 std::string TMemoFile::read(uint64_t block) const {
-  if (block == 0) return {};
+  std::string out;
+  read(block, out);
+  return out;
+}
+
+void TMemoFile::read(uint64_t block, std::string& out) const {
+  out.clear();
+  if (block == 0) return;
   uint64_t offset = block * block_size_;
-  if (offset / block_size_ != block || offset >= size_) return {};
+  if (offset / block_size_ != block || offset >= size_) return;
   if (kind_ == Kind::Fpt) {
     unsigned char head[8];
-    if (read_window(head, 8, offset) < 8) return {};
+    if (read_window(head, 8, offset) < 8) return;
     uint64_t length = be32(head + 4);
     uint64_t start = offset + 8;
     length = std::min<uint64_t>(length, size_ - start);
-    std::string out(static_cast<size_t>(length), '\0');
+    out.resize(static_cast<size_t>(length));
     out.resize(read_window(out.data(), out.size(), start));
-    return out;
+    return;
   }
   unsigned char head[8] = {};
   size_t got = read_window(head, 8, offset);
   if (got == 8 && head[0] == 0xFF && head[1] == 0xFF && head[2] == 0x08 && head[3] == 0x00) {
     uint64_t length = le32(head + 4);
-    if (length < 8) return {};
+    if (length < 8) return;
     uint64_t start = offset + 8;
     length = std::min<uint64_t>(length - 8, size_ - start);
-    std::string out(static_cast<size_t>(length), '\0');
+    out.resize(static_cast<size_t>(length));
     out.resize(read_window(out.data(), out.size(), start));
-    return out;
+    return;
   }
-  return read_to_terminator(offset);
+  read_to_terminator(offset, out);
 }
 
 }  // namespace Mirel::Dbase

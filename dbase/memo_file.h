@@ -22,12 +22,14 @@ class TMemoFile {
   // that header is read as dBASE III); for .fpt the length of the block
   // header. Empty for block 0 (the file header) or a block past the end.
   std::string read(uint64_t block) const;
+  // The same into `out`, reusing its buffer.
+  void read(uint64_t block, std::string& out) const;
 
   uint32_t block_size() const { return block_size_; }
 
  private:
   TMemoFile(int fd, Kind kind, uint64_t size);
-  std::string read_to_terminator(uint64_t offset) const;
+  void read_to_terminator(uint64_t offset, std::string& out) const;
   // read_at through a window of the file kept from the last call: memos
   // are mostly read in the order they were written, so one system call
   // serves many of them.

@@ -73,5 +73,33 @@ TEST_F(MemoWindow, TheSameMemoTwiceAndNeighboursOfALongOne) {
   EXPECT_EQ(mismatches({5, 5, 199, 200, 201, 200, 199, 0, 399, 0}), 0);
 }
 
+// The raw bytes of a memo, as the cache compares them: the same memos,
+// without decoding, wherever they lie against the window.
+TEST_F(MemoWindow, RawBytesOfTheMemoARecordPointsTo) {
+  TTableReader r(path_);
+  std::string raw = "left over";
+  for (uint32_t i : {5u, 4u, 199u, 200u, 201u, 0u, 399u, 200u}) {
+    r.memo_of(r.record(i), 1, raw);
+    EXPECT_EQ(raw, memo_text(i)) << "record " << i;
+  }
+  r.memo_of(r.record(5), 0, raw);  // not a memo field
+  EXPECT_EQ(raw, "");
+}
+
+TEST(MemoRaw, BytesInTheTablesCodePage) {
+  TTempDir dir;
+  const std::string path = dir.file("notes.dbf");
+  auto w = TTableWriter::create(path, {{"NOTE", 'M', 10}});
+  w->append({"寄贈本"});
+  w->append({""});
+  w->close();
+  TTableReader r(path);
+  std::string raw;
+  r.memo_of(r.record(0), 0, raw);
+  EXPECT_EQ(raw, utf8_to_cp932("寄贈本"));
+  r.memo_of(r.record(1), 0, raw);
+  EXPECT_EQ(raw, "");
+}
+
 }  // namespace
 }  // namespace Mirel::Dbase

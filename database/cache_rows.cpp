@@ -1,0 +1,253 @@
+// Records of a .dbf as rows of its cache: columns, values, the hashes that
+// tell a changed record, the bookkeeping tables, and the attempt at reading
+// a table that may change while it is read (see cache_rows.h).
+
+#include "database/cache_rows.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "database/sql_rewrite.h"
+
+namespace Mirel::Database::detail {
+namespace {
+
+// The pause before reading again a table that could not be read and was
+// written a moment ago (see attempt).
+constexpr int kBeingWrittenPauseMs = 50;
+
+bool is_vfp(uint8_t version) { return version == 0x30 || version == 0x31 || version == 0x32; }
+
+bool is_memo_field(const Dbase::TField& f, uint8_t version) {
+  return f.type == 'M' || f.type == 'G' || f.type == 'P' || (f.type == 'B' && !is_vfp(version));
+}
+
+const char* column_type(const Dbase::TField& f, uint8_t version) {
+  switch (f.type) {
+    case 'C': case 'V': case 'D': case 'T': case '@': case 'M':
+      return "TEXT";
+    case 'N':
+      return f.decimals == 0 ? "INTEGER" : "REAL";
+    case 'F': case 'O': case 'Y':
+      return "REAL";
+    case 'L': case 'I': case '+':
+      return "INTEGER";
+    case 'B':
+      return is_vfp(version) ? "REAL" : "BLOB";
+    default:
+      return "BLOB";
+  }
+}
+
+std::string upper_ascii(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+void bind_value(sqlite3_stmt* st, int index, const Dbase::TValue& v) {
+  using K = Dbase::TValue::Kind;
+  switch (v.kind) {
+    case K::Null:
+      sqlite3_bind_null(st, index);
+      break;
+    case K::Text:
+      sqlite3_bind_text(st, index, v.text.data(), static_cast<int>(v.text.size()), SQLITE_STATIC);
+      break;
+    case K::Integer:
+      sqlite3_bind_int64(st, index, v.integer);
+      break;
+    case K::Real:
+      sqlite3_bind_double(st, index, v.real);
+      break;
+    case K::Blob:
+      sqlite3_bind_blob(st, index, v.text.data(), static_cast<int>(v.text.size()), SQLITE_STATIC);
+      break;
+  }
+}
+
+void set_meta(TDb& db, const std::string& key, const std::string& value, bool blob = false) {
+  TStmt st(db.get(), "INSERT OR REPLACE INTO mw_meta(k, v) VALUES(?1, ?2)");
+  sqlite3_bind_text(st.get(), 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+  if (blob)
+    sqlite3_bind_blob(st.get(), 2, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
+  else
+    sqlite3_bind_text(st.get(), 2, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
+  st.step();
+}
+
+[[noreturn]] void throw_unreadable(const TTableSource& src, const Exception& e) {
+  throw ESourceError(from_utf8("テーブル " + src.dbf_path + " を読み込めません: ") + e.message());
+}
+
+}  // namespace
+
+std::vector<TColumn> columns_of(const Dbase::TTableReader& reader) {
+  std::vector<TColumn> cols;
+  const auto& fields = reader.fields();
+  for (size_t f = 0; f < fields.size(); ++f) {
+    if (fields[f].type == '0') continue;
+    std::string name = fields[f].name.empty() ? "FIELD" + std::to_string(f + 1) : fields[f].name;
+    auto taken = [&](const std::string& n) {
+      for (const auto& c : cols)
+        if (upper_ascii(c.name) == upper_ascii(n)) return true;
+      return false;
+    };
+    for (int k = 2; taken(name); ++k) name = fields[f].name + "_" + std::to_string(k);
+    cols.push_back({f, name, is_memo_field(fields[f], reader.version())});
+  }
+  return cols;
+}
+
+bool has_memo_column(const std::vector<TColumn>& cols) {
+  for (const auto& c : cols)
+    if (c.memo) return true;
+  return false;
+}
+
+std::string column_definitions(const Dbase::TTableReader& reader, const std::vector<TColumn>& cols) {
+  std::string s;
+  for (size_t c = 0; c < cols.size(); ++c)
+    s += (c ? ", " : "") + quote_identifier(cols[c].name) + " " +
+         column_type(reader.fields()[cols[c].field], reader.version());
+  return s;
+}
+
+std::string column_list(const std::vector<TColumn>& cols) {
+  std::string s;
+  for (size_t c = 0; c < cols.size(); ++c) s += (c ? ", " : "") + quote_identifier(cols[c].name);
+  return s;
+}
+
+std::string placeholders(size_t n) {
+  std::string s = "?1";
+  for (size_t i = 2; i <= n + 1; ++i) s += ", ?" + std::to_string(i);
+  return s;
+}
+
+std::string layout_of(const Dbase::TTableReader& reader) {
+  std::string s = std::to_string(reader.version()) + "/" + std::to_string(reader.header_length()) +
+                  "/" + std::to_string(reader.record_length()) + "/" + reader.codepage();
+  for (const auto& f : reader.fields())
+    s += "|" + f.name + ":" + f.type + ":" + std::to_string(f.offset) + ":" +
+         std::to_string(f.length) + ":" + std::to_string(f.decimals) + ":" +
+         std::to_string(f.flags);
+  return s;
+}
+
+bool is_deleted_record(std::string_view record) { return !record.empty() && record[0] == '*'; }
+
+void read_values(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
+                 std::string_view record, std::vector<Dbase::TValue>& values) {
+  for (size_t c = 0; c < cols.size(); ++c) reader.value_of(record, cols[c].field, values[c]);
+}
+
+void bind_values(sqlite3_stmt* st, int first, const std::vector<Dbase::TValue>& values) {
+  for (size_t c = 0; c < values.size(); ++c) bind_value(st, first + static_cast<int>(c), values[c]);
+}
+
+uint64_t record_hash(std::string_view record) { return hash_bytes(record.data(), record.size()); }
+
+TMemoHasher::TMemoHasher(const std::vector<TColumn>& cols) {
+  for (size_t c = 0; c < cols.size(); ++c)
+    if (cols[c].memo) memos_.push_back({c, cols[c].field});
+}
+
+uint64_t TMemoHasher::operator()(Dbase::TTableReader& reader, std::string_view record) {
+  uint64_t h = 0;
+  for (const TMemo& m : memos_) {
+    reader.memo_of(record, m.field, buffer_);
+    h = hash_bytes(buffer_.data(), buffer_.size(), h + m.column);
+  }
+  return h;
+}
+
+std::string meta_text(TDb& db, const char* key) {
+  TStmt st(db.get(), "SELECT v FROM mw_meta WHERE k = ?1");
+  sqlite3_bind_text(st.get(), 1, key, -1, SQLITE_STATIC);
+  if (!st.step()) return {};
+  const auto* p = static_cast<const char*>(sqlite3_column_blob(st.get(), 0));
+  return p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(st.get(), 0))) : std::string();
+}
+
+void set_hashes(TDb& db, int id, const std::vector<uint64_t>& hashes) {
+  std::string blob(hashes.size() * 8, '\0');
+  if (!hashes.empty()) std::memcpy(blob.data(), hashes.data(), blob.size());
+  TStmt st(db.get(), "INSERT OR REPLACE INTO mw_rowhash(id, h) VALUES(?1, ?2)");
+  sqlite3_bind_int(st.get(), 1, id);
+  sqlite3_bind_blob(st.get(), 2, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+  st.step();
+}
+
+void update_hashes(TDb& db, int id, const std::vector<uint64_t>& old,
+                   const std::vector<uint64_t>& now) {
+  if (old == now) return;
+  if (old.size() != now.size()) return set_hashes(db, id, now);
+  // Rewriting the whole blob would free its chain of pages and write a new
+  // one; writing the changed runs of entries dirties only their pages.
+  sqlite3_blob* blob = nullptr;
+  if (sqlite3_blob_open(db.get(), "main", "mw_rowhash", "h", id, 1, &blob) != SQLITE_OK) {
+    sqlite3_blob_close(blob);
+    throw_sqlite(db.get(), "mw_rowhash");
+  }
+  int rc = SQLITE_OK;
+  for (size_t i = 0; i < now.size() && rc == SQLITE_OK;) {
+    if (now[i] == old[i]) {
+      ++i;
+      continue;
+    }
+    size_t end = i + 1;
+    while (end < now.size() && now[end] != old[end]) ++end;
+    rc = sqlite3_blob_write(blob, now.data() + i, static_cast<int>((end - i) * 8),
+                            static_cast<int>(i * 8));
+    i = end;
+  }
+  if (sqlite3_blob_close(blob) != SQLITE_OK || rc != SQLITE_OK)
+    throw_sqlite(db.get(), "mw_rowhash");
+}
+
+std::vector<uint64_t> load_hashes(TDb& db, int id) {
+  TStmt st(db.get(), "SELECT h FROM mw_rowhash WHERE id = ?1");
+  sqlite3_bind_int(st.get(), 1, id);
+  if (!st.step()) return {};
+  const size_t bytes = static_cast<size_t>(sqlite3_column_bytes(st.get(), 0));
+  std::vector<uint64_t> h(bytes / 8);
+  if (!h.empty()) std::memcpy(h.data(), sqlite3_column_blob(st.get(), 0), h.size() * 8);
+  return h;
+}
+
+void write_meta(TDb& db, const TBuildResult& result, const std::string& layout,
+                const std::string& build, uint32_t records, const std::string& memo) {
+  set_meta(db, "build", build);
+  set_meta(db, "signature", result.signature, true);
+  set_meta(db, "racy", result.racy ? "1" : "0");
+  set_meta(db, "layout", layout);
+  set_meta(db, "records", std::to_string(records));
+  set_meta(db, "memo", memo, true);
+  set_meta(db, "memo_racy", result.memo_racy ? "1" : "0");
+}
+
+bool attempt(const TTableSource& src, const std::string& sig_before, bool last,
+             const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const ECacheWrite&) {
+    throw;
+  } catch (const Dbase::EDbaseError& e) {
+    int64_t mtime_max = 0;
+    const std::string sig_after = source_signature(src, &mtime_max);
+    if (!same_signature(sig_before, sig_after)) return false;
+    if (last || now_ns() - mtime_max >= kRacyNs) throw_unreadable(src, e);
+    std::this_thread::sleep_for(std::chrono::milliseconds(kBeingWrittenPauseMs));
+    return false;
+  }
+  return same_signature(sig_before, source_signature(src));
+}
+
+[[noreturn]] void throw_kept_changing(const TTableSource& src) {
+  throw ESourceError(from_utf8("テーブル " + src.dbf_path +
+                                 " は読み取り中に更新され続けたため読み込めませんでした"));
+}
+
+}  // namespace Mirel::Database::detail

@@ -1,0 +1,270 @@
+// Bringing an existing cache up to date in place when its table changed in
+// a few records. One pass over the .dbf hashes every record's raw bytes (and,
+// when the memo file changed, the raw bytes of its memos) and compares them
+// with the hashes the cache recorded; only the records that differ are
+// decoded. They are applied in one transaction as three set-wise
+// statements, each in ascending rowid order: the rows of records deleted or
+// cut off, the rows whose values changed, and the rows of new records.
+//
+// Why set-wise: an extension keeps its derived data current by row triggers
+// on "data" (a full-text index, for one). Such an index buffers what the
+// triggers write and writes it out at the end of every statement, so a
+// statement per changed record made a segment of the index per record, and
+// merging them cost more than all the rest. One statement per kind of change
+// writes a few segments however many records changed. Changed rows are
+// updated, not deleted and inserted again, so the triggers' own tests of
+// which columns changed still hold: a record rewritten with only a new
+// location costs such an index nothing. A record whose values all stay the
+// same (its memos moved to new blocks with the same texts) is not written.
+
+#include <cstring>
+
+#include "database/cache_rows.h"
+#include "database/sql_rewrite.h"
+
+namespace Mirel::Database::detail {
+namespace {
+
+// What one pass over the table found.
+struct TScan {
+  std::vector<uint64_t> rec;      // the new hash of every record
+  std::vector<uint64_t> memo;     // of every record's memos (empty without memo fields)
+  std::vector<uint32_t> changed;  // indexes of the records that differ, ascending
+  std::string records;            // their raw bytes, one after another
+};
+
+// Hashes every record of `reader` and collects those that differ from the
+// cache's `old_rec` / `old_memo`. Memos are read only when `compare_memos`
+// (the memo file changed, or its time cannot be trusted) or for a record
+// that changed. Returns false as soon as more than `limit` records differ.
+bool scan_table(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
+                const std::vector<uint64_t>& old_rec, const std::vector<uint64_t>& old_memo,
+                bool compare_memos, size_t limit, TScan& out) {
+  const uint32_t n = reader.record_count();
+  TMemoHasher memo_hash(cols);
+  const bool has_memo = memo_hash.any();
+  out.rec.assign(n, 0);
+  out.memo.assign(has_memo ? n : 0, 0);
+  for (uint32_t i = 0; i < n; ++i) {
+    const std::string_view record = reader.record(i);
+    out.rec[i] = record_hash(record);
+    bool differs = i >= old_rec.size() || out.rec[i] != old_rec[i];
+    if (has_memo && !is_deleted_record(record)) {
+      if (compare_memos || differs) {
+        out.memo[i] = memo_hash(reader, record);
+        differs = differs || i >= old_memo.size() || out.memo[i] != old_memo[i];
+      } else {
+        out.memo[i] = old_memo[i];
+      }
+    }
+    if (!differs) continue;
+    if (out.changed.size() == limit) return false;
+    out.changed.push_back(i);
+    out.records.append(record);
+  }
+  return true;
+}
+
+// Whether the current row of `st` (the columns in order) holds exactly
+// `values`: the same storage class and the same bytes. Whatever else counts
+// as changed; at worst a row is rewritten with what it had.
+bool same_row(sqlite3_stmt* st, const std::vector<Dbase::TValue>& values) {
+  using K = Dbase::TValue::Kind;
+  for (size_t c = 0; c < values.size(); ++c) {
+    const int col = static_cast<int>(c);
+    const Dbase::TValue& v = values[c];
+    const int type = sqlite3_column_type(st, col);
+    switch (v.kind) {
+      case K::Null:
+        if (type != SQLITE_NULL) return false;
+        break;
+      case K::Integer:
+        if (type != SQLITE_INTEGER || sqlite3_column_int64(st, col) != v.integer) return false;
+        break;
+      case K::Real: {
+        const double stored = sqlite3_column_double(st, col);
+        if (type != SQLITE_FLOAT || std::memcmp(&stored, &v.real, sizeof stored) != 0)
+          return false;
+        break;
+      }
+      case K::Text:
+      case K::Blob: {
+        if (type != (v.kind == K::Text ? SQLITE_TEXT : SQLITE_BLOB)) return false;
+        const void* p = v.kind == K::Text ? static_cast<const void*>(sqlite3_column_text(st, col))
+                                          : sqlite3_column_blob(st, col);
+        const size_t size = static_cast<size_t>(sqlite3_column_bytes(st, col));
+        if (size != v.text.size() || (size != 0 && std::memcmp(p, v.text.data(), size) != 0))
+          return false;
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+// How many rows each temporary table of stage_changes received.
+struct TStaged {
+  size_t gone = 0, changed = 0, added = 0;
+};
+
+// Sorts the records of `scan` into three temporary tables by what they do
+// to "data": temp.mw_gone (rowids of records deleted, and of the rows past
+// the table's `n` records, of the cache's `old_count`), temp.mw_changed
+// (new values of rows that exist) and temp.mw_added (rows that do not).
+// A record whose values equal its row's goes nowhere.
+TStaged stage_changes(TDb& db, Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
+                      const TScan& scan, uint32_t n, size_t old_count) {
+  const std::string names = column_list(cols);
+  const std::string defs = column_definitions(reader, cols);
+  // The columns keep their types, so that values are stored exactly as in
+  // "data" and copied from there unchanged.
+  db.exec("DROP TABLE IF EXISTS temp.mw_gone; DROP TABLE IF EXISTS temp.mw_changed;"
+          "DROP TABLE IF EXISTS temp.mw_added;"
+          "CREATE TEMP TABLE mw_gone(id INTEGER PRIMARY KEY);"
+          "CREATE TEMP TABLE mw_changed(" + defs + ");"
+          "CREATE TEMP TABLE mw_added(" + defs + ")");
+  TStmt old_row(db.get(), "SELECT " + names + " FROM main.data WHERE rowid = ?1");
+  TStmt gone(db.get(), "INSERT INTO temp.mw_gone(id) VALUES(?1)");
+  const std::string values_sql = "(rowid, " + names + ") VALUES(" + placeholders(cols.size()) + ")";
+  TStmt changed(db.get(), "INSERT INTO temp.mw_changed" + values_sql);
+  TStmt added(db.get(), "INSERT INTO temp.mw_added" + values_sql);
+
+  TStaged staged;
+  auto mark_gone = [&](sqlite3_int64 rowid) {
+    sqlite3_bind_int64(gone.get(), 1, rowid);
+    gone.step();
+    gone.reset();
+    ++staged.gone;
+  };
+  std::vector<Dbase::TValue> values(cols.size());
+  const size_t length = reader.record_length();
+  for (size_t k = 0; k < scan.changed.size(); ++k) {
+    const std::string_view record = std::string_view(scan.records).substr(k * length, length);
+    const sqlite3_int64 rowid = static_cast<sqlite3_int64>(scan.changed[k]) + 1;
+    if (is_deleted_record(record)) {
+      mark_gone(rowid);  // a record deleted before as well has no row: nothing happens
+      continue;
+    }
+    read_values(reader, cols, record, values);
+    sqlite3_bind_int64(old_row.get(), 1, rowid);
+    const bool exists = old_row.step();
+    const bool same = exists && same_row(old_row.get(), values);
+    old_row.reset();
+    if (same) continue;
+    TStmt& target = exists ? changed : added;
+    sqlite3_bind_int64(target.get(), 1, rowid);
+    bind_values(target.get(), 2, values);
+    target.step();
+    target.reset();
+    ++(exists ? staged.changed : staged.added);
+  }
+  for (size_t i = n; i < old_count; ++i) mark_gone(static_cast<sqlite3_int64>(i) + 1);
+  return staged;
+}
+
+// Applies the staged rows to "data" with one statement per kind of change,
+// each in ascending rowid order, inside the caller's transaction.
+void apply_staged(TDb& db, const std::vector<TColumn>& cols, const TStaged& staged) {
+  const std::string names = column_list(cols);
+  if (staged.gone) db.exec("DELETE FROM main.data WHERE rowid IN (SELECT id FROM temp.mw_gone)");
+  if (staged.changed) {
+    // A row-value assignment from the staged row: the loop runs over the
+    // staged rowids, one lookup each, whatever the planner thinks of the
+    // size of a temporary table without statistics.
+    std::string from;
+    for (size_t c = 0; c < cols.size(); ++c)
+      from += (c ? ", s." : "s.") + quote_identifier(cols[c].name);
+    db.exec("UPDATE main.data SET (" + names + ") = (SELECT " + from +
+            " FROM temp.mw_changed AS s WHERE s.rowid = main.data.rowid)"
+            " WHERE rowid IN (SELECT rowid FROM temp.mw_changed)");
+  }
+  if (staged.added)
+    db.exec("INSERT INTO main.data(rowid, " + names + ") SELECT rowid, " + names +
+            " FROM temp.mw_added ORDER BY rowid");
+  db.exec("DROP TABLE temp.mw_gone; DROP TABLE temp.mw_changed; DROP TABLE temp.mw_added");
+}
+
+}  // namespace
+
+bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
+                        TBuildResult& result) {
+  const std::string old_layout = meta_text(db, "layout");
+  const std::string old_memo = meta_text(db, "memo");
+  const bool old_memo_racy = meta_text(db, "memo_racy") != "0";
+  const std::vector<uint64_t> old_rec = load_hashes(db, 1);
+  const std::vector<uint64_t> old_memo_h = load_hashes(db, 2);
+  if (old_layout.empty() || std::to_string(old_rec.size()) != meta_text(db, "records"))
+    return false;
+  try {
+    // The staged rows stay in memory: a few megabytes at most.
+    db.exec("PRAGMA temp_store=MEMORY");
+  } catch (const EDatabaseError& e) {
+    throw ECacheWrite(e.message());
+  }
+
+  for (int attempt_no = 0; attempt_no < kMaxAttempts; ++attempt_no) {
+    const int64_t started = now_ns();
+    int64_t mtime_max = 0;
+    result.signature = source_signature(src, &mtime_max);
+    result.racy = !signature_is_hashed(result.signature) && mtime_max >= started - kRacyNs;
+    int64_t memo_mtime = 0;
+    const std::string memo = memo_stamp(src, &memo_mtime);
+    result.memo_racy = result.racy && memo_mtime >= started - kRacyNs;
+    // Memo texts can change in place without any record changing: compare
+    // them all when a memo file changed or its time was not trustworthy.
+    const bool compare_memos = old_memo_racy || memo != old_memo;
+
+    bool too_many = false;
+    bool layout_changed = false;
+    bool began = false;
+    const bool same = attempt(src, result.signature, attempt_no + 1 == kMaxAttempts, [&] {
+      Dbase::TTableReader reader(src.dbf_path, Dbase::TReadOptions{alias.codepage});
+      if (layout_of(reader) != old_layout) {
+        layout_changed = true;
+        return;
+      }
+      const auto cols = columns_of(reader);
+      if (has_memo_column(cols) && old_memo_h.size() != old_rec.size()) {
+        layout_changed = true;
+        return;
+      }
+      const uint32_t n = reader.record_count();
+      // Records cut off the end count as changed.
+      const size_t cut = old_rec.size() > n ? old_rec.size() - n : 0;
+      TScan scan;
+      if (cut > kMaxIncrementalRows ||
+          !scan_table(reader, cols, old_rec, old_memo_h, compare_memos, kMaxIncrementalRows - cut,
+                      scan)) {
+        too_many = true;
+        return;
+      }
+      try {
+        db.exec("BEGIN IMMEDIATE");
+        began = true;
+        register_extension_functions(db.get(), src.key);
+        apply_staged(db, cols, stage_changes(db, reader, cols, scan, n, old_rec.size()));
+        update_hashes(db, 1, old_rec, scan.rec);
+        update_hashes(db, 2, old_memo_h, scan.memo);
+        write_meta(db, result, old_layout, build_key(alias, src.key), n, memo);
+      } catch (const EDatabaseError& e) {
+        if (began) sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw ECacheWrite(e.message());
+      }
+    });
+    if (layout_changed || too_many) return false;
+    if (!same) {
+      if (began) sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+      continue;
+    }
+    try {
+      db.exec("COMMIT");
+    } catch (const EDatabaseError& e) {
+      sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+      throw ECacheWrite(e.message());
+    }
+    return true;
+  }
+  throw_kept_changing(src);
+}
+
+}  // namespace Mirel::Database::detail
