@@ -235,6 +235,8 @@ std::string index_schema_sql() {
   // a full build, and one-character keywords, the prefix queries that
   // mattered, are answered by mw_uni, which keeps no positions
   // (detail='none'): a term's entry is only the list of its records.
+  // Nothing ranks hits by relevance, so neither table keeps the token
+  // count of each record (columnsize=0): a table and a row per record less.
   // mw_unicount holds how many records hold each character token, so a
   // search for one character need not count its (often very many) records.
   // mw_keys repeats each record's book id in a narrow table: sorting a hit
@@ -243,9 +245,9 @@ std::string index_schema_sql() {
   // filled in bulk afterwards (index_after_build_sql).
   return "CREATE TABLE mw_keys(id INTEGER PRIMARY KEY, bookid);\n"
          "CREATE VIRTUAL TABLE mw_fts USING fts5(" + fts_column_list() +
-         ", content='', tokenize='ascii');\n"
-         "CREATE VIRTUAL TABLE mw_uni USING fts5(chars, content='', tokenize='ascii', "
-         "detail='none');\n"
+         ", content='', columnsize=0, tokenize='ascii');\n"
+         "CREATE VIRTUAL TABLE mw_uni USING fts5(chars, content='', columnsize=0, "
+         "tokenize='ascii', detail='none');\n"
          "CREATE TABLE mw_unicount(token TEXT PRIMARY KEY, n INTEGER NOT NULL) WITHOUT ROWID;\n";
 }
 
