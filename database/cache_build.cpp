@@ -56,6 +56,7 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
     std::vector<TColumn> cols;
     std::string layout;
     std::vector<uint64_t> rec_hashes, memo_hashes;
+    TMemoContent memo_content;
     auto cache_op = [&](auto op) {
       try {
         op();
@@ -101,6 +102,10 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
           insert.reset();
         });
       }
+      if (has_memo && !reader->memo_path().empty()) {
+        const TMemoFileHash file = hash_memo_file(reader->memo_path(), 0);
+        memo_content = {file.size, file.whole, memo_hash.settled()};
+      }
     });
     if (!same) {
       db.close();
@@ -118,7 +123,7 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
       set_hashes(db, 1, rec_hashes);
       set_hashes(db, 2, memo_hashes);
       write_meta(db, result, layout, build_key(alias, src.key),
-                 static_cast<uint32_t>(rec_hashes.size()), memo);
+                 static_cast<uint32_t>(rec_hashes.size()), memo, memo_content);
       db.exec("COMMIT");
       // Statistics let the planner pick the indexes of a ten-table join.
       db.exec("PRAGMA analysis_limit=1000; ANALYZE");

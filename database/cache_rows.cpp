@@ -4,7 +4,14 @@
 
 #include "database/cache_rows.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -157,10 +164,71 @@ TMemoHasher::TMemoHasher(const std::vector<TColumn>& cols) {
 uint64_t TMemoHasher::operator()(Dbase::TTableReader& reader, std::string_view record) {
   uint64_t h = 0;
   for (const TMemo& m : memos_) {
-    reader.memo_of(record, m.field, buffer_);
+    settled_ = reader.memo_of(record, m.field, buffer_) && settled_;
     h = hash_bytes(buffer_.data(), buffer_.size(), h + m.column);
   }
   return h;
+}
+
+std::string TMemoContent::text() const {
+  return std::to_string(size) + ":" + std::to_string(hash) + ":" + (settled ? "1" : "0");
+}
+
+TMemoContent TMemoContent::parse(const std::string& text) {
+  TMemoContent c;
+  unsigned long long size = 0, hash = 0;
+  int settled = 0, used = 0;
+  if (std::sscanf(text.c_str(), "%llu:%llu:%d%n", &size, &hash, &settled, &used) == 3 &&
+      static_cast<size_t>(used) == text.size()) {
+    c.size = size;
+    c.hash = hash;
+    c.settled = settled == 1;
+  }
+  return c;
+}
+
+TMemoFileHash hash_memo_file(const std::string& path, uint64_t prefix_size) {
+  // Chunks aligned on the end of the header, each hash seeding the next;
+  // the last one (of the file or of the prefix) may be short.
+  constexpr uint64_t kHeader = 512;
+  constexpr size_t kChunk = 256 * 1024;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    if (fd >= 0) ::close(fd);
+    throw Dbase::EDbaseError(from_utf8("メモファイル " + path + " を読み込めません"));
+  }
+  TMemoFileHash out;
+  out.size = static_cast<uint64_t>(st.st_size);
+  out.prefix_valid = out.size >= prefix_size;
+  std::vector<char> chunk(kChunk);
+  uint64_t h = 0;
+  uint64_t pos = kHeader;
+  bool short_read = false;
+  while (pos < out.size) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kChunk, out.size - pos));
+    size_t got = 0;
+    while (got < want) {
+      const ssize_t r = ::pread(fd, chunk.data() + got, want - got, static_cast<off_t>(pos + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += static_cast<size_t>(r);
+    }
+    if (got < want) {
+      short_read = true;
+      break;
+    }
+    if (prefix_size > pos && prefix_size <= pos + want)
+      out.prefix = hash_bytes(chunk.data(), static_cast<size_t>(prefix_size - pos), h);
+    h = hash_bytes(chunk.data(), want, h);
+    pos += want;
+  }
+  ::close(fd);
+  // The file shrank while it was read: the caller's signature check sees it.
+  if (short_read) throw Dbase::EDbaseError(from_utf8("メモファイル " + path + " が読み込み中に短くなりました"));
+  out.whole = h;
+  if (prefix_size <= kHeader) out.prefix = 0;
+  return out;
 }
 
 std::string meta_text(TDb& db, const char* key) {
@@ -172,53 +240,85 @@ std::string meta_text(TDb& db, const char* key) {
 }
 
 void set_hashes(TDb& db, int id, const std::vector<uint64_t>& hashes) {
-  std::string blob(hashes.size() * 8, '\0');
-  if (!hashes.empty()) std::memcpy(blob.data(), hashes.data(), blob.size());
   TStmt st(db.get(), "INSERT OR REPLACE INTO mw_rowhash(id, h) VALUES(?1, ?2)");
   sqlite3_bind_int(st.get(), 1, id);
-  sqlite3_bind_blob(st.get(), 2, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+  // Never a null pointer: that would bind NULL, not an empty blob.
+  static const uint64_t kNone = 0;
+  sqlite3_bind_blob(st.get(), 2, hashes.empty() ? &kNone : hashes.data(),
+                    static_cast<int>(hashes.size() * 8), SQLITE_STATIC);
   st.step();
 }
 
-void update_hashes(TDb& db, int id, const std::vector<uint64_t>& old,
-                   const std::vector<uint64_t>& now) {
-  if (old == now) return;
-  if (old.size() != now.size()) return set_hashes(db, id, now);
-  // Rewriting the whole blob would free its chain of pages and write a new
-  // one; writing the changed runs of entries dirties only their pages.
+namespace {
+
+// An open handle on the blob of mw_rowhash row `id`; null when the row is
+// missing.
+struct THashBlob {
   sqlite3_blob* blob = nullptr;
-  if (sqlite3_blob_open(db.get(), "main", "mw_rowhash", "h", id, 1, &blob) != SQLITE_OK) {
-    sqlite3_blob_close(blob);
-    throw_sqlite(db.get(), "mw_rowhash");
-  }
-  int rc = SQLITE_OK;
-  for (size_t i = 0; i < now.size() && rc == SQLITE_OK;) {
-    if (now[i] == old[i]) {
-      ++i;
-      continue;
+  THashBlob(TDb& db, int id, bool write) {
+    if (sqlite3_blob_open(db.get(), "main", "mw_rowhash", "h", id, write ? 1 : 0, &blob) !=
+        SQLITE_OK) {
+      sqlite3_blob_close(blob);
+      blob = nullptr;
     }
-    size_t end = i + 1;
-    while (end < now.size() && now[end] != old[end]) ++end;
-    rc = sqlite3_blob_write(blob, now.data() + i, static_cast<int>((end - i) * 8),
-                            static_cast<int>(i * 8));
-    i = end;
   }
-  if (sqlite3_blob_close(blob) != SQLITE_OK || rc != SQLITE_OK)
-    throw_sqlite(db.get(), "mw_rowhash");
-}
+  ~THashBlob() { sqlite3_blob_close(blob); }
+  THashBlob(const THashBlob&) = delete;
+  THashBlob& operator=(const THashBlob&) = delete;
+};
+
+}  // namespace
 
 std::vector<uint64_t> load_hashes(TDb& db, int id) {
-  TStmt st(db.get(), "SELECT h FROM mw_rowhash WHERE id = ?1");
-  sqlite3_bind_int(st.get(), 1, id);
-  if (!st.step()) return {};
-  const size_t bytes = static_cast<size_t>(sqlite3_column_bytes(st.get(), 0));
-  std::vector<uint64_t> h(bytes / 8);
-  if (!h.empty()) std::memcpy(h.data(), sqlite3_column_blob(st.get(), 0), h.size() * 8);
-  return h;
+  // Straight into the vector: a statement would copy a large blob once more.
+  THashBlob h(db, id, false);
+  if (!h.blob) return {};
+  std::vector<uint64_t> out(static_cast<size_t>(sqlite3_blob_bytes(h.blob)) / 8);
+  if (!out.empty() &&
+      sqlite3_blob_read(h.blob, out.data(), static_cast<int>(out.size() * 8), 0) != SQLITE_OK)
+    throw_sqlite(db.get(), "mw_rowhash");
+  return out;
+}
+
+int64_t hash_count(TDb& db, int id) {
+  THashBlob h(db, id, false);
+  return h.blob ? sqlite3_blob_bytes(h.blob) / 8 : -1;
+}
+
+void store_hashes(TDb& db, int id, size_t old_count, const std::vector<uint64_t>* old,
+                  uint32_t count, const std::vector<uint32_t>& changed,
+                  const std::vector<uint64_t>& values) {
+  if (count != old_count) {
+    std::vector<uint64_t> loaded;
+    if (!old) {
+      loaded = load_hashes(db, id);
+      old = &loaded;
+    }
+    std::vector<uint64_t> all(count, 0);
+    std::copy_n(old->begin(), std::min<size_t>(count, old->size()), all.begin());
+    for (size_t k = 0; k < changed.size(); ++k) all[changed[k]] = values[k];
+    return set_hashes(db, id, all);
+  }
+  if (changed.empty()) return;
+  // Rewriting the whole blob would free its chain of pages and write a new
+  // one; writing the entries that changed dirties only their pages.
+  THashBlob h(db, id, true);
+  if (!h.blob) throw_sqlite(db.get(), "mw_rowhash");
+  for (size_t k = 0; k < changed.size(); ++k) {
+    const int offset = static_cast<int>(size_t{changed[k]} * 8);
+    uint64_t before = 0;
+    if (old)
+      before = (*old)[changed[k]];
+    else if (sqlite3_blob_read(h.blob, &before, 8, offset) != SQLITE_OK)
+      throw_sqlite(db.get(), "mw_rowhash");
+    if (before != values[k] && sqlite3_blob_write(h.blob, &values[k], 8, offset) != SQLITE_OK)
+      throw_sqlite(db.get(), "mw_rowhash");
+  }
 }
 
 void write_meta(TDb& db, const TBuildResult& result, const std::string& layout,
-                const std::string& build, uint32_t records, const std::string& memo) {
+                const std::string& build, uint32_t records, const std::string& memo,
+                const TMemoContent& memo_content) {
   set_meta(db, "build", build);
   set_meta(db, "signature", result.signature, true);
   set_meta(db, "racy", result.racy ? "1" : "0");
@@ -226,6 +326,7 @@ void write_meta(TDb& db, const TBuildResult& result, const std::string& layout,
   set_meta(db, "records", std::to_string(records));
   set_meta(db, "memo", memo, true);
   set_meta(db, "memo_racy", result.memo_racy ? "1" : "0");
+  set_meta(db, "memo_content", memo_content.text());
 }
 
 bool attempt(const TTableSource& src, const std::string& sig_before, bool last,

@@ -8,7 +8,8 @@
 // Cache file contents:
 //   data        the rows; columns under their .dbf names, rowid = record index + 1
 //   dbf         a view of data, so that <schema>.dbf also names the table
-//   mw_meta     k/v: build (build key), signature, racy, memo_racy, layout, records, memo
+//   mw_meta     k/v: build (build key), signature, racy, memo_racy, layout, records,
+//               memo (stamp of the memo file), memo_content (TMemoContent)
 //   mw_rowhash  id 1: 8-byte hash per record (its raw bytes, deletion flag included);
 //               id 2: per record, of the raw bytes of its memos (0 without memo fields)
 //   indexes ix_<column> on the columns that the catalogue joins and sorts by
@@ -73,6 +74,8 @@ class TMemoHasher {
   explicit TMemoHasher(const std::vector<TColumn>& cols);
   bool any() const { return !memos_.empty(); }
   uint64_t operator()(Dbase::TTableReader& reader, std::string_view record);
+  // Whether every memo hashed so far was settled (TTableReader::memo_of).
+  bool settled() const { return settled_; }
 
  private:
   struct TMemo {
@@ -81,19 +84,58 @@ class TMemoHasher {
   };
   std::vector<TMemo> memos_;
   std::string buffer_;
+  bool settled_ = true;
 };
+
+// What a cache records of its table's memo file (mw_meta "memo_content"):
+// its size, a hash of its bytes past the header, and whether the memo of
+// every live record was settled (Dbase::TTableReader::memo_of). When the
+// file's bytes up to that size are unchanged and every memo was settled,
+// a record that did not change still reads the same memo bytes: the file
+// only grew (a library system writes a changed memo into new blocks), and
+// the memos need not be read one by one.
+struct TMemoContent {
+  uint64_t size = 0;
+  uint64_t hash = 0;
+  bool settled = false;  // false too when nothing usable was recorded
+
+  std::string text() const;
+  static TMemoContent parse(const std::string& text);
+};
+
+// Hashes the memo file at `path` past its header in one sequential read:
+// `whole` over all of it, and `prefix` over its first `prefix_size` bytes,
+// which equals the `whole` of a file of that size with the same bytes.
+// `prefix_valid` is false when the file is shorter. Throws
+// Dbase::EDbaseError when the file cannot be read.
+struct TMemoFileHash {
+  uint64_t size = 0;
+  uint64_t whole = 0;
+  uint64_t prefix = 0;
+  bool prefix_valid = false;
+};
+TMemoFileHash hash_memo_file(const std::string& path, uint64_t prefix_size);
 
 // ---- bookkeeping ----
 
 std::string meta_text(TDb& db, const char* key);
+// The hashes of mw_rowhash row `id`: written whole, read whole, counted
+// (-1 when the row is missing).
 void set_hashes(TDb& db, int id, const std::vector<uint64_t>& hashes);
-// Replaces the hashes `old` (as stored) by `now`: in place, only the pages
-// holding changed entries, when both have the same length; else whole.
-void update_hashes(TDb& db, int id, const std::vector<uint64_t>& old,
-                   const std::vector<uint64_t>& now);
 std::vector<uint64_t> load_hashes(TDb& db, int id);
+int64_t hash_count(TDb& db, int id);
+// The hashes of the records `changed` (ascending indexes) become `values`
+// (one each) and the table now has `count` records, of `old_count` before.
+// With the count unchanged those that differ are written in place,
+// dirtying only the pages that hold them (compared with `old`, or read here
+// when null); else the list is written anew from the old one (`old`, or
+// loaded here when null).
+void store_hashes(TDb& db, int id, size_t old_count, const std::vector<uint64_t>* old,
+                  uint32_t count, const std::vector<uint32_t>& changed,
+                  const std::vector<uint64_t>& values);
 void write_meta(TDb& db, const TBuildResult& result, const std::string& layout,
-                const std::string& build, uint32_t records, const std::string& memo);
+                const std::string& build, uint32_t records, const std::string& memo,
+                const TMemoContent& memo_content);
 
 // ---- reading a table that may change under us ----
 

@@ -1,7 +1,8 @@
 // Bringing an existing cache up to date in place when its table changed in
-// a few records. One pass over the .dbf hashes every record's raw bytes (and,
-// when the memo file changed, the raw bytes of its memos) and compares them
-// with the hashes the cache recorded; only the records that differ are
+// a few records. One pass over the .dbf hashes every record's raw bytes and
+// compares them with the hashes the cache recorded; when the memo file
+// changed in more than its length, the raw bytes of every record's memos
+// are compared too (see TMemoContent). Only the records that differ are
 // decoded. They are applied in one transaction as three set-wise
 // statements, each in ascending rowid order: the rows of records deleted or
 // cut off, the rows whose values changed, and the rows of new records.
@@ -27,41 +28,41 @@ namespace {
 
 // What one pass over the table found.
 struct TScan {
-  std::vector<uint64_t> rec;      // the new hash of every record
-  std::vector<uint64_t> memo;     // of every record's memos (empty without memo fields)
   std::vector<uint32_t> changed;  // indexes of the records that differ, ascending
+  std::vector<uint64_t> rec;      // their new record hashes
+  std::vector<uint64_t> memo;     // their new memo hashes (empty without memo fields)
   std::string records;            // their raw bytes, one after another
+  bool memo_settled = true;       // every memo read was settled (TMemoHasher)
 };
 
 // Hashes every record of `reader` and collects those that differ from the
-// cache's `old_rec` / `old_memo`. Memos are read only when `compare_memos`
-// (the memo file changed, or its time cannot be trusted) or for a record
-// that changed. Returns false as soon as more than `limit` records differ.
+// cache's `old_rec`, or when `old_memo` is given (every memo is compared:
+// the memo file changed in more than its length) from `old_memo`. Memos are
+// read for the records compared so and for those that changed. Returns
+// false as soon as more than `limit` records differ.
 bool scan_table(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
-                const std::vector<uint64_t>& old_rec, const std::vector<uint64_t>& old_memo,
-                bool compare_memos, size_t limit, TScan& out) {
+                const std::vector<uint64_t>& old_rec, const std::vector<uint64_t>* old_memo,
+                size_t limit, TScan& out) {
   const uint32_t n = reader.record_count();
   TMemoHasher memo_hash(cols);
   const bool has_memo = memo_hash.any();
-  out.rec.assign(n, 0);
-  out.memo.assign(has_memo ? n : 0, 0);
   for (uint32_t i = 0; i < n; ++i) {
     const std::string_view record = reader.record(i);
-    out.rec[i] = record_hash(record);
-    bool differs = i >= old_rec.size() || out.rec[i] != old_rec[i];
-    if (has_memo && !is_deleted_record(record)) {
-      if (compare_memos || differs) {
-        out.memo[i] = memo_hash(reader, record);
-        differs = differs || i >= old_memo.size() || out.memo[i] != old_memo[i];
-      } else {
-        out.memo[i] = old_memo[i];
-      }
+    const uint64_t rec = record_hash(record);
+    bool differs = i >= old_rec.size() || rec != old_rec[i];
+    uint64_t memo = 0;  // a deleted record's
+    if (has_memo && !is_deleted_record(record) && (differs || old_memo)) {
+      memo = memo_hash(reader, record);
+      differs = differs || i >= old_memo->size() || memo != (*old_memo)[i];
     }
     if (!differs) continue;
     if (out.changed.size() == limit) return false;
     out.changed.push_back(i);
+    out.rec.push_back(rec);
+    if (has_memo) out.memo.push_back(memo);
     out.records.append(record);
   }
+  out.memo_settled = memo_hash.settled();
   return true;
 }
 
@@ -192,7 +193,11 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
   const std::string old_memo = meta_text(db, "memo");
   const bool old_memo_racy = meta_text(db, "memo_racy") != "0";
   const std::vector<uint64_t> old_rec = load_hashes(db, 1);
-  const std::vector<uint64_t> old_memo_h = load_hashes(db, 2);
+  // The memo hashes are loaded only when every memo must be compared.
+  const int64_t memo_count = hash_count(db, 2);
+  std::vector<uint64_t> old_memo_h;
+  bool memo_loaded = false;
+  const TMemoContent old_content = TMemoContent::parse(meta_text(db, "memo_content"));
   if (old_layout.empty() || std::to_string(old_rec.size()) != meta_text(db, "records"))
     return false;
   try {
@@ -210,13 +215,12 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
     int64_t memo_mtime = 0;
     const std::string memo = memo_stamp(src, &memo_mtime);
     result.memo_racy = result.racy && memo_mtime >= started - kRacyNs;
-    // Memo texts can change in place without any record changing: compare
-    // them all when a memo file changed or its time was not trustworthy.
-    const bool compare_memos = old_memo_racy || memo != old_memo;
+    const bool memo_changed = old_memo_racy || memo != old_memo;
 
     bool too_many = false;
     bool layout_changed = false;
     bool began = false;
+    TMemoContent content = old_content;
     const bool same = attempt(src, result.signature, attempt_no + 1 == kMaxAttempts, [&] {
       Dbase::TTableReader reader(src.dbf_path, Dbase::TReadOptions{alias.codepage});
       if (layout_of(reader) != old_layout) {
@@ -224,28 +228,53 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
         return;
       }
       const auto cols = columns_of(reader);
-      if (has_memo_column(cols) && old_memo_h.size() != old_rec.size()) {
+      const bool has_memo = has_memo_column(cols);
+      if (has_memo && memo_count != static_cast<int64_t>(old_rec.size())) {
         layout_changed = true;
         return;
+      }
+      // Memo texts can change in their own blocks without any record
+      // changing: when the memo file changed (or its time was not to be
+      // trusted) every memo is compared, unless the file only grew.
+      const bool memo_file = !reader.memo_path().empty();
+      bool compare_memos = false;
+      if (has_memo && memo_changed) {
+        content = TMemoContent();
+        if (memo_file) {
+          const TMemoFileHash file = hash_memo_file(reader.memo_path(), old_content.size);
+          const bool grew =
+              old_content.settled && file.prefix_valid && file.prefix == old_content.hash;
+          content = {file.size, file.whole, grew};
+        }
+        compare_memos = !content.settled;
+      }
+      if (compare_memos && !memo_loaded) {
+        old_memo_h = load_hashes(db, 2);
+        memo_loaded = true;
       }
       const uint32_t n = reader.record_count();
       // Records cut off the end count as changed.
       const size_t cut = old_rec.size() > n ? old_rec.size() - n : 0;
       TScan scan;
       if (cut > kMaxIncrementalRows ||
-          !scan_table(reader, cols, old_rec, old_memo_h, compare_memos, kMaxIncrementalRows - cut,
-                      scan)) {
+          !scan_table(reader, cols, old_rec, compare_memos ? &old_memo_h : nullptr,
+                      kMaxIncrementalRows - cut, scan)) {
         too_many = true;
         return;
       }
+      // Settled: every memo read now was, and so were the others. Without
+      // a memo file nothing is recorded: one that appears must be read.
+      content.settled = memo_file && (compare_memos || content.settled) && scan.memo_settled;
       try {
         db.exec("BEGIN IMMEDIATE");
         began = true;
         register_extension_functions(db.get(), src.key);
         apply_staged(db, cols, stage_changes(db, reader, cols, scan, n, old_rec.size()));
-        update_hashes(db, 1, old_rec, scan.rec);
-        update_hashes(db, 2, old_memo_h, scan.memo);
-        write_meta(db, result, old_layout, build_key(alias, src.key), n, memo);
+        store_hashes(db, 1, old_rec.size(), &old_rec, n, scan.changed, scan.rec);
+        if (has_memo)
+          store_hashes(db, 2, old_rec.size(), memo_loaded ? &old_memo_h : nullptr, n,
+                       scan.changed, scan.memo);
+        write_meta(db, result, old_layout, build_key(alias, src.key), n, memo, content);
       } catch (const EDatabaseError& e) {
         if (began) sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
         throw ECacheWrite(e.message());

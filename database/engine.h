@@ -152,8 +152,8 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
 
 // The largest number of changed records applied in place; more means a
 // full rebuild, which is quicker for very many changes. Measured on 100,000
-// books: a full rebuild costs as much as about 15,000 rows changed in place
-// without a search index, and far more rows with one.
+// books with the catalogue's search index: 20,000 changed records take
+// about 2.4 s in place, a full rebuild about 6 s.
 inline constexpr size_t kMaxIncrementalRows = 20000;
 
 // ---- warnings (warnings.cpp) ----

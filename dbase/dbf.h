@@ -155,7 +155,13 @@ class TTableReader {
   // decodes for M, G, P and dBASE B fields. Empty for a blank pointer, a
   // block outside the memo file, a missing memo file or a field of another
   // type. Cheaper than value_of where only a change of the bytes matters.
-  void memo_of(std::string_view record, size_t f, std::string& out);
+  // Returns whether the memo is settled: the same bytes would be read from
+  // any longer memo file that begins with this one (header aside). It is
+  // not when its read stopped at the end of the memo file (no end marker,
+  // a stated length or a block past the end) or when it starts within the
+  // memo file's first 512 bytes, where the header lies; true when the field
+  // points to no memo.
+  bool memo_of(std::string_view record, size_t f, std::string& out);
 
  private:
   struct Impl;

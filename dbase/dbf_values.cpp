@@ -148,16 +148,15 @@ TValue TTableReader::value(uint32_t i, size_t f) {
 
 void TTableReader::value(uint32_t i, size_t f, TValue& out) { value_of(record(i), f, out); }
 
-void TTableReader::memo_of(std::string_view record, size_t f, std::string& out) {
+bool TTableReader::memo_of(std::string_view record, size_t f, std::string& out) {
   const Impl& t = *impl_;
   out.clear();
-  if (f >= t.fields.size() || record.size() < t.record_length || !t.memo) return;
+  if (f >= t.fields.size() || record.size() < t.record_length || !t.memo) return true;
   const TField& field = t.fields[f];
   const bool memo = field.type == 'M' || field.type == 'G' || field.type == 'P' ||
                     (field.type == 'B' && !t.visual_foxpro);
-  if (!memo) return;
-  const uint64_t block = memo_block(record.substr(field.offset, field.length));
-  if (block != 0) t.memo->read(block, out);
+  if (!memo) return true;
+  return t.memo->read(memo_block(record.substr(field.offset, field.length)), out);
 }
 
 void TTableReader::value_of(std::string_view record, size_t f, TValue& out) {

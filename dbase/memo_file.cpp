@@ -81,7 +81,7 @@ size_t TMemoFile::read_window(void* buf, size_t n, uint64_t offset) const {
   return take;
 }
 
-void TMemoFile::read_to_terminator(uint64_t offset, std::string& out) const {
+bool TMemoFile::read_to_terminator(uint64_t offset, std::string& out) const {
   out.clear();
   while (offset < size_) {
     // The rest of the window from `offset`, searched in place: memos end
@@ -94,11 +94,12 @@ void TMemoFile::read_to_terminator(uint64_t offset, std::string& out) const {
     const size_t got = static_cast<size_t>(window_at_ + window_.size() - offset);
     if (const void* end = std::memchr(from, 0x1A, got)) {
       out.append(from, static_cast<size_t>(static_cast<const char*>(end) - from));
-      return;
+      return true;
     }
     out.append(from, got);
     offset += got;
   }
+  return false;
 }
 
 std::string TMemoFile::read(uint64_t block) const {
@@ -107,33 +108,35 @@ std::string TMemoFile::read(uint64_t block) const {
   return out;
 }
 
-void TMemoFile::read(uint64_t block, std::string& out) const {
+bool TMemoFile::read(uint64_t block, std::string& out) const {
   out.clear();
-  if (block == 0) return;
+  if (block == 0) return true;
   uint64_t offset = block * block_size_;
-  if (offset / block_size_ != block || offset >= size_) return;
-  if (kind_ == Kind::Fpt) {
-    unsigned char head[8];
-    if (read_window(head, 8, offset) < 8) return;
-    uint64_t length = be32(head + 4);
-    uint64_t start = offset + 8;
+  if (offset / block_size_ != block) return true;  // no file has such a block
+  if (offset >= size_) return false;
+  const bool settled_start = offset >= kHeaderBytes;
+  // A stated length is cut at the end of the file, and so is a text without
+  // its end marker: a longer file would give more.
+  auto read_stated = [&](uint64_t start, uint64_t length) {
+    const bool whole = length <= size_ - start;
     length = std::min<uint64_t>(length, size_ - start);
     out.resize(static_cast<size_t>(length));
     out.resize(read_window(out.data(), out.size(), start));
-    return;
-  }
+    return whole && settled_start;
+  };
   unsigned char head[8] = {};
-  size_t got = read_window(head, 8, offset);
-  if (got == 8 && head[0] == 0xFF && head[1] == 0xFF && head[2] == 0x08 && head[3] == 0x00) {
-    uint64_t length = le32(head + 4);
-    if (length < 8) return;
-    uint64_t start = offset + 8;
-    length = std::min<uint64_t>(length - 8, size_ - start);
-    out.resize(static_cast<size_t>(length));
-    out.resize(read_window(out.data(), out.size(), start));
-    return;
+  const size_t got = read_window(head, 8, offset);
+  if (kind_ == Kind::Fpt) {
+    if (got < 8) return false;
+    return read_stated(offset + 8, be32(head + 4));
   }
-  read_to_terminator(offset, out);
+  if (got == 8 && head[0] == 0xFF && head[1] == 0xFF && head[2] == 0x08 && head[3] == 0x00) {
+    const uint64_t length = le32(head + 4);
+    if (length < 8) return settled_start;
+    return read_stated(offset + 8, length - 8);
+  }
+  // Fewer than 8 bytes left: a longer file could hold a block header here.
+  return read_to_terminator(offset, out) && got == 8 && settled_start;
 }
 
 }  // namespace Mirel::Dbase

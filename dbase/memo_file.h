@@ -22,14 +22,25 @@ class TMemoFile {
   // that header is read as dBASE III); for .fpt the length of the block
   // header. Empty for block 0 (the file header) or a block past the end.
   std::string read(uint64_t block) const;
-  // The same into `out`, reusing its buffer.
-  void read(uint64_t block, std::string& out) const;
+  // The same into `out`, reusing its buffer. Returns whether the memo is
+  // settled: its bytes stay the same in any longer file whose first part
+  // is this one byte for byte, but for the header. A memo is not settled
+  // when its read stopped at the end of the file (no end marker, a stated
+  // length past the end, a block past the end) or when it starts within
+  // the first kHeaderBytes.
+  bool read(uint64_t block, std::string& out) const;
+
+  // Every kind of memo file keeps its header (the next free block, the
+  // block size) within its first 512 bytes; a writer updates it whenever it
+  // adds a memo.
+  static constexpr uint64_t kHeaderBytes = 512;
 
   uint32_t block_size() const { return block_size_; }
 
  private:
   TMemoFile(int fd, Kind kind, uint64_t size);
-  void read_to_terminator(uint64_t offset, std::string& out) const;
+  // False when the end of the file came before the end marker.
+  bool read_to_terminator(uint64_t offset, std::string& out) const;
   // read_at through a window of the file kept from the last call: memos
   // are mostly read in the order they were written, so one system call
   // serves many of them.

@@ -123,6 +123,8 @@ struct TCase {
   // Changes the table in <dir>/books.dbf (and its .dbt).
   std::function<void(const std::string& dir)> change;
   std::vector<std::string> log;  // what the triggers must have done, sorted
+  // Changes the table before the cache is first built, when not empty.
+  std::function<void(const std::string& dir)> before = {};
 };
 
 void PrintTo(const TCase& c, std::ostream* os) { *os << c.name; }
@@ -155,6 +157,10 @@ class InPlace : public ::testing::TestWithParam<TCase> {
 };
 
 TEST_P(InPlace, EqualsAFullRebuild) {
+  if (GetParam().before) {
+    GetParam().before(inst.data());
+    age_tables(inst.data());
+  }
   ASSERT_EQ(refresh(), TTableState::Action::Rebuilt);
   GetParam().change(inst.data());
   age_tables(inst.data(), 1800);
@@ -243,7 +249,21 @@ INSTANTIATE_TEST_SUITE_P(
                 rewrite(dir, 100, book_values(100, " fresh"));
               },
               {"delete 297", "delete 298", "delete 299", "delete 300", "index 101",
-               "update 101"}}),
+               "update 101"}},
+        // The last memo lost its end marker: it runs to the end of the memo
+        // file, so a memo added after it makes it longer though neither its
+        // record nor its block changed.
+        TCase{"UnterminatedMemoThenTheFileGrows",
+              [](const std::string& dir) { rewrite(dir, 60, book_values(60, " fresh")); },
+              {"index 298", "index 61", "update 298", "update 61"},
+              [](const std::string& dir) {
+                std::string memo = read_file(dir + "/books.dbt");
+                const size_t end = memo.rfind("\x1A\x1A");
+                ASSERT_NE(end, std::string::npos);
+                ASSERT_NE(memo.find("note n297", end - 32), std::string::npos);
+                memo.replace(end, 2, "  ");
+                write_file(dir + "/books.dbt", memo);
+              }}),
     [](const ::testing::TestParamInfo<TCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

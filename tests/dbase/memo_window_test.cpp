@@ -3,6 +3,7 @@
 // memo lies against the window's edges, every memo must come back whole.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,36 @@ TEST(MemoRaw, BytesInTheTablesCodePage) {
   EXPECT_EQ(raw, utf8_to_cp932("寄贈本"));
   r.memo_of(r.record(1), 0, raw);
   EXPECT_EQ(raw, "");
+}
+
+// A memo whose end marker is lost runs to the end of the memo file: more
+// blocks added after it would make it longer, which memo_of reports.
+TEST(MemoRaw, AMemoRunningToTheEndOfTheFileIsNotSettled) {
+  TTempDir dir;
+  const std::string path = dir.file("notes.dbf");
+  auto w = TTableWriter::create(path, {{"NOTE", 'M', 10}});
+  w->append({"first"});
+  w->append({""});
+  w->append({"last"});
+  w->close();
+  const std::string memo_path = dir.file("notes.dbt");
+  std::string memo;
+  {
+    std::ifstream in(memo_path, std::ios::binary);
+    memo.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  const size_t end = memo.rfind("\x1A\x1A");
+  ASSERT_NE(end, std::string::npos);
+  memo.replace(end, 2, "  ");
+  std::ofstream(memo_path, std::ios::binary | std::ios::trunc) << memo;
+
+  TTableReader r(path);
+  std::string raw;
+  EXPECT_TRUE(r.memo_of(r.record(0), 0, raw));
+  EXPECT_EQ(raw, "first");
+  EXPECT_TRUE(r.memo_of(r.record(1), 0, raw));  // points to no memo
+  EXPECT_FALSE(r.memo_of(r.record(2), 0, raw));
+  EXPECT_EQ(raw.substr(0, 6), "last  ");
 }
 
 }  // namespace
