@@ -268,7 +268,7 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
       try {
         db.exec("BEGIN IMMEDIATE");
         began = true;
-        register_extension_functions(db.get(), src.key);
+        prepare_extension_updates(db, src.key);
         apply_staged(db, cols, stage_changes(db, reader, cols, scan, n, old_rec.size()));
         store_hashes(db, 1, old_rec.size(), &old_rec, n, scan.changed, scan.rec);
         if (has_memo)

@@ -132,6 +132,11 @@ struct TCacheExtension {
   // triggers made here follow the later in-place updates. Leave it empty
   // when schema_sql's triggers already build everything row by row.
   std::string after_build_sql;
+  // Optional: runs on the connection that applies changed records in
+  // place, before any row changes, to make TEMP triggers that keep derived
+  // data current (CREATE TEMP TRIGGER IF NOT EXISTS ... ON main.data). They
+  // vanish with that connection, so no reader of the cache parses them.
+  std::string update_sql;
 };
 void register_cache_extension(TCacheExtension extension);
 

@@ -117,6 +117,9 @@ TAttached attach_current(sqlite3* db, const TAlias& alias, const TTableSource& s
 std::vector<TCacheExtension> extensions_for(const std::string& key);
 // Runs the registered cache extensions' register_functions for `key` on `db`.
 void register_extension_functions(sqlite3* db, const std::string& key);
+// Prepares `db` for changing rows of `key`'s cache in place: the
+// extensions' functions, then their update_sql.
+void prepare_extension_updates(const TDb& db, const std::string& key);
 
 // How a rebuild went, for tools and benchmarks.
 enum class TUpdateKind { Current, Full, Incremental, InMemory };

@@ -46,5 +46,11 @@ void register_extension_functions(sqlite3* db, const std::string& key) {
     if (e.register_functions) e.register_functions(db);
 }
 
+void prepare_extension_updates(const TDb& db, const std::string& key) {
+  register_extension_functions(db.get(), key);
+  for (const auto& e : extensions_for(key))
+    if (!e.update_sql.empty()) db.exec(e.update_sql);
+}
+
 }  // namespace detail
 }  // namespace Mirel::Database

@@ -266,8 +266,6 @@ std::string index_after_build_sql() {
   // instead of a fraction). In-place updates write small segments: merging
   // them only once 16 share a level (instead of 4) halves the cost of a
   // thousand changed records, for a few more segments read by a query.
-  // The triggers come last: from then on they follow the in-place updates
-  // of single records.
   std::string sql;
   for (const char* table : {"mw_fts", "mw_uni"}) {
     const std::string t = table;
@@ -293,14 +291,21 @@ std::string index_after_build_sql() {
          "INSERT INTO mw_keys(id, bookid) SELECT rowid, MS_BOOKID FROM data ORDER BY rowid;\n"
          // The engine indexes MS_UKEIRE itself; this name is the one the
          // search plans ask for by INDEXED BY.
-         "CREATE INDEX mw_bookid ON data(MS_BOOKID);\n"
-         "CREATE TRIGGER mw_fts_insert AFTER INSERT ON data BEGIN\n"
+         "CREATE INDEX mw_bookid ON data(MS_BOOKID);\n";
+}
+
+std::string index_update_sql() {
+  const std::string columns = fts_column_list();
+  // TEMP triggers, made only by the connection that changes records in
+  // place: kept in the cache file, their text would be parsed again by
+  // every request that attaches it (a quarter of a detail page's work).
+  return "CREATE TEMP TRIGGER IF NOT EXISTS mw_fts_insert AFTER INSERT ON main.data BEGIN\n"
          "  INSERT INTO mw_fts(rowid, " + columns + ") VALUES (new.rowid, " + token_values("new.") +
          ");\n"
          "  INSERT INTO mw_uni(rowid, chars) VALUES (new.rowid, " + unigram_value("new.") + ");\n" +
          count_changes("''", character_value("new.")) +
          "  INSERT INTO mw_keys(id, bookid) VALUES (new.rowid, new.MS_BOOKID);\nEND;\n"
-         "CREATE TRIGGER mw_fts_delete AFTER DELETE ON data BEGIN\n"
+         "CREATE TEMP TRIGGER IF NOT EXISTS mw_fts_delete AFTER DELETE ON main.data BEGIN\n"
          "  INSERT INTO mw_fts(mw_fts, rowid, " + columns + ") VALUES ('delete', old.rowid, " +
          token_values("old.") + ");\n"
          "  INSERT INTO mw_uni(mw_uni, rowid, chars) VALUES ('delete', old.rowid, " +
@@ -309,7 +314,8 @@ std::string index_after_build_sql() {
          "  DELETE FROM mw_keys WHERE id = old.rowid;\nEND;\n"
          // A record rewritten without a change to its indexed text (a new
          // location or stocktaking date) has the same tokens: leave the index.
-         "CREATE TRIGGER mw_fts_update AFTER UPDATE ON data WHEN " + any_changed() + " BEGIN\n"
+         "CREATE TEMP TRIGGER IF NOT EXISTS mw_fts_update AFTER UPDATE ON main.data WHEN " +
+         any_changed() + " BEGIN\n"
          "  INSERT INTO mw_fts(mw_fts, rowid, " + columns + ") VALUES ('delete', old.rowid, " +
          token_values("old.") + ");\n"
          "  INSERT INTO mw_fts(rowid, " + columns + ") VALUES (new.rowid, " + token_values("new.") +
@@ -319,7 +325,7 @@ std::string index_after_build_sql() {
          "  INSERT INTO mw_uni(rowid, chars) VALUES (new.rowid, " + unigram_value("new.") + ");\n" +
          count_changes(character_value("old."), character_value("new.")) +
          "END;\n"
-         "CREATE TRIGGER mw_keys_update AFTER UPDATE ON data WHEN "
+         "CREATE TEMP TRIGGER IF NOT EXISTS mw_keys_update AFTER UPDATE ON main.data WHEN "
          "old.MS_BOOKID IS NOT new.MS_BOOKID BEGIN\n"
          "  UPDATE mw_keys SET bookid = new.MS_BOOKID WHERE id = new.rowid;\nEND;\n";
 }
@@ -335,6 +341,7 @@ void register_search_index() {
     extension.register_functions = detail::register_index_functions;
     extension.schema_sql = detail::index_schema_sql();
     extension.after_build_sql = detail::index_after_build_sql();
+    extension.update_sql = detail::index_update_sql();
     Mirel::Database::register_cache_extension(std::move(extension));
   });
 }

@@ -2,9 +2,9 @@
 //
 // register_search_index() registers a cache extension for the table
 // "master": an FTS5 table mw_fts with one column per searched field, filled
-// in bulk once a full build's rows are in and then kept current by triggers
-// on the cache's table "data" under in-place updates, and a B-tree index on
-// MS_BOOKID. The bulk fill and the triggers call SQL functions of ours
+// in bulk once a full build's rows are in and then kept current under
+// in-place updates by TEMP triggers on the cache's table "data", and a
+// B-tree index on MS_BOOKID. The bulk fill and the triggers call SQL functions of ours
 // (mw_bigrams, mw_unigrams, mw_isbn_tokens) that normalise the text
 // (normalize.h) and turn it into index tokens. mw_fts's columns hold the
 // bigram tokens of the text fields, so a word of two or more characters is
@@ -35,7 +35,7 @@ void register_search_index();
 namespace detail {
 
 // Bumped whenever the index's layout or its tokens change.
-inline constexpr int kIndexVersion = 5;
+inline constexpr int kIndexVersion = 6;
 
 // The unigram index mw_uni holds, for each keyword kind, every code point of
 // that kind's fields once, as tokens starting with the kind's letter.
@@ -58,9 +58,11 @@ void register_index_functions(sqlite3* db);
 
 // The schema SQL run on a fresh master cache, before its rows go in.
 std::string index_schema_sql();
-// The SQL run once a full build's rows are in: fills the index in bulk, then
-// creates the triggers that keep it current under in-place updates.
+// The SQL run once a full build's rows are in: fills the index in bulk.
 std::string index_after_build_sql();
+// The SQL run before records are changed in place: the triggers that keep
+// the index current.
+std::string index_update_sql();
 
 }  // namespace detail
 }  // namespace Mirelsearch_tlb

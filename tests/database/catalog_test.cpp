@@ -63,7 +63,7 @@ TEST(Catalog, ExtensionTriggersFollowBuildsAndUpdates) {
   TInstallation inst;
   fixture_library().write(inst.data());
   age_tables(inst.data());
-  register_cache_extension({"MASTER", 1, register_mark, kTitlesSchema, {}});
+  register_cache_extension({"MASTER", 1, register_mark, kTitlesSchema, {}, {}});
   {
     TCatalog catalog(kDefaultAlias, {"master", "feature.dbf"});
     EXPECT_EQ(titles(catalog), (std::vector<std::string>{"<吾輩は猫である>", "<こころ>",
@@ -92,7 +92,8 @@ TEST(Catalog, ExtensionTriggersFollowBuildsAndUpdates) {
       {"master", 2, register_mark, "CREATE TABLE v2(id INTEGER PRIMARY KEY, t TEXT);",
        "INSERT INTO v2 SELECT rowid, test_mark(MS_BOOKID) FROM data;"
        "CREATE TRIGGER v2_ai AFTER INSERT ON data BEGIN "
-       "  INSERT INTO v2 VALUES(new.rowid, test_mark(new.MS_BOOKID)); END;"});
+       "  INSERT INTO v2 VALUES(new.rowid, test_mark(new.MS_BOOKID)); END;",
+       {}});
   {
     auto w = Dbase::TTableWriter::open(inst.data() + "/master.dbf");
     Dbase::TBook added;
@@ -115,6 +116,38 @@ TEST(Catalog, ExtensionTriggersFollowBuildsAndUpdates) {
   TCatalog updated(kDefaultAlias, {"master"});
   EXPECT_EQ(query_rows("SELECT count(*) FROM " + updated.schema_of("master") + ".v2", updated),
             "5");
+}
+
+// Triggers given as update_sql exist only on the connection that changes
+// records in place: they follow the change, and the cache file that every
+// reader attaches holds no trigger to parse.
+TEST(Catalog, TemporaryTriggersFollowInPlaceUpdates) {
+  TInstallation inst;
+  fixture_library().write(inst.data());
+  age_tables(inst.data(), 900);
+  register_cache_extension(
+      {"master", 3, register_mark, "CREATE TABLE v3(id INTEGER PRIMARY KEY, t TEXT);",
+       "INSERT INTO v3 SELECT rowid, test_mark(MS_BOOKID) FROM data;",
+       "CREATE TEMP TRIGGER IF NOT EXISTS v3_ai AFTER INSERT ON main.data BEGIN "
+       "  INSERT INTO v3 VALUES(new.rowid, test_mark(new.MS_BOOKID)); END;"});
+  {
+    TCatalog built(kDefaultAlias, {"master"});
+    EXPECT_EQ(query_rows("SELECT count(*) FROM " + built.schema_of("master") + ".v3", built), "4");
+  }
+  {
+    auto w = Dbase::TTableWriter::open(inst.data() + "/master.dbf");
+    Dbase::TBook added;
+    added.bookid = "0000000009";
+    w->append(Dbase::master_row(added));
+  }
+  age_tables(inst.data(), 600);
+  TCatalog updated(kDefaultAlias, {"master"});
+  const std::string schema = updated.schema_of("master");
+  EXPECT_EQ(query_rows("SELECT group_concat(t, ' ') FROM " + schema + ".v3", updated),
+            "<0000000001> <0000000002> <0000000003> <0000000005> <0000000009>");
+  EXPECT_EQ(query_rows("SELECT count(*) FROM " + schema + ".sqlite_master WHERE type = 'trigger'",
+                       updated),
+            "0");
 }
 
 TEST(Catalog, SchemasAndTranslatedSql) {
