@@ -113,7 +113,8 @@ bool has_memo_column(const std::vector<TColumn>& cols) {
   return false;
 }
 
-std::string column_definitions(const Dbase::TTableReader& reader, const std::vector<TColumn>& cols) {
+std::string column_definitions(const Dbase::TTableReader& reader,
+                               const std::vector<TColumn>& cols) {
   std::string s;
   for (size_t c = 0; c < cols.size(); ++c)
     s += (c ? ", " : "") + quote_identifier(cols[c].name) + " " +
@@ -225,7 +226,8 @@ TMemoFileHash hash_memo_file(const std::string& path, uint64_t prefix_size) {
   }
   ::close(fd);
   // The file shrank while it was read: the caller's signature check sees it.
-  if (short_read) throw Dbase::EDbaseError(from_utf8("メモファイル " + path + " が読み込み中に短くなりました"));
+  if (short_read)
+    throw Dbase::EDbaseError(from_utf8("メモファイル " + path + " が読み込み中に短くなりました"));
   out.whole = h;
   if (prefix_size <= kHeader) out.prefix = 0;
   return out;

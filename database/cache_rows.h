@@ -45,7 +45,8 @@ struct TColumn {
 std::vector<TColumn> columns_of(const Dbase::TTableReader& reader);
 bool has_memo_column(const std::vector<TColumn>& cols);
 // "A" TEXT, "B" INTEGER, ...: the column definitions of the table "data".
-std::string column_definitions(const Dbase::TTableReader& reader, const std::vector<TColumn>& cols);
+std::string column_definitions(const Dbase::TTableReader& reader,
+                               const std::vector<TColumn>& cols);
 // "A", "B", ...
 std::string column_list(const std::vector<TColumn>& cols);
 // "?1, ?2, ..., ?<n+1>": the rowid and n values.

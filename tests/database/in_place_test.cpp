@@ -223,7 +223,8 @@ INSTANTIATE_TEST_SUITE_P(
                 const std::string before = "note n30 m0", after = "note fresh";
                 const size_t at = memo.find(before);
                 ASSERT_NE(at, std::string::npos);
-                memo.replace(at, before.size(), after + std::string(before.size() - after.size(), ' '));
+                memo.replace(at, before.size(),
+                             after + std::string(before.size() - after.size(), ' '));
                 write_file(dir + "/books.dbt", memo);
                 // Another record gets a new memo block with the same text.
                 rewrite(dir, 33, book_values(33));
@@ -244,7 +245,8 @@ INSTANTIATE_TEST_SUITE_P(
                 Dbase::TTableReader reader(dir + "/books.dbf");
                 const uint32_t keep = 296;
                 dbf.resize(reader.header_length() + size_t{keep} * reader.record_length());
-                for (int b = 0; b < 4; ++b) dbf[4 + b] = static_cast<char>((keep >> (8 * b)) & 0xFF);
+                for (int b = 0; b < 4; ++b)
+                  dbf[4 + b] = static_cast<char>((keep >> (8 * b)) & 0xFF);
                 write_file(dir + "/books.dbf", dbf);
                 rewrite(dir, 100, book_values(100, " fresh"));
               },
