@@ -22,31 +22,41 @@ namespace {
 
 constexpr uint32_t kRecords = 300;
 
-// Every trigger logs what it did; ext_title and ext_fts are the derived
-// data. The index follows only TITLE and NOTE, as a search index follows
-// only the columns it indexes.
-const char* kSchema =
+// The extension's derived data: ext_title and a contentless full-text
+// index, ext_fts, that follows only TITLE and NOTE, as a search index follows
+// only the columns it indexes; ext_log records what every trigger did.
+const char* kTables =
     "CREATE TABLE ext_title(id INTEGER PRIMARY KEY, title);"
     "CREATE VIRTUAL TABLE ext_fts USING fts5(title, note, content='', tokenize='ascii');"
-    "CREATE TABLE ext_log(kind TEXT, id INTEGER);"
-    "CREATE TRIGGER ext_ai AFTER INSERT ON data BEGIN"
-    "  INSERT INTO ext_title VALUES(new.rowid, new.TITLE);"
-    "  INSERT INTO ext_fts(rowid, title, note) VALUES(new.rowid, new.TITLE, new.NOTE);"
-    "  INSERT INTO ext_log VALUES('insert', new.rowid); END;"
-    "CREATE TRIGGER ext_ad AFTER DELETE ON data BEGIN"
-    "  DELETE FROM ext_title WHERE id = old.rowid;"
-    "  INSERT INTO ext_fts(ext_fts, rowid, title, note) VALUES('delete', old.rowid, old.TITLE, "
-    "old.NOTE);"
-    "  INSERT INTO ext_log VALUES('delete', old.rowid); END;"
-    "CREATE TRIGGER ext_au AFTER UPDATE ON data WHEN old.TITLE IS NOT new.TITLE OR "
-    "old.NOTE IS NOT new.NOTE BEGIN"
-    "  UPDATE ext_title SET title = new.TITLE WHERE id = new.rowid;"
-    "  INSERT INTO ext_fts(ext_fts, rowid, title, note) VALUES('delete', old.rowid, old.TITLE, "
-    "old.NOTE);"
-    "  INSERT INTO ext_fts(rowid, title, note) VALUES(new.rowid, new.TITLE, new.NOTE);"
-    "  INSERT INTO ext_log VALUES('index', new.rowid); END;"
-    "CREATE TRIGGER ext_au_any AFTER UPDATE ON data BEGIN"
-    "  INSERT INTO ext_log VALUES('update', new.rowid); END;";
+    "CREATE TABLE ext_log(kind TEXT, id INTEGER);";
+
+// The triggers that keep them current: in the cache file, or as TEMP
+// triggers of the connection that updates in place.
+std::string triggers(bool temp) {
+  const std::string create = temp ? "CREATE TEMP TRIGGER IF NOT EXISTS " : "CREATE TRIGGER ";
+  const std::string on = temp ? " ON main.data" : " ON data";
+  return create + "ext_ai AFTER INSERT" + on +
+         " BEGIN"
+         "  INSERT INTO ext_title VALUES(new.rowid, new.TITLE);"
+         "  INSERT INTO ext_fts(rowid, title, note) VALUES(new.rowid, new.TITLE, new.NOTE);"
+         "  INSERT INTO ext_log VALUES('insert', new.rowid); END;" +
+         create + "ext_ad AFTER DELETE" + on +
+         " BEGIN"
+         "  DELETE FROM ext_title WHERE id = old.rowid;"
+         "  INSERT INTO ext_fts(ext_fts, rowid, title, note) "
+         "VALUES('delete', old.rowid, old.TITLE, old.NOTE);"
+         "  INSERT INTO ext_log VALUES('delete', old.rowid); END;" +
+         create + "ext_au AFTER UPDATE" + on +
+         " WHEN old.TITLE IS NOT new.TITLE OR old.NOTE IS NOT new.NOTE BEGIN"
+         "  UPDATE ext_title SET title = new.TITLE WHERE id = new.rowid;"
+         "  INSERT INTO ext_fts(ext_fts, rowid, title, note) "
+         "VALUES('delete', old.rowid, old.TITLE, old.NOTE);"
+         "  INSERT INTO ext_fts(rowid, title, note) VALUES(new.rowid, new.TITLE, new.NOTE);"
+         "  INSERT INTO ext_log VALUES('index', new.rowid); END;" +
+         create + "ext_au_any AFTER UPDATE" + on +
+         " BEGIN"
+         "  INSERT INTO ext_log VALUES('update', new.rowid); END;";
+}
 
 // Words of the titles and notes, for the index's hit lists.
 const char* kWords[] = {"title", "w0", "w3", "w6", "v1", "v10", "note", "m0", "m4", "fresh", "x"};
@@ -132,8 +142,22 @@ void PrintTo(const TCase& c, std::ostream* os) { *os << c.name; }
 class InPlace : public ::testing::TestWithParam<TCase> {
  protected:
   void SetUp() override {
-    // The log starts empty once the build's rows are in.
-    register_cache_extension({"books", 1, nullptr, kSchema, "DELETE FROM ext_log;"});
+    TCacheExtension extension;
+    extension.table = "books";
+    if (temp_triggers()) {
+      // A full build fills the derived data in bulk; only the updates in
+      // place have triggers.
+      extension.schema_sql = kTables;
+      extension.after_build_sql =
+          "INSERT INTO ext_title SELECT rowid, TITLE FROM data;"
+          "INSERT INTO ext_fts(rowid, title, note) SELECT rowid, TITLE, NOTE FROM data;";
+      extension.update_sql = triggers(true);
+    } else {
+      extension.schema_sql = kTables + triggers(false);
+      // The log starts empty once the build's rows are in.
+      extension.after_build_sql = "DELETE FROM ext_log;";
+    }
+    register_cache_extension(extension);
     auto w = Dbase::TTableWriter::create(table(), {{"MS_BOOKID", 'C', 10, 0},
                                                    {"TITLE", 'C', 40, 0},
                                                    {"QTY", 'N', 6, 0},
@@ -146,6 +170,7 @@ class InPlace : public ::testing::TestWithParam<TCase> {
     w->close();
     age_tables(inst.data());
   }
+  virtual bool temp_triggers() const { return false; }
   std::string table() const { return inst.data() + "/books.dbf"; }
   std::string cache() const { return inst.cache() + "/books.sqlite"; }
   TTableState::Action refresh() {
@@ -153,25 +178,36 @@ class InPlace : public ::testing::TestWithParam<TCase> {
     EXPECT_EQ(states.size(), 1u);
     return states.empty() ? TTableState::Action::Current : states[0].action;
   }
+
+  // Builds the cache, changes the table, brings the cache up to date in
+  // place and compares it with one built anew.
+  void check_case(const TCase& c) {
+    if (c.before) {
+      c.before(inst.data());
+      age_tables(inst.data());
+    }
+    ASSERT_EQ(refresh(), TTableState::Action::Rebuilt);
+    c.change(inst.data());
+    age_tables(inst.data(), 1800);
+    ASSERT_EQ(refresh(), TTableState::Action::Updated);
+    const std::string in_place = dump_cache(cache());
+    EXPECT_EQ(trigger_log(cache()), c.log);
+
+    ASSERT_EQ(::unlink(cache().c_str()), 0);
+    ASSERT_EQ(refresh(), TTableState::Action::Rebuilt);
+    EXPECT_EQ(in_place, dump_cache(cache()));
+  }
+
   TInstallation inst;
 };
 
-TEST_P(InPlace, EqualsAFullRebuild) {
-  if (GetParam().before) {
-    GetParam().before(inst.data());
-    age_tables(inst.data());
-  }
-  ASSERT_EQ(refresh(), TTableState::Action::Rebuilt);
-  GetParam().change(inst.data());
-  age_tables(inst.data(), 1800);
-  ASSERT_EQ(refresh(), TTableState::Action::Updated);
-  const std::string in_place = dump_cache(cache());
-  EXPECT_EQ(trigger_log(cache()), GetParam().log);
+// The same with the extension's triggers made by its update_sql.
+class InPlaceTempTriggers : public InPlace {
+  bool temp_triggers() const override { return true; }
+};
 
-  ASSERT_EQ(::unlink(cache().c_str()), 0);
-  ASSERT_EQ(refresh(), TTableState::Action::Rebuilt);
-  EXPECT_EQ(in_place, dump_cache(cache()));
-}
+TEST_P(InPlace, EqualsAFullRebuild) { check_case(GetParam()); }
+TEST_P(InPlaceTempTriggers, EqualsAFullRebuild) { check_case(GetParam()); }
 
 // Rewrites record i with `values` through the writer.
 void rewrite(const std::string& dir, uint32_t i, const std::vector<std::string>& values,
@@ -181,92 +217,97 @@ void rewrite(const std::string& dir, uint32_t i, const std::vector<std::string>&
   w->close();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, InPlace,
-    ::testing::Values(
-        // Changes, deletions, a restored record and new ones in one batch.
-        TCase{"MixedBatch",
-              [](const std::string& dir) {
-                auto w = Dbase::TTableWriter::open(dir + "/books.dbf");
-                w->rewrite(3, book_values(3, " fresh"));  // indexed text
-                auto qty = book_values(10);
-                qty[2] = "9999";  // only a column the index does not follow
-                w->rewrite(10, qty);
-                auto note = book_values(12);
-                note[6] = "fresh note";  // a memo (new block)
-                w->rewrite(12, note);
-                w->set_deleted(20, true);
-                w->set_deleted(7, false);  // restored
-                w->append(book_values(kRecords, " fresh"));
-                w->append(book_values(kRecords + 1), true);  // appended deleted
-                w->append(book_values(kRecords + 2, " fresh x"));
-                w->set_deleted(299, true);
-                w->close();
-              },
-              {"delete 21", "delete 300", "index 13", "index 4", "insert 301", "insert 303",
-               "insert 8", "update 11", "update 13", "update 4"}},
-        // The book id moves (an indexed column of the cache); the title too.
-        TCase{"BookIdMoved",
-              [](const std::string& dir) {
-                auto values = book_values(50, " fresh");
-                values[0] = "0000009999";
-                rewrite(dir, 50, values);
-                values = book_values(51);
-                values[0] = "0000000051";  // the id its neighbour gave up
-                rewrite(dir, 51, values);
-              },
-              {"index 51", "update 51", "update 52"}},
-        // A memo rewritten in its own block, same length: no record changes.
-        TCase{"MemoEditedInPlace",
-              [](const std::string& dir) {
-                std::string memo = read_file(dir + "/books.dbt");
-                const std::string before = "note n30 m0", after = "note fresh";
-                const size_t at = memo.find(before);
-                ASSERT_NE(at, std::string::npos);
-                memo.replace(at, before.size(),
-                             after + std::string(before.size() - after.size(), ' '));
-                write_file(dir + "/books.dbt", memo);
-                // Another record gets a new memo block with the same text.
-                rewrite(dir, 33, book_values(33));
-              },
-              {"index 31", "update 31"}},
-        // Records written again unchanged: their memos move to new blocks,
-        // so their bytes differ, but no row changes.
-        TCase{"SameValuesNewBlocks",
-              [](const std::string& dir) {
-                for (uint32_t i = 0; i < 10; ++i) rewrite(dir, i, book_values(i), i == 7);
-                rewrite(dir, 60, book_values(60, " fresh"));
-              },
-              {"index 61", "update 61"}},
-        // The table cut short (a program writing it anew, or a pack).
-        TCase{"CutShort",
-              [](const std::string& dir) {
-                std::string dbf = read_file(dir + "/books.dbf");
-                Dbase::TTableReader reader(dir + "/books.dbf");
-                const uint32_t keep = 296;
-                dbf.resize(reader.header_length() + size_t{keep} * reader.record_length());
-                for (int b = 0; b < 4; ++b)
-                  dbf[4 + b] = static_cast<char>((keep >> (8 * b)) & 0xFF);
-                write_file(dir + "/books.dbf", dbf);
-                rewrite(dir, 100, book_values(100, " fresh"));
-              },
-              {"delete 297", "delete 298", "delete 299", "delete 300", "index 101",
-               "update 101"}},
-        // The last memo lost its end marker: it runs to the end of the memo
-        // file, so a memo added after it makes it longer though neither its
-        // record nor its block changed.
-        TCase{"UnterminatedMemoThenTheFileGrows",
-              [](const std::string& dir) { rewrite(dir, 60, book_values(60, " fresh")); },
-              {"index 298", "index 61", "update 298", "update 61"},
-              [](const std::string& dir) {
-                std::string memo = read_file(dir + "/books.dbt");
-                const size_t end = memo.rfind("\x1A\x1A");
-                ASSERT_NE(end, std::string::npos);
-                ASSERT_NE(memo.find("note n297", end - 32), std::string::npos);
-                memo.replace(end, 2, "  ");
-                write_file(dir + "/books.dbt", memo);
-              }}),
-    [](const ::testing::TestParamInfo<TCase>& info) { return std::string(info.param.name); });
+const std::vector<TCase>& cases() {
+  static const std::vector<TCase> all = {
+    // Changes, deletions, a restored record and new ones in one batch.
+    TCase{"MixedBatch",
+          [](const std::string& dir) {
+            auto w = Dbase::TTableWriter::open(dir + "/books.dbf");
+            w->rewrite(3, book_values(3, " fresh"));  // indexed text
+            auto qty = book_values(10);
+            qty[2] = "9999";  // only a column the index does not follow
+            w->rewrite(10, qty);
+            auto note = book_values(12);
+            note[6] = "fresh note";  // a memo (new block)
+            w->rewrite(12, note);
+            w->set_deleted(20, true);
+            w->set_deleted(7, false);  // restored
+            w->append(book_values(kRecords, " fresh"));
+            w->append(book_values(kRecords + 1), true);  // appended deleted
+            w->append(book_values(kRecords + 2, " fresh x"));
+            w->set_deleted(299, true);
+            w->close();
+          },
+          {"delete 21", "delete 300", "index 13", "index 4", "insert 301", "insert 303",
+           "insert 8", "update 11", "update 13", "update 4"}},
+    // The book id moves (an indexed column of the cache); the title too.
+    TCase{"BookIdMoved",
+          [](const std::string& dir) {
+            auto values = book_values(50, " fresh");
+            values[0] = "0000009999";
+            rewrite(dir, 50, values);
+            values = book_values(51);
+            values[0] = "0000000051";  // the id its neighbour gave up
+            rewrite(dir, 51, values);
+          },
+          {"index 51", "update 51", "update 52"}},
+    // A memo rewritten in its own block, same length: no record changes.
+    TCase{"MemoEditedInPlace",
+          [](const std::string& dir) {
+            std::string memo = read_file(dir + "/books.dbt");
+            const std::string before = "note n30 m0", after = "note fresh";
+            const size_t at = memo.find(before);
+            ASSERT_NE(at, std::string::npos);
+            memo.replace(at, before.size(),
+                         after + std::string(before.size() - after.size(), ' '));
+            write_file(dir + "/books.dbt", memo);
+            // Another record gets a new memo block with the same text.
+            rewrite(dir, 33, book_values(33));
+          },
+          {"index 31", "update 31"}},
+    // Records written again unchanged: their memos move to new blocks,
+    // so their bytes differ, but no row changes.
+    TCase{"SameValuesNewBlocks",
+          [](const std::string& dir) {
+            for (uint32_t i = 0; i < 10; ++i) rewrite(dir, i, book_values(i), i == 7);
+            rewrite(dir, 60, book_values(60, " fresh"));
+          },
+          {"index 61", "update 61"}},
+    // The table cut short (a program writing it anew, or a pack).
+    TCase{"CutShort",
+          [](const std::string& dir) {
+            std::string dbf = read_file(dir + "/books.dbf");
+            Dbase::TTableReader reader(dir + "/books.dbf");
+            const uint32_t keep = 296;
+            dbf.resize(reader.header_length() + size_t{keep} * reader.record_length());
+            for (int b = 0; b < 4; ++b)
+              dbf[4 + b] = static_cast<char>((keep >> (8 * b)) & 0xFF);
+            write_file(dir + "/books.dbf", dbf);
+            rewrite(dir, 100, book_values(100, " fresh"));
+          },
+          {"delete 297", "delete 298", "delete 299", "delete 300", "index 101",
+           "update 101"}},
+    // The last memo lost its end marker: it runs to the end of the memo
+    // file, so a memo added after it makes it longer though neither its
+    // record nor its block changed.
+    TCase{"UnterminatedMemoThenTheFileGrows",
+          [](const std::string& dir) { rewrite(dir, 60, book_values(60, " fresh")); },
+          {"index 298", "index 61", "update 298", "update 61"},
+          [](const std::string& dir) {
+            std::string memo = read_file(dir + "/books.dbt");
+            const size_t end = memo.rfind("\x1A\x1A");
+            ASSERT_NE(end, std::string::npos);
+            ASSERT_NE(memo.find("note n297", end - 32), std::string::npos);
+            memo.replace(end, 2, "  ");
+            write_file(dir + "/books.dbt", memo);
+          }}};
+  return all;
+}
+
+std::string case_name(const ::testing::TestParamInfo<TCase>& info) { return info.param.name; }
+
+INSTANTIATE_TEST_SUITE_P(Cases, InPlace, ::testing::ValuesIn(cases()), case_name);
+INSTANTIATE_TEST_SUITE_P(Cases, InPlaceTempTriggers, ::testing::ValuesIn(cases()), case_name);
 
 }  // namespace
 }  // namespace Mirel::Database::Testing
