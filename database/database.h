@@ -119,7 +119,9 @@ class TQuery {
 // connection that writes that cache. A change of `version` forces a rebuild.
 // An update in place changes many rows per statement: one DELETE, one
 // UPDATE and one INSERT, rowids ascending within each (so that a full-text
-// index writes a few segments, not one per row).
+// index writes a few segments, not one per row); it stages the rows in the
+// temporary tables mw_gone, mw_changed and mw_added, names an extension's
+// TEMP objects must leave alone.
 // A table has at most one extension: registering again for the same table
 // replaces the earlier one. Register before the first query of the process.
 struct TCacheExtension {
