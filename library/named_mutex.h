@@ -16,6 +16,10 @@
 //     the wait time passed (or the lock call failed). It returns the
 //     moment the lock becomes free (it blocks in
 //     the kernel; a timer signal, SIGALRM, ends it at the deadline).
+//     Waiters get the lock in the order they began to wait: each draws a
+//     number from the file "<name>.ticket" and holds the lock of a file
+//     "<name>.<number>" beside the lock file while it waits and holds
+//     (removed when it lets go). wait(0) only tries, out of turn.
 //   * The kernel drops the lock of a process that ends, however it ends, so
 //     a holder that crashed never leaves the mutex unusable.
 //   * The lock belongs to this object's open file: a second TNamedMutex of
@@ -57,8 +61,12 @@ class TNamedMutex {
   const std::string& path() const { return path_; }
 
  private:
+  void leave_queue();
+
   std::string path_;
   int fd_ = -1;
+  int node_fd_ = -1;  // this waiter's place in the queue, while it waits or holds
+  std::string node_path_;
   bool held_ = false;
 };
 

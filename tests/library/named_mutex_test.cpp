@@ -1,6 +1,8 @@
 #include "library/named_mutex.h"
 
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +48,24 @@ pid_t spawn(const std::function<int()>& body) {
   const pid_t pid = ::fork();
   if (pid == 0) ::_exit(body());
   return pid;
+}
+
+// Blocks until the file `name` exists in `dir` (inotify, no polling). A
+// file that never comes fails the test after a minute instead of hanging.
+void wait_for_file(const std::string& dir, const std::string& name) {
+  const int in = ::inotify_init1(IN_CLOEXEC);
+  ASSERT_GE(in, 0);
+  ASSERT_GE(::inotify_add_watch(in, dir.c_str(), IN_CREATE), 0);
+  while (!std::filesystem::exists(dir + name)) {
+    pollfd ready{in, POLLIN, 0};
+    if (::poll(&ready, 1, 60000) != 1) {
+      ::close(in);
+      FAIL() << name << " never appeared";
+    }
+    alignas(inotify_event) char buffer[4096];
+    ASSERT_GT(::read(in, buffer, sizeof buffer), 0);
+  }
+  ::close(in);
 }
 
 int exit_status_of(pid_t pid) {
@@ -137,6 +159,57 @@ TEST(NamedMutex, KilledHolderLeavesTheLockFree) {
   ASSERT_EQ(::kill(child, SIGKILL), 0);
   EXPECT_EQ(exit_status_of(child), 128 + SIGKILL);
   EXPECT_TRUE(next.wait(0));
+}
+
+// Waiters take their turns in the order they began to wait, and a holder
+// that lets go and asks again goes to the back of the line instead of
+// taking the lock back before the others wake up. A waiter has its place
+// once its file "<name>.<number>" exists.
+TEST(NamedMutex, WaitersTakeTurnsInTheOrderTheyCame) {
+  ScratchDir dir;
+  TNamedMutex holder("MirelWebMutex", dir.path());
+  ASSERT_TRUE(holder.wait(60000));  // number 0
+  Channel turns;
+  std::vector<pid_t> children;
+  for (char id : {'1', '2', '3'}) {
+    children.push_back(spawn([&, id] {
+      TNamedMutex mutex("MirelWebMutex", dir.path());
+      if (!mutex.wait(60000)) return 1;
+      turns.send(id);
+      mutex.release();
+      return 0;
+    }));
+    wait_for_file(dir.path(), std::string("MirelWebMutex.") + id);
+    ASSERT_FALSE(HasFatalFailure());
+  }
+  holder.release();
+  ASSERT_TRUE(holder.wait(60000));
+  turns.send('H');
+  holder.release();
+  std::string order;
+  for (int i = 0; i < 4; ++i) order += turns.receive();
+  EXPECT_EQ(order, "123H");
+  for (pid_t child : children) EXPECT_EQ(exit_status_of(child), 0);
+}
+
+// A waiter that gives up leaves the line: the one behind it is not held up.
+TEST(NamedMutex, WaiterThatGivesUpDoesNotHoldUpTheNext) {
+  ScratchDir dir;
+  TNamedMutex holder("MirelWebMutex", dir.path());
+  ASSERT_TRUE(holder.wait(60000));
+  TNamedMutex quitter("MirelWebMutex", dir.path());
+  EXPECT_FALSE(quitter.wait(20));
+  Channel from_child;
+  const pid_t child = spawn([&] {
+    TNamedMutex next("MirelWebMutex", dir.path());
+    from_child.send(next.wait(60000) ? 'G' : 'X');
+    return 0;
+  });
+  wait_for_file(dir.path(), "MirelWebMutex.2");
+  ASSERT_FALSE(HasFatalFailure());
+  holder.release();
+  EXPECT_EQ(from_child.receive(), 'G');
+  EXPECT_EQ(exit_status_of(child), 0);
 }
 
 TEST(NamedMutex, LockFileIsSharedByEveryUserAndKept) {
