@@ -65,6 +65,24 @@ int64_t now_ns();
 // A fast 64-bit hash of bytes (not cryptographic; change detection only).
 uint64_t hash_bytes(const void* data, size_t size, uint64_t seed = 0);
 
+// hash_bytes of `total_size` bytes fed in pieces of any size, so that a
+// file is hashed through a small buffer. The result equals hash_bytes only
+// when exactly `total_size` bytes were fed; bytes beyond it are ignored.
+class TByteHasher {
+ public:
+  explicit TByteHasher(uint64_t total_size, uint64_t seed = 0);
+  void update(const void* data, size_t size);
+  uint64_t finish() const;
+
+ private:
+  uint64_t total_;
+  uint64_t fed_ = 0;
+  uint64_t h_;
+  uint64_t lanes_[4];
+  unsigned char pending_[32];
+  size_t pending_size_ = 0;
+};
+
 // ---- schemas and caches (table_cache.cpp, cache_build.cpp) ----
 
 // The schema a table is attached under: its lower-case name when that is a

@@ -124,16 +124,22 @@ void stamp_file(std::string& out, const std::string& path, const TOpenFile& f,
     out.append(head, n > 0 ? static_cast<size_t>(n) : 0);
     return;
   }
-  std::string all(static_cast<size_t>(f.st.st_size), '\0');
-  size_t got = 0;
-  while (got < all.size()) {
-    const ssize_t r = ::pread(f.fd, all.data() + got, all.size() - got, static_cast<off_t>(got));
+  // Read through a small buffer: every fresh page a process touches costs
+  // a page fault, and this runs on every request.
+  const uint64_t size = static_cast<uint64_t>(f.st.st_size);
+  TByteHasher hasher(size, *hash);
+  char buffer[16 * 1024];
+  uint64_t got = 0;
+  while (got < size) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof buffer, size - got));
+    const ssize_t r = ::pread(f.fd, buffer, want, static_cast<off_t>(got));
     if (r <= 0) break;
-    got += static_cast<size_t>(r);
+    if (got < 32) out.append(buffer, std::min<size_t>(static_cast<size_t>(r), 32 - got));
+    hasher.update(buffer, static_cast<size_t>(r));
+    got += static_cast<uint64_t>(r);
   }
-  out.append(all.data(), std::min<size_t>(got, 32));
-  *hash = hash_bytes(all.data(), got, *hash);
-  hashed = hashed && got == all.size();
+  *hash = hasher.finish();
+  hashed = hashed && got == size;
 }
 
 }  // namespace
@@ -228,48 +234,122 @@ bool same_signature(const std::string& a, const std::string& b) {
   return a == b && !a.empty() && a[0] != 'X';
 }
 
-uint64_t hash_bytes(const void* data, size_t size, uint64_t seed) {
-  // Multiply-rotate rounds; enough to tell records apart. Four lanes take
-  // 32 bytes at a time, each its own chain, so that the processor works on
-  // them side by side: every request after a change hashes the whole table.
-  constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
-  constexpr uint64_t kMul2 = 0xBF58476D1CE4E5B9ull;
-  constexpr uint64_t kMul3 = 0x94D049BB133111EBull;
-  auto load = [](const unsigned char* q) {
-    uint64_t w;
-    std::memcpy(&w, q, 8);
-    return w;
-  };
-  auto rotl = [](uint64_t x, int r) { return (x << r) | (x >> (64 - r)); };
-  // A bijection of the word for a given lane state, and of the state for a
-  // given word: a change of one word always changes its lane.
-  auto round = [&](uint64_t lane, uint64_t w) { return rotl(lane + w * kMul2, 31) * kMul; };
-  const auto* p = static_cast<const unsigned char*>(data);
-  uint64_t h = seed ^ (size * kMul);
-  if (size >= 32) {
-    uint64_t a = h + kMul, b = h + kMul2, c = h ^ kMul3, d = h - kMul;
-    do {
-      a = round(a, load(p));
-      b = round(b, load(p + 8));
-      c = round(c, load(p + 16));
-      d = round(d, load(p + 24));
-      p += 32;
-      size -= 32;
-    } while (size >= 32);
-    h = rotl(a, 1) + rotl(b, 7) + rotl(c, 12) + rotl(d, 18);
+namespace {
+
+// Multiply-rotate rounds; enough to tell records apart. Four lanes take 32
+// bytes at a time, each its own chain, so that the processor works on them
+// side by side: every request after a change hashes the whole table.
+constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
+constexpr uint64_t kMul2 = 0xBF58476D1CE4E5B9ull;
+constexpr uint64_t kMul3 = 0x94D049BB133111EBull;
+
+inline uint64_t load64(const unsigned char* q) {
+  uint64_t w;
+  std::memcpy(&w, q, 8);
+  return w;
+}
+inline uint64_t rotl(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
+// A bijection of the word for a given lane state, and of the state for a
+// given word: a change of one word always changes its lane.
+inline uint64_t round64(uint64_t lane, uint64_t w) { return rotl(lane + w * kMul2, 31) * kMul; }
+
+inline void init_lanes(uint64_t h, uint64_t lanes[4]) {
+  lanes[0] = h + kMul;
+  lanes[1] = h + kMul2;
+  lanes[2] = h ^ kMul3;
+  lanes[3] = h - kMul;
+}
+
+inline void hash_blocks(uint64_t lanes[4], const unsigned char* p, size_t blocks) {
+  uint64_t a = lanes[0], b = lanes[1], c = lanes[2], d = lanes[3];
+  for (; blocks > 0; --blocks, p += 32) {
+    a = round64(a, load64(p));
+    b = round64(b, load64(p + 8));
+    c = round64(c, load64(p + 16));
+    d = round64(d, load64(p + 24));
   }
+  lanes[0] = a, lanes[1] = b, lanes[2] = c, lanes[3] = d;
+}
+
+inline uint64_t join_lanes(const uint64_t lanes[4]) {
+  return rotl(lanes[0], 1) + rotl(lanes[1], 7) + rotl(lanes[2], 12) + rotl(lanes[3], 18);
+}
+
+// The bytes after the last whole block (fewer than 32), then the final mix.
+inline uint64_t hash_tail(uint64_t h, const unsigned char* p, size_t size) {
   while (size >= 8) {
-    h = rotl(h ^ round(0, load(p)), 27) * kMul + kMul3;
+    h = rotl(h ^ round64(0, load64(p)), 27) * kMul + kMul3;
     p += 8;
     size -= 8;
   }
   uint64_t tail = 0;
   if (size) std::memcpy(&tail, p, size);
-  h = (h ^ round(0, tail ^ (static_cast<uint64_t>(size) << 56))) * kMul;
+  h = (h ^ round64(0, tail ^ (static_cast<uint64_t>(size) << 56))) * kMul;
   h ^= h >> 32;
   h *= kMul3;
   h ^= h >> 29;
   return h;
+}
+
+}  // namespace
+
+uint64_t hash_bytes(const void* data, size_t size, uint64_t seed) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  uint64_t h = seed ^ (size * kMul);
+  if (size >= 32) {
+    uint64_t lanes[4];
+    init_lanes(h, lanes);
+    const size_t blocks = size / 32;
+    hash_blocks(lanes, p, blocks);
+    h = join_lanes(lanes);
+    p += blocks * 32;
+    size -= blocks * 32;
+  }
+  return hash_tail(h, p, size);
+}
+
+TByteHasher::TByteHasher(uint64_t total_size, uint64_t seed)
+    : total_(total_size), h_(seed ^ (total_size * kMul)) {
+  init_lanes(h_, lanes_);
+}
+
+void TByteHasher::update(const void* data, size_t size) {
+  const auto* p = static_cast<const unsigned char*>(data);
+  const uint64_t block_bytes = total_ / 32 * 32;
+  while (size > 0) {
+    if (fed_ >= block_bytes) {
+      // Past the whole blocks: keep the tail for finish().
+      const size_t n = std::min(size, sizeof pending_ - pending_size_);
+      std::memcpy(pending_ + pending_size_, p, n);
+      pending_size_ += n;
+      fed_ += n;
+      return;
+    }
+    if (pending_size_ == 0 && size >= 32) {
+      const size_t blocks =
+          static_cast<size_t>(std::min<uint64_t>(size / 32, (block_bytes - fed_) / 32));
+      hash_blocks(lanes_, p, blocks);
+      p += blocks * 32;
+      size -= blocks * 32;
+      fed_ += blocks * 32;
+      continue;
+    }
+    const size_t n = std::min(size, 32 - pending_size_);
+    std::memcpy(pending_ + pending_size_, p, n);
+    pending_size_ += n;
+    p += n;
+    size -= n;
+    fed_ += n;
+    if (pending_size_ == 32) {
+      hash_blocks(lanes_, pending_, 1);
+      pending_size_ = 0;
+    }
+  }
+}
+
+uint64_t TByteHasher::finish() const {
+  const uint64_t h = total_ >= 32 ? join_lanes(lanes_) : h_;
+  return hash_tail(h, pending_, pending_size_);
 }
 
 }  // namespace Mirel::Database::detail
