@@ -218,6 +218,24 @@ std::string any_changed() {
   return out + " OR old.MS_ISBN IS NOT new.MS_ISBN";
 }
 
+// True when book id `a` sorts after book id `b` as ORDER BY sorts them
+// (NULL first). Both are mw_keys columns, which have no affinity, so the
+// comparison converts neither value.
+std::string out_of_order(const std::string& a, const std::string& b) {
+  return "NOT (" + a + " IS NULL OR (" + b + " IS NOT NULL AND " + a + " <= " + b + "))";
+}
+
+// Clears mw_order when the book id of record `id` is out of order with its
+// neighbours. A deleted record never breaks the order; once cleared, the
+// flag stays so until the next full build.
+std::string keep_order(const std::string& id) {
+  return "  UPDATE mw_order SET in_order = 0 WHERE in_order AND EXISTS (SELECT 1 FROM mw_keys "
+         "AS c WHERE c.id = " + id + " AND (EXISTS (SELECT 1 FROM mw_keys AS p WHERE p.id = "
+         "(SELECT max(id) FROM mw_keys WHERE id < c.id) AND " + out_of_order("p.bookid", "c.bookid") +
+         ") OR EXISTS (SELECT 1 FROM mw_keys AS q WHERE q.id = (SELECT min(id) FROM mw_keys WHERE "
+         "id > c.id) AND " + out_of_order("c.bookid", "q.bookid") + ")));\n";
+}
+
 std::string fts_column_list() {
   std::string out;
   for (const auto& column : index_columns()) {
@@ -243,7 +261,11 @@ std::string index_schema_sql() {
   // list by book id then reads a few small pages instead of every wide row.
   // All four stay empty while a full build inserts its rows: they are
   // filled in bulk afterwards (index_after_build_sql).
+  // mw_order holds one row: whether record numbers ascend with the book ids
+  // (ties allowed), as they do when books are entered in the order of their
+  // ids. A hit list read from the index is then already sorted.
   return "CREATE TABLE mw_keys(id INTEGER PRIMARY KEY, bookid);\n"
+         "CREATE TABLE mw_order(in_order INTEGER NOT NULL);\n"
          "CREATE VIRTUAL TABLE mw_fts USING fts5(" + fts_column_list() +
          ", content='', columnsize=0, tokenize='ascii');\n"
          "CREATE VIRTUAL TABLE mw_uni USING fts5(chars, content='', columnsize=0, "
@@ -289,6 +311,9 @@ std::string index_after_build_sql() {
          "DROP TABLE temp.mw_uni_vocab;\n";
   return sql +
          "INSERT INTO mw_keys(id, bookid) SELECT rowid, MS_BOOKID FROM data ORDER BY rowid;\n"
+         "INSERT INTO mw_order(in_order) SELECT NOT EXISTS (SELECT 1 FROM mw_keys AS a "
+         "JOIN mw_keys AS b ON b.id = (SELECT min(id) FROM mw_keys WHERE id > a.id) WHERE " +
+         out_of_order("a.bookid", "b.bookid") + ");\n"
          // The engine indexes MS_UKEIRE itself; this name is the one the
          // search plans ask for by INDEXED BY.
          "CREATE INDEX mw_bookid ON data(MS_BOOKID);\n";
@@ -304,7 +329,8 @@ std::string index_update_sql() {
          ");\n"
          "  INSERT INTO mw_uni(rowid, chars) VALUES (new.rowid, " + unigram_value("new.") + ");\n" +
          count_changes("''", character_value("new.")) +
-         "  INSERT INTO mw_keys(id, bookid) VALUES (new.rowid, new.MS_BOOKID);\nEND;\n"
+         "  INSERT INTO mw_keys(id, bookid) VALUES (new.rowid, new.MS_BOOKID);\n" +
+         keep_order("new.rowid") + "END;\n"
          "CREATE TEMP TRIGGER IF NOT EXISTS mw_fts_delete AFTER DELETE ON main.data BEGIN\n"
          "  INSERT INTO mw_fts(mw_fts, rowid, " + columns + ") VALUES ('delete', old.rowid, " +
          token_values("old.") + ");\n"
@@ -327,7 +353,8 @@ std::string index_update_sql() {
          "END;\n"
          "CREATE TEMP TRIGGER IF NOT EXISTS mw_keys_update AFTER UPDATE ON main.data WHEN "
          "old.MS_BOOKID IS NOT new.MS_BOOKID BEGIN\n"
-         "  UPDATE mw_keys SET bookid = new.MS_BOOKID WHERE id = new.rowid;\nEND;\n";
+         "  UPDATE mw_keys SET bookid = new.MS_BOOKID WHERE id = new.rowid;\n" +
+         keep_order("new.rowid") + "END;\n";
 }
 
 }  // namespace detail

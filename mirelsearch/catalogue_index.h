@@ -14,7 +14,8 @@
 // the ISBN grams of both forms of a complete ISBN (a key longer than one
 // gram is then checked against the field by mw_isbn_contains). A narrow
 // table mw_keys (record number, book id) serves sorting hit lists by book
-// id.
+// id, and mw_order records whether record numbers ascend with book ids (a
+// hit list needs no sorting at all then).
 //
 // The extension is part of the cache's build key: every process that may
 // build master's cache must register it before its first query, or the
@@ -35,7 +36,7 @@ void register_search_index();
 namespace detail {
 
 // Bumped whenever the index's layout or its tokens change.
-inline constexpr int kIndexVersion = 6;
+inline constexpr int kIndexVersion = 7;
 
 // The unigram index mw_uni holds, for each keyword kind, every code point of
 // that kind's fields once, as tokens starting with the kind's letter.

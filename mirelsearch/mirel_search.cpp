@@ -115,6 +115,10 @@ struct Tmirel_search::Impl {
   bool hits_read = false;
   std::vector<uint64_t> hit_bits;
   bool walking = false;
+  // The hits are read from hit_rowids by position (TRowStrategy::hit_list).
+  bool listing = false;
+  // Whether record numbers ascend with book ids: -1 until asked.
+  int records_in_bookid_order = -1;
 
   // The hit list, stepped forward as far as needed.
   Statement rows;
@@ -179,6 +183,7 @@ struct Tmirel_search::Impl {
     plan = make_plan(keywords, ranges, order, columns);
     hit_rowids.clear();
     hits_read = false;
+    records_in_bookid_order = -1;
     if (plan.never) {
       count = 0;
     } else if (!plan.count_token.empty()) {
@@ -235,6 +240,7 @@ struct Tmirel_search::Impl {
     syozai_stmt.reset();
     kkubun_stmt.reset();
     walking = false;
+    listing = false;
     hit_bits.clear();
     rows_position = -1;
     loaded_position = -1;
@@ -242,12 +248,54 @@ struct Tmirel_search::Impl {
   }
 
   // Brings the hit list to `position` and returns the record number there.
+  // Asked once per open, and only of a plan that could use it.
+  bool bookid_order() {
+    if (records_in_bookid_order < 0) {
+      records_in_bookid_order = 0;
+      Statement stmt = prepare_optional(bookid_order_sql(master));
+      if (stmt && sqlite3_step(stmt.get()) == SQLITE_ROW)
+        records_in_bookid_order = sqlite3_column_int64(stmt.get(), 0) != 0;
+    }
+    return records_in_bookid_order != 0;
+  }
+
+  // A statement that may fail to prepare (a table of an older index).
+  Statement prepare_optional(const std::string& sql) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db(), sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      return Statement();
+    }
+    return Statement(stmt);
+  }
+
+  // The record number of the hit at `position` in the list read from the
+  // index (ascending record numbers, which are the book-id order here).
+  int64_t listed_hit(const char* call) {
+    const auto n = static_cast<int64_t>(hit_rowids.size());
+    if (position >= n)
+      throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
+    current_rowid = hit_rowids[static_cast<size_t>(plan.descending ? n - 1 - position : position)];
+    return current_rowid;
+  }
+
   int64_t current_record(const char* call) {
     require_record(call);
+    if (listing) return listed_hit(call);
     if (!rows || rows_position > position) {
       rows.reset();
       int64_t table_rows = scalar_plain("SELECT max(rowid) FROM " + quote_identifier(master) + ".data");
-      TRowStrategy strategy = choose_strategy(plan, count, table_rows, position);
+      const bool by_bookid = plan.order_column.empty() || plan.order_column == "MS_BOOKID";
+      const bool may_list = hits_from_index_alone(plan) && by_bookid && bookid_order();
+      TRowStrategy strategy = choose_strategy(plan, count, table_rows, position, may_list);
+      if (strategy == TRowStrategy::hit_list) {
+        read_hits();
+        // The index lists hits by ascending record number; make sure.
+        if (!std::is_sorted(hit_rowids.begin(), hit_rowids.end()))
+          std::sort(hit_rowids.begin(), hit_rowids.end());
+        listing = true;
+        return listed_hit(call);
+      }
       walking = strategy == TRowStrategy::order_walk;
       if (walking) {
         read_hits();

@@ -260,6 +260,7 @@ std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStra
              order_clause(plan);
     }
     case TRowStrategy::index_driven:
+    case TRowStrategy::hit_list:  // read from the list of hits, not by SQL
       break;
   }
   if (index_alone(plan) && default_order(plan)) {
@@ -284,8 +285,12 @@ bool hits_from_index_alone(const TQueryPlan& plan) {
   return !plan.never && !plan.fts_match.empty() && index_alone(plan);
 }
 
+std::string bookid_order_sql(const std::string& schema) {
+  return "SELECT in_order FROM " + table(schema, "mw_order");
+}
+
 TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t table_rows,
-                             int64_t start) {
+                             int64_t start, bool records_in_bookid_order) {
   if (plan.fts_match.empty() || plan.bookid_exact) return TRowStrategy::table_driven;
   if (!hits_from_index_alone(plan) || !default_order(plan) || count <= 0)
     return TRowStrategy::index_driven;
@@ -302,6 +307,9 @@ TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t tabl
   constexpr double kProbeCostInHits = 4;
   if (!plan.count_token.empty() && walk * kProbeCostInHits < static_cast<double>(count))
     return TRowStrategy::probe_walk;
+  // Books are usually entered in the order of their ids: the list of hits
+  // is then the sorted list, and no walk or sort is needed at all.
+  if (records_in_bookid_order) return TRowStrategy::hit_list;
   return walk < kSortCostInSteps * static_cast<double>(count) ? TRowStrategy::order_walk
                                                              : TRowStrategy::index_driven;
 }

@@ -53,6 +53,8 @@ enum class TRowStrategy {
   table_driven,  // the table (its indexes) finds the hits; index tested per book
   probe_walk,    // walk the book-id index in order, testing each book against
                  // the index: for a long list whose count is known without it
+  hit_list,      // the hits as the index lists them (by record number) are
+                 // already in book-id order: the n-th hit is the n-th record
 };
 
 // SQL texts; `schema` is the attached schema of master's cache. Parameter
@@ -69,11 +71,16 @@ std::string token_count_sql(const std::string& schema);
 bool hits_from_index_alone(const TQueryPlan& plan);
 
 // The cheapest strategy for reading hits from `start` onwards when there
-// are `count` hits among `table_rows` books. order_walk and probe_walk only
-// when hits_from_index_alone and the order is by book id; probe_walk only
-// for a plan with a count_token.
+// are `count` hits among `table_rows` books. order_walk, probe_walk and
+// hit_list only when hits_from_index_alone and the order is by book id;
+// probe_walk only for a plan with a count_token; hit_list only when
+// `records_in_bookid_order` (record numbers ascend with the book ids).
 TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t table_rows,
-                             int64_t start);
+                             int64_t start, bool records_in_bookid_order = false);
+
+// Whether the record numbers of master's cache ascend with the book ids
+// (1 or 0; kept by the index, see catalogue_index.h).
+std::string bookid_order_sql(const std::string& schema);
 
 // An identifier in double quotes (inner quotes doubled).
 std::string quote_identifier(const std::string& name);

@@ -1,5 +1,7 @@
 // The search object's cursor, record getters, lending status, ranges, sort
 // orders and failures, and an index that follows changes of master.dbf.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "dbase/dbf.h"
@@ -414,6 +416,83 @@ TEST(CommonCharacter, PagesAgreeWithAScan) {
     }
   }
 }
+
+// Hits come in book-id order whatever order the records are in. Books
+// entered in the order of their ids let a hit list be read as the index
+// gives it; records out of that order, from the start or by a later append
+// or renumbering, must still give sorted pages in both directions.
+struct TRecordOrderCase {
+  const char* name;
+  std::vector<long long> ids;                 // book id numbers, record by record
+  std::vector<std::pair<int, long long>> renumber;  // record index, new id (not a
+                                                    // multiple of 3: a hit)
+  std::vector<long long> append;              // ids appended after the first search
+};
+
+class RecordOrder : public ::testing::TestWithParam<TRecordOrderCase> {};
+
+TEST_P(RecordOrder, PagesAreInBookIdOrder) {
+  const TRecordOrderCase& c = GetParam();
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  for (long long id : c.ids) lib.add_book(book(id, id % 3 == 0 ? "夜の海" : "星空の本"));
+  dir.write(lib);
+  auto expected = [&](const std::vector<long long>& ids) {
+    std::vector<long long> out;
+    for (long long id : ids)
+      if (id % 3 != 0) out.push_back(id);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  auto check = [&](const std::vector<long long>& ids) {
+    const std::vector<long long> ascending = expected(ids);
+    for (int32_t direction : {0, 1}) {
+      std::vector<long long> want = ascending;
+      if (direction == 1) std::reverse(want.begin(), want.end());
+      Tmirel_search all;
+      all.add_keyword(keyword<Tkw_syomei_ex>(U("星空")));
+      all.set_sort(order("MS_BOOKID", direction));
+      EXPECT_EQ(hit_numbers(all), want) << "direction " << direction;
+      // A page from the middle, reached by moving there.
+      Tmirel_search page;
+      page.add_keyword(keyword<Tkw_syomei_ex>(U("星空")));
+      page.set_sort(order("MS_BOOKID", direction));
+      page.connect(u"");
+      page.open(kAlias);
+      int32_t moved = 0;
+      page.move_by(3, moved);
+      ASSERT_EQ(moved, 3);
+      EXPECT_EQ(std::stoll(Mirel::to_utf8(page.get_BOOKID())), want[3]);
+      page.move_next();
+      EXPECT_EQ(std::stoll(Mirel::to_utf8(page.get_BOOKID())), want[4]);
+    }
+  };
+  check(c.ids);
+  if (c.renumber.empty() && c.append.empty()) return;
+  std::vector<long long> ids = c.ids;
+  auto writer = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
+  for (const auto& [index, id] : c.renumber) {
+    writer->rewrite(index, Mirel::Dbase::master_row(book(id, "星空の本")));
+    ids[static_cast<size_t>(index)] = id;
+  }
+  for (long long id : c.append) {
+    writer->append(Mirel::Dbase::master_row(book(id, "星空の本")));
+    ids.push_back(id);
+  }
+  writer->close();
+  check(ids);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RecordOrder,
+    ::testing::Values(
+        TRecordOrderCase{"EnteredInIdOrder", {1, 2, 4, 5, 7, 8, 10, 11}, {}, {}},
+        TRecordOrderCase{"EnteredOutOfOrder", {8, 2, 11, 5, 1, 7, 4, 10}, {}, {}},
+        TRecordOrderCase{"AppendedInOrder", {1, 2, 4, 5, 7, 8}, {}, {10, 11}},
+        TRecordOrderCase{"AppendedWithALowerId", {2, 4, 5, 7, 8, 10}, {}, {1, 11}},
+        TRecordOrderCase{"RenumberedBelowItsNeighbour", {1, 2, 4, 5, 7, 8, 10}, {{5, 2}}, {}},
+        TRecordOrderCase{"RenumberedInPlace", {1, 2, 4, 5, 8, 10, 11}, {{3, 7}}, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace Mirelsearch_tlb::testing

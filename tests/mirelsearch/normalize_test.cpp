@@ -129,8 +129,12 @@ TEST(Plan, LongListsWalkTheBookIdIndex) {
   EXPECT_EQ(choose_strategy(plan, 2000, 1000000, 0), TRowStrategy::order_walk);
   EXPECT_EQ(choose_strategy(plan, 30, 1000000, 0), TRowStrategy::index_driven);
   EXPECT_EQ(choose_strategy(plan, 2000, 1000000, 1980), TRowStrategy::index_driven);
+  // Records in book-id order: the hits as listed are the page, at any depth.
+  for (int64_t start : {int64_t{0}, int64_t{1980}})
+    EXPECT_EQ(choose_strategy(plan, 2000, 1000000, start, true), TRowStrategy::hit_list);
   plan.order_column = "MS_UKEIRE";
   EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0), TRowStrategy::index_driven);
+  EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0, true), TRowStrategy::index_driven);
   plan.order_column.clear();
   plan.where.push_back("d.MS_UKEIRE >= ?2");  // the index alone cannot decide
   EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0), TRowStrategy::index_driven);
@@ -154,6 +158,10 @@ TEST(Plan, OneCharacterAloneIsCountedFromTheKeptCounts) {
   EXPECT_EQ(choose_strategy(alone, 700000, 1000000, 980), TRowStrategy::probe_walk);
   EXPECT_EQ(choose_strategy(alone, 700000, 1000000, 600000), TRowStrategy::order_walk);
   EXPECT_EQ(choose_strategy(alone, 30, 1000000, 0), TRowStrategy::index_driven);
+  // Records in book-id order: an early page is still tested book by book
+  // (cheaper than reading every hit), a late one is read from the hits.
+  EXPECT_EQ(choose_strategy(alone, 700000, 1000000, 980, true), TRowStrategy::probe_walk);
+  EXPECT_EQ(choose_strategy(alone, 700000, 1000000, 600000, true), TRowStrategy::hit_list);
 
   // Beside a longer word the character is a test per record; two
   // characters are an AND in the index. Neither has a kept count.
