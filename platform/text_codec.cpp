@@ -50,28 +50,35 @@ std::u16string cp932_to_utf16(std::string_view bytes) {
 }
 
 std::string utf16_to_cp932(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size() * 2);
+  // Two bytes per unit at most; written through a pointer, since every
+  // page of output passes through here (several times for nested parts).
+  std::string out(text.size() * 2, '\0');
+  char* o = out.data();
   const size_t n = text.size();
   for (size_t i = 0; i < n; ++i) {
     const char16_t c = text[i];
+    if (c < 0x80) {  // ASCII is itself in code page 932
+      *o++ = static_cast<char>(c);
+      continue;
+    }
     if (is_high_surrogate(c) || is_low_surrogate(c)) {
       // No character outside the BMP is in code page 932: a pair becomes one
       // default character, and so does a lone surrogate.
-      out += '?';
+      *o++ = '?';
       if (is_high_surrogate(c) && i + 1 < n && is_low_surrogate(text[i + 1])) ++i;
       continue;
     }
     const uint16_t v = kCp932Encode[kCp932EncodeBlock[c >> 8] * 256u + (c & 0xFFu)];
     if (v == kCp932Bad) {
-      out += '?';
+      *o++ = '?';
     } else if (v < 0x100) {
-      out += static_cast<char>(v);
+      *o++ = static_cast<char>(v);
     } else {
-      out += static_cast<char>(v >> 8);
-      out += static_cast<char>(v & 0xFF);
+      *o++ = static_cast<char>(v >> 8);
+      *o++ = static_cast<char>(v & 0xFF);
     }
   }
+  out.resize(static_cast<size_t>(o - out.data()));
   return out;
 }
 
