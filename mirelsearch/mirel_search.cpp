@@ -286,8 +286,8 @@ struct Tmirel_search::Impl {
       rows.reset();
       int64_t table_rows = scalar_plain("SELECT max(rowid) FROM " + quote_identifier(master) + ".data");
       const bool by_bookid = plan.order_column.empty() || plan.order_column == "MS_BOOKID";
-      const bool may_list = hits_from_index_alone(plan) && by_bookid && bookid_order();
-      TRowStrategy strategy = choose_strategy(plan, count, table_rows, position, may_list);
+      const bool records_in_order = hits_from_index_alone(plan) && by_bookid && bookid_order();
+      TRowStrategy strategy = choose_strategy(plan, count, table_rows, position, records_in_order);
       if (strategy == TRowStrategy::hit_list) {
         read_hits();
         // The index lists hits by ascending record number; make sure.
@@ -301,7 +301,7 @@ struct Tmirel_search::Impl {
         read_hits();
         mark_hits();
       }
-      rows = prepare(db(), rows_sql(plan, master, strategy));
+      rows = prepare(db(), rows_sql(plan, master, strategy, records_in_order));
       if (strategy == TRowStrategy::probe_walk)
         sqlite3_bind_text(rows.get(), 1, plan.count_word.c_str(), -1, SQLITE_TRANSIENT);
       else if (!walking)

@@ -238,7 +238,8 @@ std::string count_sql(const TQueryPlan& plan, const std::string& schema) {
          " ON d.rowid = f.rowid" + where_clause(plan, schema, "");
 }
 
-std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy) {
+std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy,
+                     bool records_in_bookid_order) {
   const std::string data = table(schema, "data") + " AS d";
   if (plan.fts_match.empty())
     return "SELECT d.rowid FROM " + data + where_clause(plan, schema, "") + order_clause(plan);
@@ -256,6 +257,11 @@ std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStra
       for (const std::string& column : plan.count_columns)
         test += (test.empty() ? "" : " OR ") + std::string("mw_contains(d.") +
                 quote_identifier(column) + ", ?1)";
+      // With records in book-id order the table itself is walked, without
+      // a look-up from the book-id index into the table for every book.
+      if (records_in_bookid_order)
+        return "SELECT d.rowid FROM " + data + " WHERE (" + test + ") ORDER BY d.rowid" +
+               (plan.descending ? " DESC" : "");
       return "SELECT d.rowid FROM " + data + " INDEXED BY mw_bookid WHERE (" + test + ")" +
              order_clause(plan);
     }

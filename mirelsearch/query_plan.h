@@ -62,7 +62,8 @@ enum class TRowStrategy {
 // A plan that has both kinds of index condition runs fts_match on mw_fts
 // and tests uni_match per record.
 std::string count_sql(const TQueryPlan& plan, const std::string& schema);
-std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy);
+std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy,
+                     bool records_in_bookid_order = false);
 // The record numbers of the hits when the index alone decides them, handed
 // to the aggregate mw_collect (registered by the caller).
 std::string hit_rowids_sql(const TQueryPlan& plan, const std::string& schema);
