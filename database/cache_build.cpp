@@ -13,8 +13,10 @@ namespace Mirel::Database::detail {
 namespace {
 
 // Format of the cache files; a change forces every cache to be rebuilt.
-// 2: memo hashes of the raw memo bytes.
-constexpr const char* kCacheFormat = "mwcache-2";
+// 2: memo hashes of the raw memo bytes. 3: column names decoded with the
+// table's code page, fields named like the row id kept, unterminated memos
+// cut, the .cpg file in the signature.
+constexpr const char* kCacheFormat = "mwcache-3";
 
 // Columns used in join conditions, grouping and ordering of the catalogue's
 // SQL: any table that has one gets an index on it.
@@ -79,7 +81,8 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
       });
       TStmt insert;
       cache_op([&] {
-        insert = TStmt(db.get(), "INSERT INTO data(rowid, " + column_list(cols) + ") VALUES(" +
+        insert = TStmt(db.get(), "INSERT INTO data(" + rowid_name(cols) + ", " +
+                                     column_list(cols) + ") VALUES(" +
                                      placeholders(cols.size()) + ")");
       });
       const uint32_t n = reader->record_count();

@@ -104,7 +104,29 @@ std::vector<TColumn> columns_of(const Dbase::TTableReader& reader) {
     for (int k = 2; taken(name); ++k) name = fields[f].name + "_" + std::to_string(k);
     cols.push_back({f, name, is_memo_field(fields[f], reader.version())});
   }
+  if (rowid_name(cols).empty()) {
+    auto taken = [&](const std::string& n) {
+      for (const auto& c : cols)
+        if (upper_ascii(c.name) == n) return true;
+      return false;
+    };
+    for (auto& c : cols)
+      if (upper_ascii(c.name) == "OID") {
+        std::string name = c.name;
+        for (int k = 2; taken(name); ++k) name = c.name + "_" + std::to_string(k);
+        c.name = name;
+      }
+  }
   return cols;
+}
+
+std::string rowid_name(const std::vector<TColumn>& cols) {
+  for (const char* name : {"rowid", "_rowid_", "oid"}) {
+    bool taken = false;
+    for (const auto& c : cols) taken = taken || same_text_ascii_ci(std::string_view(c.name), name);
+    if (!taken) return name;
+  }
+  return {};
 }
 
 bool has_memo_column(const std::vector<TColumn>& cols) {

@@ -7,6 +7,7 @@
 //
 // Cache file contents:
 //   data        the rows; columns under their .dbf names, rowid = record index + 1
+//               (named as rowid_name says: a field may be called ROWID)
 //   dbf         a view of data, so that <schema>.dbf also names the table
 //   mw_meta     k/v: build (build key), signature, racy, memo_racy, layout, records,
 //               memo (stamp of the memo file), memo_content (TMemoContent)
@@ -43,6 +44,11 @@ struct TColumn {
 };
 
 std::vector<TColumn> columns_of(const Dbase::TTableReader& reader);
+// The name under which the engine reaches the row id of "data": the first
+// of rowid, _rowid_ and oid that no column takes (SQLite gives a column of
+// that name precedence). columns_of renames a column OID to OID_2 when a
+// table has all three, so that one is always free.
+std::string rowid_name(const std::vector<TColumn>& cols);
 bool has_memo_column(const std::vector<TColumn>& cols);
 // "A" TEXT, "B" INTEGER, ...: the column definitions of the table "data".
 std::string column_definitions(const Dbase::TTableReader& reader,

@@ -124,9 +124,11 @@ TStaged stage_changes(TDb& db, Dbase::TTableReader& reader, const std::vector<TC
           "CREATE TEMP TABLE mw_gone(id INTEGER PRIMARY KEY);"
           "CREATE TEMP TABLE mw_changed(" + defs + ");"
           "CREATE TEMP TABLE mw_added(" + defs + ")");
-  TStmt old_row(db.get(), "SELECT " + names + " FROM main.data WHERE rowid = ?1");
+  const std::string rid = rowid_name(cols);
+  TStmt old_row(db.get(), "SELECT " + names + " FROM main.data WHERE " + rid + " = ?1");
   TStmt gone(db.get(), "INSERT INTO temp.mw_gone(id) VALUES(?1)");
-  const std::string values_sql = "(rowid, " + names + ") VALUES(" + placeholders(cols.size()) + ")";
+  const std::string values_sql =
+      "(" + rid + ", " + names + ") VALUES(" + placeholders(cols.size()) + ")";
   TStmt changed(db.get(), "INSERT INTO temp.mw_changed" + values_sql);
   TStmt added(db.get(), "INSERT INTO temp.mw_added" + values_sql);
 
@@ -167,7 +169,9 @@ TStaged stage_changes(TDb& db, Dbase::TTableReader& reader, const std::vector<TC
 // each in ascending rowid order, inside the caller's transaction.
 void apply_staged(TDb& db, const std::vector<TColumn>& cols, const TStaged& staged) {
   const std::string names = column_list(cols);
-  if (staged.gone) db.exec("DELETE FROM main.data WHERE rowid IN (SELECT id FROM temp.mw_gone)");
+  const std::string rid = rowid_name(cols);
+  if (staged.gone)
+    db.exec("DELETE FROM main.data WHERE " + rid + " IN (SELECT id FROM temp.mw_gone)");
   if (staged.changed) {
     // A row-value assignment from the staged row: the loop runs over the
     // staged rowids, one lookup each, whatever the planner thinks of the
@@ -176,12 +180,12 @@ void apply_staged(TDb& db, const std::vector<TColumn>& cols, const TStaged& stag
     for (size_t c = 0; c < cols.size(); ++c)
       from += (c ? ", s." : "s.") + quote_identifier(cols[c].name);
     db.exec("UPDATE main.data SET (" + names + ") = (SELECT " + from +
-            " FROM temp.mw_changed AS s WHERE s.rowid = main.data.rowid)"
-            " WHERE rowid IN (SELECT rowid FROM temp.mw_changed)");
+            " FROM temp.mw_changed AS s WHERE s." + rid + " = main.data." + rid + ")"
+            " WHERE " + rid + " IN (SELECT " + rid + " FROM temp.mw_changed)");
   }
   if (staged.added)
-    db.exec("INSERT INTO main.data(rowid, " + names + ") SELECT rowid, " + names +
-            " FROM temp.mw_added ORDER BY rowid");
+    db.exec("INSERT INTO main.data(" + rid + ", " + names + ") SELECT " + rid + ", " + names +
+            " FROM temp.mw_added ORDER BY " + rid);
   db.exec("DROP TABLE temp.mw_gone; DROP TABLE temp.mw_changed; DROP TABLE temp.mw_added");
 }
 

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,9 @@ class TQuery {
   UnicodeString column_name(int32_t index) const;
   UnicodeString column_as_string(int32_t index) const;  // NULL gives ""
   bool column_is_null(int32_t index) const;
+  // The size in bytes of a blob value (G and P memos, unknown field types),
+  // which is no text; nullopt for a value of any other kind.
+  std::optional<size_t> column_blob_size(int32_t index) const;
 
   struct Impl;  // opaque: the engine's own state
 

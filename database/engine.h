@@ -35,6 +35,7 @@ struct TTableSource {
   std::string key;       // lower-case name without extension: "master"
   std::string dbf_path;  // the file as it is spelled on disk
   std::string memo_paths[2];  // .dbt / .fpt beside it when present (any case), else ""
+  std::string cpg_path;       // .cpg (the code page of a table without a driver byte), else ""
 };
 
 // Finds "<key>.dbf" in `dir` without regard to letter case. Returns false
@@ -46,8 +47,9 @@ TTableSource require_table(const TAlias& alias, const std::string& key);
 std::vector<std::string> list_tables(const std::string& dir);
 
 // The state of a table's files that the cache records: size, modification
-// time in nanoseconds, inode, device and the first 32 bytes of the .dbf and
-// of each memo file; for small tables also a hash of their whole contents.
+// time in nanoseconds, inode, device and the first 32 bytes of the .dbf, of
+// each memo file and of the .cpg; for small tables also a hash of their
+// whole contents.
 // Equal signatures mean an unchanged table. `mtime_max_ns` receives the
 // newest modification time among the files.
 std::string source_signature(const TTableSource& src, int64_t* mtime_max_ns = nullptr);

@@ -331,4 +331,11 @@ bool TQuery::column_is_null(int32_t index) const {
   return cell_at(*impl_, static_cast<size_t>(index)).type == SQLITE_NULL;
 }
 
+std::optional<size_t> TQuery::column_blob_size(int32_t index) const {
+  column_name(index);
+  const TCell& c = cell_at(*impl_, static_cast<size_t>(index));
+  if (c.type != SQLITE_BLOB) return std::nullopt;
+  return c.text.size();
+}
+
 }  // namespace Mirel::Database

@@ -151,10 +151,10 @@ int64_t now_ns() {
 }
 
 bool locate_table(const std::string& dir, const std::string& key, TTableSource& out) {
-  std::string names[3];  // .dbf, .dbt, .fpt as spelled on disk
+  std::string names[4];  // .dbf, .dbt, .fpt, .cpg as spelled on disk
   auto look = [&](const std::map<std::string, std::string>& listing) {
-    const char* exts[3] = {".dbf", ".dbt", ".fpt"};
-    for (int i = 0; i < 3; ++i) {
+    const char* exts[4] = {".dbf", ".dbt", ".fpt", ".cpg"};
+    for (int i = 0; i < 4; ++i) {
       const auto it = listing.find(key + exts[i]);
       names[i] = it == listing.end() ? std::string() : it->second;
     }
@@ -168,6 +168,7 @@ bool locate_table(const std::string& dir, const std::string& key, TTableSource& 
   out.dbf_path = dir + "/" + names[0];
   for (int i = 0; i < 2; ++i)
     out.memo_paths[i] = names[i + 1].empty() ? std::string() : dir + "/" + names[i + 1];
+  out.cpg_path = names[3].empty() ? std::string() : dir + "/" + names[3];
   return true;
 }
 
@@ -190,8 +191,10 @@ std::vector<std::string> list_tables(const std::string& dir) {
 }
 
 std::string source_signature(const TTableSource& src, int64_t* mtime_max_ns) {
-  const std::string* paths[3] = {&src.dbf_path, &src.memo_paths[0], &src.memo_paths[1]};
-  const TOpenFile files[3] = {TOpenFile(*paths[0]), TOpenFile(*paths[1]), TOpenFile(*paths[2])};
+  const std::string* paths[4] = {&src.dbf_path, &src.memo_paths[0], &src.memo_paths[1],
+                                 &src.cpg_path};
+  const TOpenFile files[4] = {TOpenFile(*paths[0]), TOpenFile(*paths[1]), TOpenFile(*paths[2]),
+                              TOpenFile(*paths[3])};
   uint64_t total = 0;
   for (const auto& f : files)
     if (f.fd >= 0) total += static_cast<uint64_t>(f.st.st_size);
@@ -202,7 +205,7 @@ std::string source_signature(const TTableSource& src, int64_t* mtime_max_ns) {
   uint64_t hash = 0;
   bool hashed = want_hash;
   int64_t mtime_max = 0;
-  for (int i = 0; i < 3; ++i)
+  for (int i = 0; i < 4; ++i)
     stamp_file(out, *paths[i], files[i], &mtime_max, want_hash ? &hash : nullptr, hashed);
   if (want_hash) {
     // A file that changed size under the read is not hashed whole: mark the

@@ -4,24 +4,40 @@
 // Reader (TTableReader)
 //   Versions: dBASE III (0x03, 0x83), dBASE IV (0x04, 0x7B, 0x8B, 0xCB, 0xE5,
 //   0xF5 FoxPro 2), Visual FoxPro (0x30, 0x31, 0x32) and dBASE 7 (level 4
-//   headers with 48-byte field descriptors). Any other first byte is read as
-//   a dBASE III style table as long as the header is consistent.
+//   headers with 48-byte field descriptors from offset 68, ended by 0x0D;
+//   the field properties that may follow are skipped). Any other first byte
+//   is read as a dBASE III style table as long as the header is consistent;
+//   a table starting 0x02 that is not is refused as FoxBASE / dBASE II
+//   (another header, not read).
+//   Of the possible readings of the descriptors (dBASE 7 or not; a C
+//   field's decimal count as the high byte of its length, as Clipper and
+//   FoxPro write long C fields, or as decimals, as Excel writes them) the
+//   first whose fields fill the record exactly is taken, else the first
+//   whose fields fit in it. A header that no reading makes sense of, a
+//   table without fields, a file that ends within the descriptors or
+//   before the header's end is an EDbaseError saying so.
 //   Records start at the header length and are the header's record length
 //   apart; the record count is the smaller of the header's count and the
 //   whole records the file really holds, so a truncated file or an inflated
-//   count is no error. A missing 0x0D (end of descriptors) or 0x1A (end of
-//   file) is no error either.
+//   count is no error. A missing 0x0D (end of descriptors) where the header
+//   length says the header ends, or a missing 0x1A (end of file), is no
+//   error either.
 //   Memo files: ".dbt" (dBASE III: 512-byte blocks, text ends at 0x1A;
 //   dBASE IV: block size from the header, blocks that start FF FF 08 00 with
 //   a length that includes that 8-byte block header) and ".fpt" (big-endian,
 //   block size in the header). The memo file beside the table is found
 //   without regard to letter case. A memo pointer past the end of the memo
-//   file, or a missing memo file, gives a NULL value, never a failure.
+//   file, or a missing memo file, gives a NULL value, never a failure. A
+//   dBASE III memo without its end marker before the end of the file is
+//   cut to its first 64 KiB (TMemoFile::kMaxUnterminatedBytes).
 //   Text: the code page comes from the language-driver byte (0x13 and 0x7B
-//   are 932; 0, 0x03 and 0x57 "Windows ANSI" and unknown values are the host
+//   are 932; 0x03 and 0x57 "Windows ANSI" and unknown values are the host
 //   default, 932; drivers that name another code page outright, such as 0x02
-//   (850) or 0xC9 (1251), are read in it); TReadOptions::codepage overrides
-//   it. Bytes that are not valid in
+//   (850), 0x59 (1252) or 0xC9 (1251), are read in it, see
+//   codepage_of_driver). A table whose driver byte is 0 is read in the code
+//   page that a ".cpg" file beside it names (any letter case, as shapefile
+//   tools write it), else in 932. TReadOptions::codepage overrides both.
+//   Field names are text in that code page too. Bytes that are not valid in
 //   the code page (a double-byte character cut at the field's end) become
 //   U+FFFD; the record is still read.
 //   Records are read with pread in large windows, so a file of any size
@@ -74,7 +90,7 @@ MIREL_DECLARE_EXCEPTION(EDbaseError, Exception);
 
 // One column of a table.
 struct TField {
-  std::string name;     // as stored, ASCII (upper case in practice)
+  std::string name;     // UTF-8, decoded with the table's code page
   char type = 'C';      // 'C', 'N', 'D', ...
   uint32_t offset = 0;  // byte offset inside the record (byte 0 is the deletion flag)
   uint32_t length = 0;  // bytes in the record
@@ -103,8 +119,13 @@ struct TReadOptions {
   std::string codepage;
 };
 
-// Code page (iconv name) for a language-driver byte; 932 for 0 and unknown.
+// Code page (iconv name) for a language-driver byte; 932 for 0, 0x03, 0x57
+// and unknown bytes.
 const char* codepage_of_driver(uint8_t driver);
+// Code page (iconv name) for the contents of a ".cpg" file: "1252",
+// "ANSI 1252", "UTF-8", "65001", "88591", "SJIS", an iconv name; empty when
+// it names none.
+std::string codepage_of_cpg(std::string_view text);
 
 class TTableReader {
  public:

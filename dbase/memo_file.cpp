@@ -99,6 +99,9 @@ bool TMemoFile::read_to_terminator(uint64_t offset, std::string& out) const {
     out.append(from, got);
     offset += got;
   }
+  // No end marker: the rest of the file is not one memo (a damaged pointer,
+  // a damaged file). Every record pointing there would carry all of it.
+  if (out.size() > kMaxUnterminatedBytes) out.resize(kMaxUnterminatedBytes);
   return false;
 }
 

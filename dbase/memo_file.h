@@ -17,7 +17,8 @@ class TMemoFile {
   static std::unique_ptr<TMemoFile> open(const std::string& path, Kind kind);
   ~TMemoFile();
 
-  // The memo stored at `block`: for .dbt III the bytes up to the first 0x1A;
+  // The memo stored at `block`: for .dbt III the bytes up to the first 0x1A
+  // (without one before the end of the file, at most kMaxUnterminatedBytes);
   // for .dbt IV the length of the FF FF 08 00 block header (a block without
   // that header is read as dBASE III); for .fpt the length of the block
   // header. Empty for block 0 (the file header) or a block past the end.
@@ -34,6 +35,10 @@ class TMemoFile {
   // block size) within its first 512 bytes; a writer updates it whenever it
   // adds a memo.
   static constexpr uint64_t kHeaderBytes = 512;
+  // A memo that runs to the end of the file without its end marker is cut
+  // to this many bytes: far more than any library text, far less than the
+  // damaged file it may point into.
+  static constexpr size_t kMaxUnterminatedBytes = 64 * 1024;
 
   uint32_t block_size() const { return block_size_; }
 

@@ -10,9 +10,10 @@
 //   -p, --program-dir DIR   where aliases.ini is (default: beside this program)
 //   -e, --encoding NAME     utf8 (default) or cp932: of the output and of SQL
 //
-// Rows are printed tab-separated, one a line; NULL is printed as nothing, and
-// a tab, line end or backslash inside a value as \t, \n, \r or \\. Failures
-// go to standard error with exit status 1; a usage error exits with 2.
+// Rows are printed tab-separated, one a line; NULL is printed as nothing, a
+// tab, line end, NUL or backslash inside a value as \t, \n, \r, \0 or \\,
+// and a binary value (a picture memo) as <binary, N bytes>. Failures go to
+// standard error with exit status 1; a usage error exits with 2.
 
 #include <cstdio>
 #include <cstring>
@@ -32,19 +33,28 @@ bool g_cp932 = false;
 std::string out_text(const UnicodeString& s) { return g_cp932 ? to_ansi(s) : to_utf8(s); }
 UnicodeString in_text(const char* s) { return g_cp932 ? from_ansi(s) : from_utf8(s); }
 
-std::string escape(const std::string& v) {
-  std::string out;
+// Escapes characters, before the text becomes bytes of the output encoding:
+// in code page 932 the second byte of 表 or ソ is a backslash.
+UnicodeString escape(const UnicodeString& v) {
+  UnicodeString out;
   out.reserve(v.size());
-  for (char c : v) {
+  for (char16_t c : v) {
     switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
+      case u'\t': out += u"\\t"; break;
+      case u'\n': out += u"\\n"; break;
+      case u'\r': out += u"\\r"; break;
+      case u'\0': out += u"\\0"; break;
+      case u'\\': out += u"\\\\"; break;
       default: out += c;
     }
   }
   return out;
+}
+
+// Values may hold NUL bytes no more: still, write lines by their length.
+void put_line(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
 }
 
 int usage() {
@@ -87,13 +97,18 @@ int run_query(const UnicodeString& alias, const UnicodeString& sql) {
   query.open();
   const int32_t n = query.column_count();
   std::string line;
-  for (int32_t i = 0; i < n; ++i) line += (i ? "\t" : "") + escape(out_text(query.column_name(i)));
-  std::printf("%s\n", line.c_str());
+  for (int32_t i = 0; i < n; ++i) line += (i ? "\t" : "") + out_text(escape(query.column_name(i)));
+  put_line(line);
   for (; !query.eof(); query.next()) {
     line.clear();
-    for (int32_t i = 0; i < n; ++i)
-      line += (i ? "\t" : "") + escape(out_text(query.column_as_string(i)));
-    std::printf("%s\n", line.c_str());
+    for (int32_t i = 0; i < n; ++i) {
+      if (i) line += '\t';
+      if (const auto blob = query.column_blob_size(i))
+        line += "<binary, " + std::to_string(*blob) + " bytes>";
+      else
+        line += out_text(escape(query.column_as_string(i)));
+    }
+    put_line(line);
   }
   query.close();
   session.close();

@@ -387,15 +387,6 @@ TEST(Damage, FilesThatAreNoTables) {
   }
 }
 
-TEST(Damage, TruncatedInsideTheHeaderKeepsWholeDescriptors) {
-  TTempDir dir;
-  std::string bytes = basic_table(0x03).bytes();
-  write_bytes(dir.file("h.dbf"), bytes.substr(0, 32 + 2 * 32 + 10));
-  TTableReader r(dir.file("h.dbf"));
-  EXPECT_EQ(r.fields().size(), 2u);
-  EXPECT_EQ(r.record_count(), 0u);
-}
-
 TEST(Damage, FileShrinkingWhileReadIsAnError) {
   TTempDir dir;
   TRawTable t = basic_table(0x03);
