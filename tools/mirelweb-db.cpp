@@ -51,7 +51,7 @@ UnicodeString escape(const UnicodeString& v) {
   return out;
 }
 
-// Values may hold NUL bytes no more: still, write lines by their length.
+// Lines go out by their length: a value may hold a NUL byte.
 void put_line(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
