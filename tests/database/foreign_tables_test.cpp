@@ -96,6 +96,9 @@ struct TCase {
   std::string expected_after = {};
 };
 
+// Keeps gtest from printing a case as bytes.
+void PrintTo(const TCase& c, std::ostream* os) { *os << c.name; }
+
 const std::string kNameKanji = "\x8F\x91\x90\xD0\x96\xBC";  // 書籍名
 const std::string kNeko = "\x94\x4C";                       // 猫
 const std::string kHyo = "\x95\x5C";                        // 表, 0x5C second
