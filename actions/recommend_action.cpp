@@ -22,13 +22,17 @@ void TWebMain::WebMainRequestRecommendAction(TWebRequest&, TWebResponse& respons
     }
     // From here every path closes the source, then gives the mutex back
     // (the mutex's destructor does that last part when a close throws).
+    // The page is sent only after that: a web server may end the process
+    // as soon as it has the whole response.
+    bool not_found = false;
     try {
       recommenddb = std::make_shared<Tmwrecommenddb>();
       recommenddb->open_database(u"");
       recommenddb->open_query(path->db_alias);
       if (recommenddb->record_count() == 0) {
         set_not_found_error(*error);
-        produce_error_page();
+        prepare_error_page();
+        not_found = true;
       } else {
         // The tags read the source while its query is open.
         PageProducer.SetHTMLFile(path->html_path + u"list.html");
@@ -52,6 +56,7 @@ void TWebMain::WebMainRequestRecommendAction(TWebRequest&, TWebResponse& respons
     recommenddb->close_database();
     mutex.release();
     mutex.close();
+    if (not_found) response.SendResponse();
   });
 }
 

@@ -7,9 +7,13 @@
 namespace Mirel::MirelWeb {
 
 void TWebMain::produce_error_page() {
+  prepare_error_page();
+  Response->SendResponse();
+}
+
+void TWebMain::prepare_error_page() {
   PageProducer.SetHTMLFile(path->html_path + u"error.html");
   Response->SetContent(PageProducer.Content());
-  Response->SendResponse();
 }
 
 void TWebMain::write_error_log(const UnicodeString& message) {

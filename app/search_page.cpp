@@ -64,19 +64,24 @@ void TWebMain::produce_page(const UnicodeString& template_name) {
     mutex.release();
     mutex.close();
   };
+  // No page byte is written while the mutex is held: a web server may end
+  // the process as soon as it has the whole response.
+  bool not_found = false;
   try {
     if (search->get_record_count() != 0) {
       PageProducer.SetHTMLFile(path->html_path + template_name);
       Response->SetContent(PageProducer.Content());
     } else {
       set_not_found_error(*error);
-      produce_error_page();
+      prepare_error_page();
+      not_found = true;
     }
   } catch (...) {
     finish();
     throw;
   }
   finish();
+  if (not_found) Response->SendResponse();
 }
 
 }  // namespace Mirel::MirelWeb

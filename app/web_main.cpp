@@ -33,6 +33,7 @@ TWebMain::TWebMain(const TWebMainEnvironment& environment) : environment_(enviro
   // construction; a foreign exception becomes the administrator message.
   run_guarded(kActionFailureMessage,
               [this] { *path = read_configuration(environment_.program_dir); });
+  BaseUrl = to_ansi(path->base_url);
   // What the database engine reports without failing (a cache directory it
   // cannot write, so that it reads the tables into memory) is something the
   // administrator must hear of: one log line per message and process.

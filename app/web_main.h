@@ -61,8 +61,11 @@ class TWebMain : public TWebModule {
   std::shared_ptr<Tmwnewbook> newbook;
   uint32_t mutex_timeout = 60000;
 
-  // Error page and log.
+  // Error page and log. produce_error_page sends the page at once;
+  // prepare_error_page only makes it the response's content, for a holder
+  // of the database mutex that sends it after letting the mutex go.
   void produce_error_page();
+  void prepare_error_page();
   void write_error_log(const UnicodeString& message);
   // The boundary of every action and tag handler: runs `work`; an Exception
   // is logged, its message becomes the reason phrase, and it is thrown on;

@@ -16,6 +16,7 @@ constexpr const char16_t* kUnknownFailureMessage = u"サーバー管理者に問
 void TWebModule::HandleRequest(TWebRequest& request, TWebResponse& response) {
   Request = &request;
   Response = &response;
+  if (!BaseUrl.empty()) request.SetBaseUrl(BaseUrl);
   bool handled = false;
   const TWebActionItem* tried_default = nullptr;
   try {

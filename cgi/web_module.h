@@ -44,6 +44,9 @@ class TWebModule {
 
   TWebRequest* Request = nullptr;
   TWebResponse* Response = nullptr;
+  // The installation's public address of the program; when not empty, it
+  // becomes the request's BaseUrl before dispatch.
+  std::string BaseUrl;
 
  protected:
   std::vector<TWebActionItem> Actions;

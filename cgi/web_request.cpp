@@ -48,6 +48,23 @@ std::string read_body(const TCgiInput& input, int length) {
   return body;
 }
 
+bool equals_ascii_ci(const std::string& text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
+// HTTPS=on (mod_ssl, lighttpd), HTTPS=1 (some servers), REQUEST_SCHEME=https
+// (Apache, nginx).
+bool came_over_tls(const TCgiInput& input) {
+  const std::string https = variable(input, "HTTPS");
+  return equals_ascii_ci(https, "on") || https == "1" ||
+         equals_ascii_ci(variable(input, "REQUEST_SCHEME"), "https");
+}
+
 }  // namespace
 
 bool content_type_names_utf8(std::string_view content_type) {
@@ -82,6 +99,7 @@ TWebRequest::TWebRequest(const TCgiInput& input)
       content_type_(variable(input, "HTTP_CONTENT_TYPE")),
       content_length_(
           text_to_int_def(std::string_view(variable(input, "HTTP_CONTENT_LENGTH")), -1)) {
+  secure_ = came_over_tls(input);
   content_ = read_body(input, content_length_);
 }
 

@@ -48,6 +48,14 @@ class TWebRequest {
   const std::string& Host() const { return host_; }
   const std::string& ScriptName() const { return script_name_; }
   const std::string& RemoteAddr() const { return remote_addr_; }
+  // Whether the request came over TLS: HTTPS is "on" or "1" (any letter
+  // case), or REQUEST_SCHEME is "https".
+  bool Secure() const { return secure_; }
+  // The program's public address (scheme, host, port and script path) as
+  // the installation fixes it; empty when it does not, and the links are
+  // then made from the scheme, Host and ScriptName.
+  const std::string& BaseUrl() const { return base_url_; }
+  void SetBaseUrl(std::string url) { base_url_ = std::move(url); }
   const std::string& ContentType() const { return content_type_; }
   // CONTENT_LENGTH read as an integer; -1 when it is not a number.
   int ContentLength() const { return content_length_; }
@@ -62,8 +70,9 @@ class TWebRequest {
 
  private:
   std::string method_, protocol_, query_, path_info_, host_, script_name_,
-      remote_addr_, content_type_, content_;
+      remote_addr_, content_type_, content_, base_url_;
   int content_length_ = -1;
+  bool secure_ = false;
   std::optional<TStrings> query_fields_, content_fields_;
 };
 

@@ -28,7 +28,7 @@ Tmw_path read_configuration(const std::string& program_dir) {
 
   TStrings lines;
   load_conf_lines(conf_file, lines);
-  Tmw_path path{value_of(lines, u"HTML_PATH"), value_of(lines, u"DB_ALIAS")};
+  Tmw_path path{value_of(lines, u"HTML_PATH"), value_of(lines, u"DB_ALIAS"), {}};
   ini.write_path(ini_file, path);  // throws before the old file is touched
   // Another process migrating at the same moment may have deleted it first.
   ::unlink(conf_file.c_str());

@@ -1,8 +1,9 @@
 // The settings of the installation and of the pages, and how they are read.
 //
 // The installation is described by mirelweb.ini beside the program: section
-// "Path", key "Html" (the template directory prefix) and key "Db" (the
-// database alias). An older installation keeps them in mirelweb.conf
+// "Path", key "Html" (the template directory prefix), key "Db" (the
+// database alias) and the optional key "BaseUrl" (the program's public
+// address, for sites behind a proxy or that must not trust the Host header). An older installation keeps them in mirelweb.conf
 // (HTML_PATH=..., DB_ALIAS=...); read_configuration migrates that file into
 // mirelweb.ini the first time it finds only the old file. Page settings live
 // in the templates (tag SETUP) and start from Tmw_setup's values.
@@ -27,6 +28,10 @@ namespace Mirel::MirelWeb {
 struct Tmw_path {
   UnicodeString html_path;
   UnicodeString db_alias;
+  // Scheme, host, port and script path every link begins with, e.g.
+  // "https://opac.example.jp/cgi-bin/mirelweb"; trailing '/' removed. Empty:
+  // the links follow the request.
+  UnicodeString base_url;
 };
 
 // Page settings, changed only by the template tag SETUP.
@@ -40,8 +45,8 @@ class Tmwini_path : public Iread_ini_file<Tmw_path>, public Iwrite_ini_file<Tmw_
  public:
   Tmwini_path();
 
-  // html_path from ("Path", "Html"), db_alias from ("Path", "Db"); absent
-  // values give the empty text.
+  // html_path from ("Path", "Html"), db_alias from ("Path", "Db"), base_url
+  // from ("Path", "BaseUrl"); absent values give the empty text.
   virtual Tmw_path read_path(const std::string& ini_file);
   // Stores each non-empty value (an empty one neither creates nor clears its
   // key). Both go into the file with one replacement, so no reader ever sees
@@ -54,6 +59,7 @@ class Tmwini_path : public Iread_ini_file<Tmw_path>, public Iwrite_ini_file<Tmw_
  private:
   Tini_file<UnicodeString> html_;
   Tini_file<UnicodeString> db_;
+  Tini_file<UnicodeString> base_url_;
 };
 
 // Loads the legacy name=value file into `lines`, each entry normalised to

@@ -3,11 +3,15 @@
 
 namespace Mirel::MirelWeb {
 
-Tmwini_path::Tmwini_path() : html_(u"Path", u"Html", u""), db_(u"Path", u"Db", u"") {}
+Tmwini_path::Tmwini_path()
+    : html_(u"Path", u"Html", u""), db_(u"Path", u"Db", u""), base_url_(u"Path", u"BaseUrl", u"") {}
 
 Tmw_path Tmwini_path::read_path(const std::string& ini_file) {
   const Tini_document doc = Tini_document::load(ini_file);
-  return Tmw_path{html_.read(doc), db_.read(doc)};
+  UnicodeString base_url = base_url_.read(doc);
+  // Links append "/list" and the like; "…/mirelweb/" would give "//list".
+  while (!base_url.empty() && base_url.back() == u'/') base_url.pop_back();
+  return Tmw_path{html_.read(doc), db_.read(doc), base_url};
 }
 
 void Tmwini_path::write_path(const std::string& ini_file, const Tmw_path& path) {

@@ -61,6 +61,11 @@ bool signature_is_hashed(const std::string& signature);
 std::string memo_stamp(const TTableSource& src, int64_t* mtime_max_ns = nullptr);
 // Equal and trustworthy (a file that changed during hashing never matches).
 bool same_signature(const std::string& a, const std::string& b);
+// The mode of a cache file of `src` whose group is `cache_group`: read and
+// write for its owner; read for the group only when every file of the table
+// is readable by that same group (or by everyone); read for others only when
+// every file of the table is. A copy is never more readable than its table.
+unsigned cache_file_mode(const TTableSource& src, unsigned cache_group);
 // The current time of the real-time clock in nanoseconds.
 int64_t now_ns();
 

@@ -12,10 +12,16 @@
 // (few records changed) or rebuilds it into a new file that is renamed over
 // the old one. A reader that attached the old file keeps reading it whole,
 // so no query ever sees half of an update. When the directory cannot be
-// written, the table is read into an in-memory database for this process.
+// written, the table is read into an in-memory database for this process,
+// and the log says which directory or file is in the way and what to do.
+//
+// Permissions: a directory made here is 0750, lock files are 0600, and a
+// cache file is never more readable than its table (cache_file_mode); an
+// update gives an existing cache file that mode again.
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,11 +99,15 @@ bool attach_if_current(sqlite3* db, const std::string& uri, const std::string& s
 }
 
 // An exclusive flock(2) on the table's lock file, released on destruction.
+// Whoever can open the file can hold the lock, so it is its owner's alone.
 class TTableLock {
  public:
   explicit TTableLock(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) return;
+    struct stat st{};
+    if (::fstat(fd_, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 0077) != 0)
+      (void)::fchmod(fd_, 0600);  // made by an older version for everyone
     while (::flock(fd_, LOCK_EX) != 0) {
       if (errno != EINTR) {
         ::close(fd_);
@@ -122,7 +132,42 @@ bool make_dirs(const std::string& dir) {
   if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
   const size_t slash = dir.rfind('/');
   if (slash != std::string::npos && slash > 0 && !make_dirs(dir.substr(0, slash))) return false;
-  return ::mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST;
+  return ::mkdir(dir.c_str(), 0750) == 0 || errno == EEXIST;
+}
+
+// Gives the cache file open as `fd` the mode that its table allows.
+void restrict_to_table(int fd, const TTableSource& src) {
+  struct stat st{};
+  if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid())
+    (void)::fchmod(fd, cache_file_mode(src, st.st_gid));
+}
+
+std::string user_name(uid_t uid) {
+  if (const passwd* pw = ::getpwuid(uid)) return pw->pw_name;
+  return std::to_string(uid);
+}
+
+// Why the cache of `path` could not be written: a file of another user in
+// the way (named, with the chown that fixes it), else the directory.
+std::string cache_write_problem(const TAlias& alias, const std::string& path) {
+  const uid_t me = ::geteuid();
+  const std::string owner = user_name(me);
+  struct stat st{};
+  if (::stat(alias.cache_dir.c_str(), &st) == 0 && st.st_uid != me &&
+      ::access(alias.cache_dir.c_str(), W_OK) != 0)
+    return "キャッシュディレクトリ " + alias.cache_dir + " は " + user_name(st.st_uid) +
+           " のもので、" + owner + " には書き込めません。chown -R " + owner + ": " +
+           alias.cache_dir + " で持ち主を直してください。それまではテーブルを毎回メモリに読み込みます";
+  for (const std::string& file : {path + ".lock", path}) {
+    if (::lstat(file.c_str(), &st) == 0 && st.st_uid != me)
+      return "キャッシュファイル " + file + " は " + user_name(st.st_uid) + " のもので、" + owner +
+             " には置き換えられません。chown " + owner + ": " + file +
+             " で持ち主を直してください(mirelweb-db は " + owner +
+             " として実行してください)。それまではテーブルを毎回メモリに読み込みます";
+  }
+  return "キャッシュディレクトリ " + alias.cache_dir +
+         " に書き込めないため、テーブルを毎回メモリに読み込みます (aliases.ini の [Alias:" +
+         alias.name + "] CacheDir= で書き込めるディレクトリを指定してください)";
 }
 
 // Removes rebuilds left behind by processes that ended in the middle.
@@ -150,6 +195,10 @@ bool update_on_disk(const TAlias& alias, const TTableSource& src, TUpdateKind& k
   const std::string build = build_key(alias, src.key);
 
   if (::access(path.c_str(), F_OK) == 0) {
+    if (const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC); fd >= 0) {
+      restrict_to_table(fd, src);
+      ::close(fd);
+    }
     try {
       TDb db(file_uri(path), SQLITE_OPEN_READWRITE);
       sqlite3_busy_timeout(db.get(), 3000);
@@ -181,6 +230,11 @@ bool update_on_disk(const TAlias& alias, const TTableSource& src, TUpdateKind& k
   remove_stale_temporaries(alias.cache_dir, path.substr(slash + 1));
   const std::string tmp = path + ".tmp-" + std::to_string(::getpid());
   ::unlink(tmp.c_str());
+  // Made here with its final mode before a byte of the table is in it.
+  const int fd = ::open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  restrict_to_table(fd, src);
+  ::close(fd);
   try {
     build_full(file_uri(tmp), alias, src);
   } catch (const ECacheWrite&) {
@@ -228,9 +282,7 @@ std::shared_ptr<void> attach_in_memory(sqlite3* db, const TAlias& alias, const T
   build_full(mem.uri, alias, src);
   if (!attach_uri(db, mem.uri, schema)) throw_sqlite(db, "キャッシュを開けません");
   caches[path] = mem;
-  warn(from_utf8("キャッシュディレクトリ " + alias.cache_dir +
-                 " に書き込めないため、テーブルを毎回メモリに読み込みます (aliases.ini の [Alias:" +
-                 alias.name + "] CacheDir= で書き込めるディレクトリを指定してください)"));
+  warn(from_utf8(cache_write_problem(alias, path)));
   return mem.holder;
 }
 
@@ -281,8 +333,7 @@ TUpdateKind refresh_table(const TAlias& alias, const TTableSource& src, int64_t*
   const std::string uri = cache_uri(alias, src.key);
   if (!attach_if_current(db.get(), uri, "t", build, source_signature(src))) {
     if (!update_on_disk(alias, src, kind))
-      throw EDatabaseError(from_utf8("キャッシュディレクトリ " + alias.cache_dir +
-                                     " に書き込めません"));
+      throw EDatabaseError(from_utf8(cache_write_problem(alias, cache_path(alias, src.key))));
     if (!attach_uri(db.get(), uri, "t")) throw_sqlite(db.get(), "キャッシュを開けません");
   }
   if (records) {

@@ -117,6 +117,9 @@ void stamp_file(std::string& out, const std::string& path, const TOpenFile& f,
   put_u64(out, static_cast<uint64_t>(mtime_of(f.st)));
   put_u64(out, static_cast<uint64_t>(f.st.st_ino));
   put_u64(out, static_cast<uint64_t>(f.st.st_dev));
+  // Who may read the table decides who may read its cache: a chmod or chgrp
+  // makes the cache out of date, and its update gives it the new mode.
+  put_u64(out, static_cast<uint64_t>(f.st.st_mode & 07777) << 32 | f.st.st_gid);
   if (mtime_max) *mtime_max = std::max(*mtime_max, mtime_of(f.st));
   if (!hash) {
     char head[32] = {};
@@ -231,6 +234,19 @@ std::string memo_stamp(const TTableSource& src, int64_t* mtime_max_ns) {
 
 bool signature_is_hashed(const std::string& signature) {
   return !signature.empty() && signature[0] == 'H';
+}
+
+unsigned cache_file_mode(const TTableSource& src, unsigned cache_group) {
+  bool group = true, others = true;
+  for (const std::string* path : {&src.dbf_path, &src.memo_paths[0], &src.memo_paths[1]}) {
+    if (path->empty()) continue;
+    struct stat st{};
+    if (::stat(path->c_str(), &st) != 0) return 0600;
+    others = others && (st.st_mode & S_IROTH) != 0;
+    group = group && ((st.st_mode & S_IROTH) != 0 ||
+                      ((st.st_mode & S_IRGRP) != 0 && st.st_gid == cache_group));
+  }
+  return 0600u | (group ? 0040u : 0u) | (others ? 0004u : 0u);
 }
 
 bool same_signature(const std::string& a, const std::string& b) {

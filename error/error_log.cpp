@@ -32,15 +32,20 @@ std::string format_log_line(const TLocalTime& when, std::string_view client_addr
   line += client_address;
   line += "] ";
   line += to_ansi(message);
-  // Text from a request can reach the message; it must not start a line.
+  // Text from a request can reach the message: it must not start a line nor
+  // hide in the file as a control character (NUL, escape sequences for a
+  // terminal, ...). Code page 932 never uses these bytes inside a character.
   for (char& c : line)
-    if (c == '\r' || c == '\n') c = ' ';
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
   line += "\r\n";
   return line;
 }
 
 TErrorLog::TErrorLog(const std::string& path, TClock clock) : clock_(std::move(clock)) {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  // Readable by the owner and the file's group (a librarians' group that
+  // owns a setgid log directory), not by every local user: the lines hold
+  // visitors' addresses and what they searched for.
+  fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
 }
 
 TErrorLog::~TErrorLog() {

@@ -4,8 +4,9 @@
 // Line format (code page 932 text, CR LF line end):
 //   "[" yyyy/mm/dd " " H:MM:SS "] [error] [client " address "] " message
 // The time is local, hours without a leading zero; at exactly 0:00:00 the
-// space and the time are left out. CR and LF inside the address or the
-// message become spaces, so one failure is always exactly one line.
+// space and the time are left out. Control characters (C0 and DEL, CR and LF
+// among them) inside the address or the message become spaces, so one
+// failure is always exactly one plain line. A new file is mode 0640.
 //
 // Each line is written with a single write() on a descriptor opened with
 // O_APPEND, so lines of concurrent processes never interleave. Logging never

@@ -65,7 +65,7 @@ void ini_write(std::string_view bytes) {
 
   // Both values at once, as the migration stores them.
   Tmwini_path path_file;
-  path_file.write_path(ini, Tmw_path{u"tmpl/", u"MirelWin"});
+  path_file.write_path(ini, Tmw_path{u"tmpl/", u"MirelWin", {}});
   const Tmw_path read = path_file.read_path(ini);
   MWFUZZ_CHECK(read.html_path == u"tmpl/" && read.db_alias == u"MirelWin");
 }

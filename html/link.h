@@ -22,9 +22,14 @@ class Tlink : public Thtml_tag {
   void set_href(std::u16string_view url) { set_attribute(u"href", url); }
 };
 
-// "http://" + Host + ScriptName + path. Host and ScriptName are the request's
-// 8-bit variables read in the default code page; nothing is inserted between
-// the pieces and `path` (query included) is appended unchanged.
+// The program's own absolute address, without a trailing path: the
+// request's BaseUrl when the installation fixes one; else "http://" (or
+// "https://" for a request that came over TLS) + Host + ScriptName. Host and
+// ScriptName are the request's 8-bit variables read in the default code
+// page; nothing is inserted between the pieces.
+UnicodeString script_base(const TWebRequest& request);
+
+// script_base + path; `path` (query included) is appended unchanged.
 UnicodeString script_url(const TWebRequest& request, std::u16string_view path);
 
 }  // namespace Mirel::MirelWeb

@@ -8,14 +8,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <csignal>
-#include <sys/time.h>
+#include <cstdio>
+#include <cstring>
 
 #include "config/mw_settings.h"
 #include "platform/exception.h"
@@ -25,49 +25,103 @@ namespace Mirel::MirelWeb {
 
 namespace {
 
-[[noreturn]] void fail_open(const std::string& path, int error) {
-  throw Exception(u"排他制御用のファイル'" + from_ansi(path) + u"'を開けません(" +
-                  from_ansi(std::strerror(error)) + u")");
+// What an administrator does about a lock file the program may not use.
+constexpr const char16_t* kRemedy =
+    u"。このファイルを削除するか、Web サーバーのユーザーだけが書き込めるディレクトリを "
+    u"TMPDIR に指定してください";
+
+[[noreturn]] void refuse(const std::string& path, const UnicodeString& reason,
+                         const char16_t* remedy = kRemedy) {
+  throw Exception(u"排他制御用のファイル'" + from_ansi(path) + u"'を使えません(" + reason + u")" +
+                  remedy);
 }
 
-// Creates the file with mode 0666 or opens the one that is there. O_EXCL
-// and O_NOFOLLOW keep a symbolic link at the path from being followed;
-// O_NONBLOCK keeps a FIFO planted there from blocking the open. Read access
-// is enough for flock, so a lock file of another user with mode 0644 works.
-int open_lock_file(const std::string& path) {
+[[noreturn]] void refuse_errno(const std::string& path, int error) {
+  if (error == ENOENT) {
+    refuse(path, from_ansi(std::strerror(error)),
+           u"。ディレクトリを作成してください(所有者は Web サーバーのユーザー、モード 0700)");
+  }
+  refuse(path, from_ansi(std::strerror(error)));
+}
+
+std::string octal(unsigned mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", mode & 07777);
+  return text;
+}
+
+// Another user must not be able to put a file of their own at the path: the
+// directory is writable only by its owner (and group), or sticky like /tmp,
+// where a file can be removed or renamed only by its owner.
+void check_directory(const std::string& dir, const std::string& path) {
+  struct stat st{};
+  if (::stat(dir.c_str(), &st) != 0) refuse_errno(path, errno);
+  if ((st.st_mode & S_IWOTH) != 0 && (st.st_mode & S_ISVTX) == 0) {
+    refuse(path, u"ディレクトリ'" + from_ansi(dir) + u"'は誰でも書き込めます(モード " +
+                     from_ansi(octal(st.st_mode)) + u")",
+           u"。chmod +t でスティッキービットを付けるか、Web サーバーのユーザーだけが書き込める"
+           u"ディレクトリを TMPDIR に指定してください");
+  }
+}
+
+// A file found at the path is used only when no other user can hold its
+// lock, rewrite it or have it stand for another file; a file of this user
+// that others may open (as older versions made it) is narrowed first.
+void check_existing(int fd, const std::string& path) {
+  struct stat st{};
+  if (::fstat(fd, &st) != 0) refuse_errno(path, errno);
+  if (!S_ISREG(st.st_mode)) refuse(path, u"通常のファイルではありません");
+  if (st.st_nlink != 1) refuse(path, u"ハードリンクされたファイルです");
+  const uid_t me = ::geteuid();
+  if (st.st_uid != me && st.st_uid != 0)
+    refuse(path, u"他のユーザー(uid " + from_ansi(std::to_string(st.st_uid)) + u")のファイルです");
+  if ((st.st_mode & 0007) != 0) {
+    if (st.st_uid != me || ::fchmod(fd, st.st_mode & 0770) != 0)
+      refuse(path, u"他のユーザーが開けるモード " + from_ansi(octal(st.st_mode)) + u" です");
+  }
+}
+
+// Creates the file (mode 0600 whatever the umask) or opens the one that is
+// there and checks it. O_EXCL and O_NOFOLLOW keep a symbolic link at the
+// path from being followed; O_NONBLOCK keeps a FIFO planted there from
+// blocking the open (it is then refused as not a regular file).
+int open_lock_file(const std::string& dir, const std::string& path) {
+  check_directory(dir, path);
   for (int attempt = 0; attempt < 16; ++attempt) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                    0600);
     if (fd >= 0) {
-      // The umask narrowed the mode; every user of the program must be able
-      // to open the file. A failure here does not stop this process.
-      (void)::fchmod(fd, 0666);
+      (void)::fchmod(fd, 0600);  // a umask such as 0277 must not lock out the next process
       return fd;
     }
     if (errno == EINTR) continue;
-    if (errno != EEXIST) fail_open(path, errno);
-    fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd >= 0) return fd;
+    if (errno != EEXIST) refuse_errno(path, errno);
+    fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+      try {
+        check_existing(fd, path);
+      } catch (...) {
+        ::close(fd);
+        throw;
+      }
+      return fd;
+    }
     // Removed between the two calls: create it again.
     if (errno == ENOENT || errno == EINTR) continue;
-    fail_open(path, errno);
+    if (errno == ELOOP) refuse(path, u"シンボリックリンクです");
+    refuse_errno(path, errno);
   }
-  fail_open(path, ENOENT);
+  refuse_errno(path, ENOENT);
 }
 
 }  // namespace
 
 TNamedMutex::TNamedMutex(const std::string& name, const std::string& directory) {
   std::string dir = directory.empty() ? to_ansi(temp_path()) : directory;
+  if (dir.empty()) dir = "/";
   if (dir.back() != '/') dir += '/';
   path_ = dir + name;
-  fd_ = open_lock_file(path_);
-  struct stat st{};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-    ::close(fd_);
-    fd_ = -1;
-    fail_open(path_, error);
-  }
+  fd_ = open_lock_file(dir, path_);
 }
 
 TNamedMutex::~TNamedMutex() { close(); }
@@ -77,9 +131,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // While alive, a repeating SIGALRM (without SA_RESTART) makes a blocking
-// flock return EINTR, so a wait can look at its deadline; the timer
+// lock call return EINTR, so a wait can look at its deadline; the timer
 // repeats after its first expiry, so a signal that arrives just before
-// flock blocks is followed by another one.
+// the call blocks is followed by another one.
 class TDeadlineAlarm {
  public:
   explicit TDeadlineAlarm(uint32_t timeout_ms)
@@ -107,10 +161,12 @@ class TDeadlineAlarm {
   TDeadlineAlarm(const TDeadlineAlarm&) = delete;
   TDeadlineAlarm& operator=(const TDeadlineAlarm&) = delete;
 
-  // Takes the exclusive lock of `fd`; false when the deadline passed first.
-  bool lock(int fd) const {
+  // Repeats a blocking lock call interrupted by the timer until it succeeds
+  // (true) or the deadline passes or it fails otherwise (false).
+  template <typename Call>
+  bool until_deadline(Call call) const {
     for (;;) {
-      if (::flock(fd, LOCK_EX) == 0) return true;
+      if (call() == 0) return true;
       if (errno != EINTR || Clock::now() >= deadline_) return false;
     }
   }
@@ -121,84 +177,78 @@ class TDeadlineAlarm {
   sigset_t saved_mask_{};
 };
 
-// Opens (or creates, mode 0666 whatever the umask) a file of the queue.
-int open_queue_file(const std::string& path, int access) {
-  const int fd = ::open(path.c_str(), access | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd >= 0) (void)::fchmod(fd, 0666);  // fails harmlessly on another user's file
-  return fd;
-}
-
-}  // namespace
-
 // Waiters queue up in arrival order. flock alone wakes every waiter when
 // the lock is let go and the fastest one (often a request that has only
 // just arrived) takes it, so under load an unlucky request could wait
-// many turns. Each waiter draws a number from "<name>.ticket", holds the
-// lock of its own file "<name>.<number>", and waits for the lock of its
-// predecessor's file before it asks for the mutex itself: the holder lets
-// go of the mutex, then of its file, and exactly the next in line wakes.
-// A waiter that dies or gives up drops its file's lock like a holder (a
-// file left by one that died is left behind, empty). The
-// mutex alone keeps holders apart; the queue only orders them, and when
-// its files cannot be used the mutex is waited for directly.
-namespace {
+// many turns. Each waiter draws a number from the counter in the lock
+// file's first 8 bytes (under a lock of byte 0), holds the lock of byte
+// `kFirstPlace + number`, and waits for its predecessor's byte before it
+// asks for the mutex itself: the holder lets go of the mutex, then of its
+// byte, and exactly the next in line wakes. These are open file
+// description locks (F_OFD_SETLK): like flock they belong to the open file,
+// so they vanish with a process that dies or a waiter that gives up, and no
+// file is made per waiter. The mutex alone keeps holders apart; the queue
+// only orders them, and when it cannot be used the mutex is waited for
+// directly.
+//
+// A holder that later takes the mutex shared (LOCK_SH) would give up its
+// byte as soon as it holds the mutex, so that readers in a row overlap,
+// while an exclusive waiter keeps its byte while it waits, so that no
+// reader that came after it gets ahead of it.
+constexpr off_t kCounterGuard = 0;
+constexpr off_t kFirstPlace = 1;
+constexpr uint64_t kPlaces = uint64_t{1} << 40;
 
-// Draws the next number of the queue of the mutex at `path` and makes and
-// locks the waiter's own file (`node_fd`, `node_path`); -1 when the queue
-// cannot be used.
-int64_t join_queue(const std::string& path, const TDeadlineAlarm& alarm, int& node_fd,
-                   std::string& node_path) {
-  const int ticket_fd = open_queue_file(path + ".ticket", O_RDWR);
-  if (ticket_fd < 0) return -1;
+int range_lock(int fd, short type, int64_t number_or_guard, bool wait) {
+  struct flock range{};
+  range.l_type = type;
+  range.l_whence = SEEK_SET;
+  range.l_start = number_or_guard < 0
+                      ? kCounterGuard
+                      : kFirstPlace + static_cast<off_t>(static_cast<uint64_t>(number_or_guard) % kPlaces);
+  range.l_len = 1;
+  return ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &range);
+}
+
+constexpr int64_t kGuard = -1;
+
+// Draws the next number of the queue and locks its place; -1 when the
+// queue cannot be used.
+int64_t join_queue(int fd, const TDeadlineAlarm& alarm) {
+  if (!alarm.until_deadline([&] { return range_lock(fd, F_WRLCK, kGuard, true); })) return -1;
+  unsigned char bytes[8] = {};
+  uint64_t next = 0;
+  if (::pread(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes))
+    for (int i = 7; i >= 0; --i) next = next << 8 | bytes[i];
+  next &= INT64_MAX;
+  uint64_t after = next + 1;
+  for (unsigned char& b : bytes) b = static_cast<unsigned char>(after), after >>= 8;
   int64_t number = -1;
-  if (alarm.lock(ticket_fd)) {
-    unsigned char bytes[8] = {};
-    uint64_t next = 0;
-    if (::pread(ticket_fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes))
-      for (int i = 7; i >= 0; --i) next = next << 8 | bytes[i];
-    next &= INT64_MAX;
-    uint64_t after = next + 1;
-    for (unsigned char& b : bytes) b = static_cast<unsigned char>(after), after >>= 8;
-    // The own file is made and locked before the number is given out, so a
-    // successor always finds it.
-    const std::string own = path + "." + std::to_string(next);
-    const int node = open_queue_file(own, O_RDONLY);
-    if (node >= 0 && ::flock(node, LOCK_EX | LOCK_NB) == 0 &&
-        ::pwrite(ticket_fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes)) {
-      node_fd = node;
-      node_path = own;
+  // The place is locked before the number is given out, so a successor
+  // always finds it taken.
+  if (range_lock(fd, F_WRLCK, static_cast<int64_t>(next), false) == 0) {
+    if (::pwrite(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes))
       number = static_cast<int64_t>(next);
-    } else if (node >= 0) {
-      ::close(node);
-    }
-    (void)::flock(ticket_fd, LOCK_UN);
+    else
+      (void)range_lock(fd, F_UNLCK, static_cast<int64_t>(next), false);
   }
-  ::close(ticket_fd);
+  (void)range_lock(fd, F_UNLCK, kGuard, false);
   return number;
 }
 
 // Waits until the waiter with `number` has had its turn (or given up).
-bool wait_for_predecessor(const std::string& path, int64_t number, const TDeadlineAlarm& alarm) {
-  const std::string node = path + "." + std::to_string(number);
-  const int fd = ::open(node.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return true;  // removed: its waiter is done or letting go
-  const bool turn = alarm.lock(fd);
-  ::close(fd);
-  return turn;
+bool wait_for_predecessor(int fd, int64_t number, const TDeadlineAlarm& alarm) {
+  if (!alarm.until_deadline([&] { return range_lock(fd, F_WRLCK, number, true); })) return false;
+  (void)range_lock(fd, F_UNLCK, number, false);
+  return true;
 }
 
 }  // namespace
 
-// The own file is removed before its lock is dropped: a successor that has
-// it open wakes on the unlock, one that has not yet opened it finds it
-// gone; either way it goes on. (Its owner removes it, as the temporary
-// directory lets only the owner of a file remove it.)
 void TNamedMutex::leave_queue() {
-  if (node_fd_ < 0) return;
-  (void)::unlink(node_path_.c_str());
-  (void)::flock(node_fd_, LOCK_UN);
-  ::close(node_fd_);
-  node_fd_ = -1;
+  if (place_ < 0) return;
+  (void)range_lock(fd_, F_UNLCK, place_, false);
+  place_ = -1;
 }
 
 bool TNamedMutex::wait(uint32_t timeout_ms) {
@@ -211,12 +261,12 @@ bool TNamedMutex::wait(uint32_t timeout_ms) {
     }
   }
   const TDeadlineAlarm alarm(timeout_ms);
-  const int64_t number = join_queue(path_, alarm, node_fd_, node_path_);
-  if (number > 0 && !wait_for_predecessor(path_, number - 1, alarm)) {
+  place_ = join_queue(fd_, alarm);
+  if (place_ > 0 && !wait_for_predecessor(fd_, place_ - 1, alarm)) {
     leave_queue();
     return false;
   }
-  held_ = alarm.lock(fd_);
+  held_ = alarm.until_deadline([&] { return ::flock(fd_, LOCK_EX); });
   if (!held_) leave_queue();
   return held_;
 }

@@ -1,27 +1,35 @@
 // The system-wide named mutex through which every running copy of the
 // program takes its turn at the library data.
 //
-// A named mutex is an exclusive flock(2) lock on a file of that name in the
-// temporary-files directory ("/tmp/MirelWebMutex" by default). Every process
-// opens the same file, so they all share one lock. The file is created if
-// missing, with mode 0666 whatever the umask (so that processes of different
-// users can share it), it is never deleted, and a symbolic link at its path
-// is refused rather than followed.
+// A named mutex is an exclusive flock(2) lock on one file of that name in
+// the temporary-files directory ("/tmp/MirelWebMutex" by default). Every
+// process opens the same file, so they all share one lock. The file is the
+// only one: the queue of waiters (below) lives in byte-range locks on that
+// same file, so no process ever leaves a file behind, however it ends, and
+// the kernel drops every lock of a process that ends.
+//
+// The file belongs to the web server's user: it is created with
+// O_CREAT|O_EXCL|O_NOFOLLOW and mode 0600, and a file already at its path is
+// used only when it is a regular file with no other name (no hard link),
+// owned by this process's user or by root, and openable by no one outside
+// its owner and group (a file of this user that others may open is narrowed
+// to 0600 first). The directory must not let other users replace the file
+// (not writable by others, or sticky like /tmp). Anything else throws an
+// Exception whose message names the file and what to do about it, so a local
+// user without the web server's rights can neither hold the lock nor rewrite
+// or replace the file.
 //
 // Contract:
 //   * The constructor creates or opens the lock file; it never takes the
-//     lock. It throws Mirel::Exception naming the file when the file cannot
-//     be created or opened (a symbolic link, a directory, no permission).
+//     lock. It throws Mirel::Exception as described above.
 //   * wait(timeout_ms) returns true when the lock is obtained, false when
 //     the wait time passed (or the lock call failed). It returns the
-//     moment the lock becomes free (it blocks in
-//     the kernel; a timer signal, SIGALRM, ends it at the deadline).
-//     Waiters get the lock in the order they began to wait: each draws a
-//     number from the file "<name>.ticket" and holds the lock of a file
-//     "<name>.<number>" beside the lock file while it waits and holds
-//     (removed when it lets go). wait(0) only tries, out of turn.
-//   * The kernel drops the lock of a process that ends, however it ends, so
-//     a holder that crashed never leaves the mutex unusable.
+//     moment the lock becomes free (it blocks in the kernel; a timer
+//     signal, SIGALRM, ends it at the deadline). Waiters get the lock in
+//     the order they began to wait: each draws a number from a counter kept
+//     in the file's first bytes and holds a byte-range lock (an open file
+//     description lock) on its own place in the file while it waits and
+//     holds. wait(0) only tries, out of turn.
 //   * The lock belongs to this object's open file: a second TNamedMutex of
 //     the same name, even in the same process, waits for the first one.
 //   * release() gives the lock up (no effect when not held); close() also
@@ -65,8 +73,7 @@ class TNamedMutex {
 
   std::string path_;
   int fd_ = -1;
-  int node_fd_ = -1;  // this waiter's place in the queue, while it waits or holds
-  std::string node_path_;
+  int64_t place_ = -1;  // this waiter's number in the queue, while it waits or holds
   bool held_ = false;
 };
 

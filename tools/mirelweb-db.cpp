@@ -14,6 +14,15 @@
 // tab, line end, NUL or backslash inside a value as \t, \n, \r, \0 or \\,
 // and a binary value (a picture memo) as <binary, N bytes>. Failures go to
 // standard error with exit status 1; a usage error exits with 2.
+//
+// The caches belong to the user the web server runs the program as: a cache
+// directory of another user is refused (exit status 1) with the command that
+// runs the same thing as its owner, since files made by anyone else would be
+// files the web program cannot replace.
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -55,6 +64,34 @@ UnicodeString escape(const UnicodeString& v) {
 void put_line(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
+}
+
+// `word` quoted for a POSIX shell when it needs it.
+std::string shell_word(const std::string& word) {
+  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789-_./=:@%+,") == std::string::npos)
+    return word;
+  std::string out = "'";
+  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// Refuses (status 1, with the command to run instead) a cache directory
+// that belongs to another user; 0 when this user may write it.
+int refuse_foreign_cache(const UnicodeString& alias, int argc, char** argv) {
+  const std::string dir = Database::cache_directory(alias);
+  struct stat st{};
+  if (::stat(dir.c_str(), &st) != 0 || st.st_uid == ::geteuid()) return 0;
+  const passwd* pw = ::getpwuid(st.st_uid);
+  const std::string owner = pw ? pw->pw_name : std::to_string(st.st_uid);
+  std::string command = ::geteuid() == 0 ? "runuser -u " : "sudo -u ";
+  command += shell_word(owner) + " --";
+  for (int i = 0; i < argc; ++i) command += " " + shell_word(argv[i]);
+  std::fprintf(stderr,
+               "mirelweb-db: the cache directory %s belongs to %s; files written by this user "
+               "would be files the web program cannot replace. Run it as %s:\n  %s\n",
+               dir.c_str(), owner.c_str(), owner.c_str(), command.c_str());
+  return 1;
 }
 
 int usage() {
@@ -146,12 +183,14 @@ int main(int argc, char** argv) {
     if (command == "tables" || command == "refresh") {
       if (args.size() > 2) return usage();
       const UnicodeString alias = args.size() == 2 ? in_text(args[1]) : Database::kDefaultAlias;
+      if (const int refused = refuse_foreign_cache(alias, argc, argv)) return refused;
       return run_tables(alias, command == "refresh");
     }
     if (command == "query") {
-      if (args.size() == 2) return run_query(Database::kDefaultAlias, in_text(args[1]));
-      if (args.size() == 3) return run_query(in_text(args[1]), in_text(args[2]));
-      return usage();
+      if (args.size() < 2 || args.size() > 3) return usage();
+      const UnicodeString alias = args.size() == 3 ? in_text(args[1]) : Database::kDefaultAlias;
+      if (const int refused = refuse_foreign_cache(alias, argc, argv)) return refused;
+      return run_query(alias, in_text(args.back()));
     }
   } catch (const Exception& e) {
     std::fprintf(stderr, "mirelweb-db: %s\n", out_text(e.message()).c_str());

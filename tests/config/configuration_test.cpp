@@ -149,9 +149,9 @@ TEST(Configuration, IniFileThatCannotBeWrittenKeepsTheOldFile) {
 TEST(Configuration, WritePathSkipsEmptyValues) {
   TempDir dir;
   Tmwini_path ini;
-  ini.write_path(dir / "a.ini", Tmw_path{u"", u"Db1"});
+  ini.write_path(dir / "a.ini", Tmw_path{u"", u"Db1", {}});
   EXPECT_EQ(read_file(dir / "a.ini"), "[Path]\r\nDb=Db1\r\n");
-  ini.write_path(dir / "a.ini", Tmw_path{u"/h/", u""});
+  ini.write_path(dir / "a.ini", Tmw_path{u"/h/", u"", {}});
   EXPECT_EQ(read_file(dir / "a.ini"), "[Path]\r\nDb=Db1\r\nHtml=/h/\r\n");
   const Tmw_path p = ini.read(dir / "a.ini");
   EXPECT_EQ(p.html_path, u"/h/");

@@ -101,5 +101,23 @@ TEST_F(CliTest, FailuresExitWithAMessage) {
   }
 }
 
+// A cache directory of another user (the web server's) is not written by
+// this one: the tool says which command runs it as that user instead.
+TEST_F(CliTest, CacheDirectoryOfAnotherUserIsRefusedWithTheCommandToRun) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give the directory away";
+  std::filesystem::create_directories(inst.cache());
+  ASSERT_EQ(::chown(inst.cache().c_str(), 65534, 65534), 0);
+  for (const std::string command : {"refresh", "tables", "query \"select 1\""}) {
+    const TRun r = run_tool(dir() + command);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find(inst.cache()), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("runuser -u nobody -- " + std::string(MW_BINARY_DIR) + "/mirelweb-db -p " +
+                         inst.root() + " "),
+              std::string::npos)
+        << r.out;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(inst.cache())) << "nothing written";
+}
+
 }  // namespace
 }  // namespace Mirel::Database::Testing

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "error/error_log.h"
 #include "error/mwerror.h"
@@ -39,6 +40,21 @@ TEST(LogLine, HasTheExactShape) {
     EXPECT_EQ(format_log_line(c.when, c.client, c.message), c.line) << c.name;
 }
 
+// Every control byte (C0 and DEL) from the request becomes a space, in the
+// message and in the address, and the Japanese text beside it stays whole
+// (no code page 932 character contains one of these bytes).
+TEST(LogLine, EveryControlCharacterBecomesASpace) {
+  UnicodeString message = u"表";
+  std::string client = "c";
+  for (char16_t c = 0; c < 0x20; ++c) message += c, client += static_cast<char>(c);
+  message += u'\x7F';
+  client += '\x7F';
+  message += u"示";
+  const std::string line = format_log_line({2024, 3, 7, 1, 2, 3}, client, message);
+  EXPECT_EQ(line, "[2024/03/07 1:02:03] [error] [client c" + std::string(33, ' ') + "] " +
+                      to_ansi(u"表") + std::string(33, ' ') + to_ansi(u"示") + "\r\n");
+}
+
 TEST(ErrorLog, AppendsWholeLinesToWhatIsThere) {
   TempDir dir;
   const std::string path = dir / "Error.txt";
@@ -57,6 +73,19 @@ TEST(ErrorLog, AppendsWholeLinesToWhatIsThere) {
             "[2024/05/06 12:00:00] [error] [client 1.1.1.1] a\r\n"
             "[2024/05/06 12:00:00] [error] [client 2.2.2.2] b\r\n"
             "[2024/05/06 12:00:00] [error] [client 1.1.1.1] c\r\n");
+}
+
+// The log holds visitors' addresses and searches: a new file is readable
+// by its owner and group only.
+TEST(ErrorLog, NewLogIsNotReadableByEveryone) {
+  TempDir dir;
+  const std::string path = dir / "Error.txt";
+  const mode_t old_mask = ::umask(0);
+  { TErrorLog log(path); }
+  ::umask(old_mask);
+  struct stat st{};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
 }
 
 TEST(ErrorLog, LogThatCannotBeOpenedDoesNothing) {

@@ -53,6 +53,36 @@ TEST(ScriptUrl, JoinsHostScriptAndPath) {
   for (const auto& c : cases) EXPECT_EQ(script_url(request, c.path), c.expected);
 }
 
+// A request that came over TLS gets https:// links; a public address fixed
+// by the installation replaces scheme, Host and ScriptName altogether.
+TEST(ScriptUrl, SchemeFollowsTheRequestAndBaseUrlFixesTheAddress) {
+  struct Case {
+    const char* name;
+    std::map<std::string, std::string> tls;
+    std::string base_url;
+    UnicodeString expected;
+  };
+  const Case cases[] = {
+      {"plain", {}, "", u"http://h:8443/cgi-bin/mw/list"},
+      {"HTTPS=on", {{"HTTPS", "on"}}, "", u"https://h:8443/cgi-bin/mw/list"},
+      {"HTTPS=ON", {{"HTTPS", "ON"}}, "", u"https://h:8443/cgi-bin/mw/list"},
+      {"HTTPS=1", {{"HTTPS", "1"}}, "", u"https://h:8443/cgi-bin/mw/list"},
+      {"HTTPS=off", {{"HTTPS", "off"}}, "", u"http://h:8443/cgi-bin/mw/list"},
+      {"REQUEST_SCHEME=https", {{"REQUEST_SCHEME", "https"}}, "", u"https://h:8443/cgi-bin/mw/list"},
+      {"REQUEST_SCHEME=http", {{"REQUEST_SCHEME", "http"}}, "", u"http://h:8443/cgi-bin/mw/list"},
+      {"BaseUrl", {{"HTTPS", "on"}}, "https://opac.example.jp/mirelweb",
+       u"https://opac.example.jp/mirelweb/list"},
+  };
+  for (const Case& c : cases) {
+    std::map<std::string, std::string> env = {
+        {"REQUEST_METHOD", "GET"}, {"HTTP_HOST", "h:8443"}, {"SCRIPT_NAME", "/cgi-bin/mw"}};
+    env.insert(c.tls.begin(), c.tls.end());
+    TWebRequest request = make_request(env);
+    request.SetBaseUrl(c.base_url);
+    EXPECT_EQ(script_url(request, u"/list"), c.expected) << c.name;
+  }
+}
+
 TEST(ScriptUrl, AQuoteInTheHostCannotLeaveTheHref) {
   const std::map<std::string, std::string> env = {
       {"REQUEST_METHOD", "GET"},

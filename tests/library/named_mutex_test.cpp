@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,17 +51,29 @@ pid_t spawn(const std::function<int()>& body) {
   return pid;
 }
 
-// Blocks until the file `name` exists in `dir` (inotify, no polling). A
-// file that never comes fails the test after a minute instead of hanging.
-void wait_for_file(const std::string& dir, const std::string& name) {
+// The number the next waiter of the lock file at `path` will draw: the
+// counter in its first 8 bytes.
+uint64_t next_number(const std::string& path) {
+  unsigned char bytes[8] = {};
+  std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(bytes), 8);
+  uint64_t n = 0;
+  for (int i = 7; i >= 0; --i) n = n << 8 | bytes[i];
+  return n;
+}
+
+// Blocks until `count` waiters have drawn their numbers from the lock file
+// at `path` (inotify on the file, no polling): a waiter has its place in
+// the queue once the counter has moved past its number. A counter that
+// never gets there fails the test after a minute instead of hanging.
+void wait_for_numbers(const std::string& path, uint64_t count) {
   const int in = ::inotify_init1(IN_CLOEXEC);
   ASSERT_GE(in, 0);
-  ASSERT_GE(::inotify_add_watch(in, dir.c_str(), IN_CREATE), 0);
-  while (!std::filesystem::exists(dir + name)) {
+  ASSERT_GE(::inotify_add_watch(in, path.c_str(), IN_MODIFY), 0);
+  while (next_number(path) < count) {
     pollfd ready{in, POLLIN, 0};
     if (::poll(&ready, 1, 60000) != 1) {
       ::close(in);
-      FAIL() << name << " never appeared";
+      FAIL() << "the queue never reached " << count;
     }
     alignas(inotify_event) char buffer[4096];
     ASSERT_GT(::read(in, buffer, sizeof buffer), 0);
@@ -163,8 +176,7 @@ TEST(NamedMutex, KilledHolderLeavesTheLockFree) {
 
 // Waiters take their turns in the order they began to wait, and a holder
 // that lets go and asks again goes to the back of the line instead of
-// taking the lock back before the others wake up. A waiter has its place
-// once its file "<name>.<number>" exists.
+// taking the lock back before the others wake up. No waiter leaves a file.
 TEST(NamedMutex, WaitersTakeTurnsInTheOrderTheyCame) {
   ScratchDir dir;
   TNamedMutex holder("MirelWebMutex", dir.path());
@@ -179,7 +191,7 @@ TEST(NamedMutex, WaitersTakeTurnsInTheOrderTheyCame) {
       mutex.release();
       return 0;
     }));
-    wait_for_file(dir.path(), std::string("MirelWebMutex.") + id);
+    wait_for_numbers(holder.path(), static_cast<uint64_t>(id - '0') + 1);
     ASSERT_FALSE(HasFatalFailure());
   }
   holder.release();
@@ -190,6 +202,11 @@ TEST(NamedMutex, WaitersTakeTurnsInTheOrderTheyCame) {
   for (int i = 0; i < 4; ++i) order += turns.receive();
   EXPECT_EQ(order, "123H");
   for (pid_t child : children) EXPECT_EQ(exit_status_of(child), 0);
+  holder.close();
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"MirelWebMutex"});
 }
 
 // A waiter that gives up leaves the line: the one behind it is not held up.
@@ -205,63 +222,137 @@ TEST(NamedMutex, WaiterThatGivesUpDoesNotHoldUpTheNext) {
     from_child.send(next.wait(60000) ? 'G' : 'X');
     return 0;
   });
-  wait_for_file(dir.path(), "MirelWebMutex.2");
+  wait_for_numbers(holder.path(), 3);
   ASSERT_FALSE(HasFatalFailure());
   holder.release();
   EXPECT_EQ(from_child.receive(), 'G');
   EXPECT_EQ(exit_status_of(child), 0);
 }
 
-TEST(NamedMutex, LockFileIsSharedByEveryUserAndKept) {
-  ScratchDir dir;
-  const mode_t old_mask = ::umask(077);
-  {
-    TNamedMutex mutex("MirelWebMutex", dir.path());
-    EXPECT_EQ(mutex.path(), dir.path() + "MirelWebMutex");
-    ASSERT_TRUE(mutex.wait(0));
+// The lock file is its owner's alone, whatever the umask, and it stays.
+TEST(NamedMutex, LockFileIsTheOwnersAloneAndKept) {
+  for (const mode_t mask : {mode_t{0}, mode_t{022}, mode_t{0277}}) {
+    ScratchDir dir;
+    const mode_t old_mask = ::umask(mask);
+    {
+      TNamedMutex mutex("MirelWebMutex", dir.path());
+      EXPECT_EQ(mutex.path(), dir.path() + "MirelWebMutex");
+      ASSERT_TRUE(mutex.wait(1000));
+    }
+    ::umask(old_mask);
+    struct stat st{};
+    ASSERT_EQ(::stat((dir.path() + "MirelWebMutex").c_str(), &st), 0) << "never deleted";
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << "umask " << mask;
+    TNamedMutex again("MirelWebMutex", dir.path());
+    EXPECT_TRUE(again.wait(1000)) << "umask " << mask;
   }
-  ::umask(old_mask);
-  struct stat st{};
-  ASSERT_EQ(::stat((dir.path() + "MirelWebMutex").c_str(), &st), 0) << "never deleted";
-  EXPECT_TRUE(S_ISREG(st.st_mode));
-  EXPECT_EQ(st.st_mode & 07777, 0666u);
 }
 
-TEST(NamedMutex, ExistingLockFileIsOpenedAsItIs) {
+// A lock file of this user that everyone could open (as older versions
+// made it) is narrowed to its owner before it is used.
+TEST(NamedMutex, ExistingLockFileOfThisUserIsNarrowed) {
   ScratchDir dir;
   const std::string path = dir.path() + "MirelWebMutex";
-  { std::ofstream(path) << "x"; }
-  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  { std::ofstream(path) << ""; }
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);
   TNamedMutex mutex("MirelWebMutex", dir.path());
-  EXPECT_TRUE(mutex.wait(0)) << "read access is enough for the lock";
+  EXPECT_TRUE(mutex.wait(1000));
   struct stat st{};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0444u) << "an existing file keeps its mode";
+  EXPECT_EQ(st.st_mode & 07777, 0660u);
 }
 
-TEST(NamedMutex, RefusesWhatIsNotAPlainFile) {
+constexpr uid_t kNobody = 65534;
+
+// Whatever another user may have put at the lock path before the first
+// request is refused, with a message that names the file, and the file it
+// stands for is neither written nor given a new mode.
+TEST(NamedMutex, RefusesWhatAnotherUserCouldHoldOrReplace) {
   ScratchDir dir;
   const std::string target = dir.path() + "elsewhere";
   const std::string existing = dir.path() + "existing";
   { std::ofstream(existing) << "keep"; }
-  struct Case { const char* name; std::function<void(const std::string&)> plant; };
+  ASSERT_EQ(::chmod(existing.c_str(), 0644), 0);
+  const bool root = ::geteuid() == 0;
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> plant;
+    bool needs_root = false;
+  };
   const Case cases[] = {
       {"dangling link", [&](const std::string& p) { ASSERT_EQ(::symlink(target.c_str(), p.c_str()), 0); }},
       {"link to a file", [&](const std::string& p) { ASSERT_EQ(::symlink(existing.c_str(), p.c_str()), 0); }},
+      {"hard link", [&](const std::string& p) { ASSERT_EQ(::link(existing.c_str(), p.c_str()), 0); }},
       {"directory", [](const std::string& p) { ASSERT_EQ(::mkdir(p.c_str(), 0700), 0); }},
       {"fifo", [](const std::string& p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); }},
+      {"file of another user",
+       [](const std::string& p) {
+         { std::ofstream(p) << ""; }
+         ASSERT_EQ(::chmod(p.c_str(), 0600), 0);
+         ASSERT_EQ(::chown(p.c_str(), kNobody, kNobody), 0);
+       },
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.needs_root && !root) continue;  // only root can give a file away
     const std::string name = std::string("lock-") + c.name;
     c.plant(dir.path() + name);
-    EXPECT_THROW(TNamedMutex(name, dir.path()), Mirel::Exception);
+    try {
+      TNamedMutex mutex(name, dir.path());
+      ADD_FAILURE() << "accepted";
+    } catch (const Mirel::Exception& e) {
+      EXPECT_NE(std::string(e.what()).find(dir.path() + name), std::string::npos) << e.what();
+    }
   }
   EXPECT_FALSE(std::filesystem::exists(target)) << "a link was followed";
   std::ifstream in(existing);
   std::string content;
   in >> content;
   EXPECT_EQ(content, "keep");
+  struct stat st{};
+  ASSERT_EQ(::stat(existing.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+// In a directory that everyone may write without the sticky bit, anyone
+// could put their own file in place of the lock file: refused.
+TEST(NamedMutex, RefusesADirectoryWhereOthersCouldReplaceTheFile) {
+  ScratchDir dir;
+  const std::string open_dir = dir.path() + "open";
+  ASSERT_EQ(::mkdir(open_dir.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(open_dir.c_str(), 0777), 0);
+  EXPECT_THROW(TNamedMutex("MirelWebMutex", open_dir), Mirel::Exception);
+  ASSERT_EQ(::chmod(open_dir.c_str(), 01777), 0);
+  TNamedMutex sticky("MirelWebMutex", open_dir);
+  EXPECT_TRUE(sticky.wait(1000));
+}
+
+// Another local user can neither open the lock file (so neither hold its
+// lock nor rewrite it) nor remove it from a sticky directory.
+TEST(NamedMutex, AnotherUserCanNeitherOpenNorRemoveTheFile) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+  ScratchDir dir;
+  const std::string shared = dir.path() + "shared";
+  ASSERT_EQ(::mkdir(shared.c_str(), 0700), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 01777), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  TNamedMutex mutex("MirelWebMutex", shared);
+  const std::string path = mutex.path();
+  const pid_t child = spawn([&] {
+    if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) return 2;
+    if (::open(path.c_str(), O_RDONLY) >= 0) return 3;
+    if (::unlink(path.c_str()) == 0) return 4;
+    const std::string own = shared + "/own";
+    const int fd = ::open(own.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    if (fd < 0) return 5;
+    ::close(fd);
+    if (::rename(own.c_str(), path.c_str()) == 0) return 6;
+    return 0;
+  });
+  EXPECT_EQ(exit_status_of(child), 0);
+  EXPECT_TRUE(mutex.wait(1000));
 }
 
 TEST(NamedMutex, MissingDirectoryIsReportedWithThePath) {
