@@ -35,7 +35,9 @@ void set_table_modes(const TInstallation& inst, mode_t mode, gid_t gid = static_
   for (const auto& e : fs::directory_iterator(inst.data())) {
     if (!e.is_regular_file()) continue;
     ASSERT_EQ(::chmod(e.path().c_str(), mode), 0);
-    if (gid != static_cast<gid_t>(-1)) ASSERT_EQ(::chown(e.path().c_str(), -1, gid), 0);
+    if (gid != static_cast<gid_t>(-1)) {
+      ASSERT_EQ(::chown(e.path().c_str(), -1, gid), 0);
+    }
   }
 }
 
