@@ -10,12 +10,15 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <optional>
 
 #include "database/database.h"
 #include "mirelsearch/catalogue_index.h"
+#include "mirelsearch/hit_set.h"
 #include "mirelsearch/query_plan.h"
+#include "platform/cpu_limit.h"
 
 namespace Mirelsearch_tlb {
 
@@ -53,11 +56,14 @@ void bind_plan(sqlite3_stmt* stmt, const TQueryPlan& plan) {
     sqlite3_bind_text(stmt, static_cast<int>(i + 2), plan.params[i].c_str(), -1, SQLITE_TRANSIENT);
 }
 
-// One step; SQLITE_ROW or SQLITE_DONE, anything else is an error.
+// One step; SQLITE_ROW or SQLITE_DONE, anything else is an error. A step
+// interrupted by the time budget (see Impl::on_progress) is ESearchTimeout.
 bool step(sqlite3* db, sqlite3_stmt* stmt) {
   int rc = sqlite3_step(stmt);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
+  if (rc == SQLITE_INTERRUPT)
+    throw ESearchTimeout(u"検索が時間内に終わりませんでした");
   throw EMirelSearch(u"検索を実行できません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
 }
 
@@ -76,13 +82,22 @@ std::string upper_ascii(const char* name) {
   return out;
 }
 
-// mw_collect(rowid): an aggregate that appends every value to the vector
-// given as the function's user data. Reading a long hit list this way costs
-// one statement step instead of one per hit.
+// Where mw_collect puts what it collects, and the count of record numbers
+// the search has read (from the index, from its set of hits, or walking the
+// table): the measure of a search's cost that the tests check.
+struct TCollector {
+  std::vector<int64_t> ids;
+  int64_t visited = 0;
+};
+
+// mw_collect(rowid): an aggregate that appends every value to the
+// collector given as the function's user data. Reading a long hit list this
+// way costs one statement step instead of one per hit.
 void collect_step(sqlite3_context* context, int, sqlite3_value** argv) {
   try {
-    static_cast<std::vector<int64_t>*>(sqlite3_user_data(context))
-        ->push_back(sqlite3_value_int64(argv[0]));
+    auto* collector = static_cast<TCollector*>(sqlite3_user_data(context));
+    collector->ids.push_back(sqlite3_value_int64(argv[0]));
+    ++collector->visited;
   } catch (...) {
     sqlite3_result_error_nomem(context);
   }
@@ -113,6 +128,11 @@ struct Tmirel_search::Impl {
   // walk along the book-id index.
   std::vector<int64_t> hit_rowids;
   bool hits_read = false;
+  TCollector collector;
+  // The time budget of the work after the catalogue is current: a step of
+  // SQL that runs past the deadline is interrupted (ESearchTimeout).
+  TSearchBudget budget;
+  std::chrono::steady_clock::time_point deadline{};
   std::vector<uint64_t> hit_bits;
   bool walking = false;
   // The hits are read from hit_rowids by position (TRowStrategy::hit_list).
@@ -183,7 +203,12 @@ struct Tmirel_search::Impl {
     plan = make_plan(keywords, ranges, order, columns);
     hit_rowids.clear();
     hits_read = false;
+    collector = TCollector{};
     records_in_bookid_order = -1;
+    sqlite3_create_function(db(), "mw_collect", 1, SQLITE_UTF8, &collector, nullptr,
+                            collect_step, collect_final);
+    register_hit_table(db(), &hit_rowids, &collector.visited);
+    start_budget();
     if (plan.never) {
       count = 0;
     } else if (!plan.count_token.empty()) {
@@ -199,15 +224,51 @@ struct Tmirel_search::Impl {
     position = 0;
   }
 
-  // Reads the record numbers of all hits from the index (once per open).
-  void read_hits() {
-    if (hits_read) return;
-    sqlite3_create_function(db(), "mw_collect", 1, SQLITE_UTF8, &hit_rowids, nullptr,
-                            collect_step, collect_final);
-    Statement stmt = prepare(db(), hit_rowids_sql(plan, master));
+  // The budget starts once the catalogue is current: bringing a cache up to
+  // date is work that must finish whatever it costs, or every later request
+  // would start it again.
+  void start_budget() {
+    if (budget.wall_ms > 0) {
+      deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budget.wall_ms);
+      sqlite3_progress_handler(db(), kProgressSteps, on_progress, this);
+    }
+    if (budget.cpu_seconds > 0) Mirel::limit_cpu_time_from_now(budget.cpu_seconds);
+  }
+
+  // Called every kProgressSteps virtual-machine steps; non-zero interrupts.
+  static constexpr int kProgressSteps = 4000;
+  static int on_progress(void* self) {
+    return std::chrono::steady_clock::now() > static_cast<Impl*>(self)->deadline ? 1 : 0;
+  }
+
+  // The records of the SQL `sql` (one mw_collect over them), with the plan's
+  // parameters and ?1 bound to `match` when given.
+  std::vector<int64_t> collect(const std::string& sql, const std::string* match) {
+    collector.ids.clear();
+    Statement stmt = prepare(db(), sql);
     bind_plan(stmt.get(), plan);
+    if (match != nullptr) sqlite3_bind_text(stmt.get(), 1, match->c_str(), -1, SQLITE_TRANSIENT);
     while (step(db(), stmt.get())) {
     }
+    std::vector<int64_t> ids = std::move(collector.ids);
+    collector.ids.clear();
+    // The index lists records by ascending number; make sure.
+    if (!std::is_sorted(ids.begin(), ids.end())) std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+  }
+
+  // Reads the record numbers of all hits (once per open): every term's list
+  // from the index once, intersected, then narrowed by the conditions on
+  // the records themselves, which read only the records left.
+  void read_hits() {
+    if (hits_read) return;
+    std::vector<std::vector<int64_t>> lists;
+    for (const TIndexTerm& term : plan.terms)
+      lists.push_back(collect(term_rowids_sql(term, master), &term.match));
+    hit_rowids = intersect_hits(std::move(lists));
+    if (!plan.where.empty() && !hit_rowids.empty())
+      hit_rowids = collect(filter_hits_sql(plan, master), nullptr);
     hits_read = true;
   }
 
@@ -228,6 +289,7 @@ struct Tmirel_search::Impl {
   // Steps the hit list to its next hit; false at its end.
   bool next_hit() {
     while (step(db(), rows.get())) {
+      ++collector.visited;
       if (!walking || is_hit(sqlite3_column_int64(rows.get(), 0))) return true;
     }
     return false;
@@ -273,6 +335,7 @@ struct Tmirel_search::Impl {
   // index (ascending record numbers, which are the book-id order here).
   int64_t listed_hit(const char* call) {
     const auto n = static_cast<int64_t>(hit_rowids.size());
+    ++collector.visited;
     if (position >= n)
       throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
     current_rowid = hit_rowids[static_cast<size_t>(plan.descending ? n - 1 - position : position)];
@@ -300,6 +363,8 @@ struct Tmirel_search::Impl {
       if (walking) {
         read_hits();
         mark_hits();
+      } else if (strategy == TRowStrategy::index_driven) {
+        read_hits();  // the rows are the set of hits, sorted
       }
       rows = prepare(db(), rows_sql(plan, master, strategy, records_in_order));
       if (strategy == TRowStrategy::probe_walk)
@@ -385,6 +450,11 @@ void Tmirel_search::add_range(std::shared_ptr<Istring_range> range) {
 }
 void Tmirel_search::set_sort(std::shared_ptr<Isql_order> order) { impl_->order = std::move(order); }
 void Tmirel_search::set_flag(bool flag) { impl_->flag = flag; }
+void Tmirel_search::set_budget(const TSearchBudget& budget) { impl_->budget = budget; }
+
+namespace detail {
+int64_t records_visited(const Tmirel_search& search) { return search.impl_->collector.visited; }
+}  // namespace detail
 
 void Tmirel_search::connect(const UnicodeString&) {}
 

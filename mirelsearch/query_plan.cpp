@@ -27,15 +27,34 @@ const char* fts_columns_of(Tkeyword_kind kind) {
   return "";
 }
 
-void add_fts(TQueryPlan& plan, const std::string& term) {
-  if (!plan.fts_match.empty()) plan.fts_match += " AND ";
-  plan.fts_match += term;
-}
+// A plan in the making: the plan, and for every term the same condition as
+// a test of one record's own fields (used instead of the index when the
+// search is narrowed to one book id, whose record is cheaper to test).
+struct TPlanBuilder {
+  TQueryPlan plan;
+  struct TFieldTest {
+    std::string condition;  // every '?' is the value
+    std::string value;
+  };
+  std::vector<TFieldTest> tests;
+  bool one_char_term = false;  // the last term added is a one-character word
 
-void add_uni(TQueryPlan& plan, const std::string& term) {
-  if (!plan.uni_match.empty()) plan.uni_match += " AND ";
-  plan.uni_match += term;
-  ++plan.uni_terms;
+  void add_term(const char* table, std::string match, TFieldTest test) {
+    TIndexTerm term{table, std::move(match)};
+    // A word given twice is looked up once.
+    for (const TIndexTerm& known : plan.terms)
+      if (known == term) return;
+    plan.terms.push_back(std::move(term));
+    if (!test.condition.empty()) tests.push_back(std::move(test));
+  }
+};
+
+// "(mw_contains(d.A, ?) OR mw_contains(d.B, ?))" over a kind's columns.
+std::string contains_test(const std::vector<const char*>& columns) {
+  std::string out;
+  for (const char* column : columns)
+    out += (out.empty() ? "(" : " OR ") + std::string("mw_contains(d.") + column + ", ?)";
+  return out + ")";
 }
 
 // Letter of a keyword kind's group in mw_uni.
@@ -51,16 +70,28 @@ char unigram_letter(Tkeyword_kind kind) {
   return 0;
 }
 
-// Adds `condition`, whose one '?' becomes the next numbered parameter.
+// Adds `condition`, whose every '?' becomes the next numbered parameter.
 void add_where(TQueryPlan& plan, const std::string& condition, const std::string& value) {
-  std::string numbered = "?" + std::to_string(plan.params.size() + 2);
-  std::string text = condition;
-  text.replace(text.find('?'), 1, numbered);
+  const std::string numbered = "?" + std::to_string(plan.params.size() + 2);
+  std::string text;
+  for (char c : condition) {
+    if (c == '?') text += numbered;
+    else text.push_back(c);
+  }
   plan.where.push_back(text);
   plan.params.push_back(value);
 }
 
-void add_keyword(TQueryPlan& plan, const Istring_keyword& keyword) {
+// The columns of the unigram group `letter`.
+const std::vector<const char*>& group_columns(char letter) {
+  for (const auto& group : unigram_groups())
+    if (group.letter == letter) return group.dbf_columns;
+  static const std::vector<const char*> none;
+  return none;
+}
+
+void add_keyword(TPlanBuilder& builder, const Istring_keyword& keyword) {
+  TQueryPlan& plan = builder.plan;
   const UnicodeString text = keyword.get_keyword();
   const Tkeyword_kind kind = keyword.get_kind();
 
@@ -84,30 +115,40 @@ void add_keyword(TQueryPlan& plan, const Istring_keyword& keyword) {
       plan.never = true;  // letters only: no ISBN contains them
       return;
     }
-    add_uni(plan, isbn_query(key));
     // Grams say only that each piece is somewhere in the ISBN; a key
     // longer than one gram is checked against the field itself.
-    if (key.size() > kIsbnGram) add_where(plan, "mw_isbn_contains(d.MS_ISBN, ?)", key);
+    const bool checked = key.size() > kIsbnGram;
+    if (checked) add_where(plan, "mw_isbn_contains(d.MS_ISBN, ?)", key);
+    builder.add_term("mw_uni", isbn_query(key),
+                     checked ? TPlanBuilder::TFieldTest{}
+                             : TPlanBuilder::TFieldTest{"mw_isbn_contains(d.MS_ISBN, ?)", key});
+    builder.one_char_term = false;
     return;
   }
 
   for (const UnicodeString& word : split_words(text)) {
     UnicodeString normalized = normalize_text(word);
     if (normalized.empty()) continue;  // the empty text is in every field
+    const std::string value = Mirel::to_utf8(normalized);
     if (kind == Tkeyword_kind::bookid) {
-      add_where(plan, "mw_contains(d.MS_BOOKID, ?)", Mirel::to_utf8(normalized));
-    } else if (is_one_code_point(normalized)) {
-      const char letter = unigram_letter(kind);
+      add_where(plan, "mw_contains(d.MS_BOOKID, ?)", value);
+      continue;
+    }
+    const char letter = unigram_letter(kind);
+    TPlanBuilder::TFieldTest test{contains_test(group_columns(letter)), value};
+    if (is_one_code_point(normalized)) {
       const std::string query = unigram_query(letter, normalized);
-      add_uni(plan, query);
+      const size_t before = plan.terms.size();
+      builder.add_term("mw_uni", query, std::move(test));
+      if (plan.terms.size() == before) continue;  // a repeated word
+      builder.one_char_term = true;
       plan.count_token = query.substr(1, query.size() - 2);  // without the quotes
-      plan.count_word = Mirel::to_utf8(normalized);
-      plan.count_columns.clear();
-      for (const auto& group : unigram_groups())
-        if (group.letter == letter) plan.count_columns.assign(group.dbf_columns.begin(),
-                                                              group.dbf_columns.end());
+      plan.count_word = value;
+      plan.count_columns.assign(group_columns(letter).begin(), group_columns(letter).end());
     } else {
-      add_fts(plan, std::string(fts_columns_of(kind)) + " : " + bigram_query(normalized));
+      builder.add_term("mw_fts", std::string(fts_columns_of(kind)) + " : " + bigram_query(normalized),
+                       std::move(test));
+      builder.one_char_term = false;
     }
   }
 }
@@ -123,34 +164,14 @@ std::string table(const std::string& schema, const char* name) {
   return quote_identifier(schema) + "." + name;
 }
 
-std::string where_clause(const TQueryPlan& plan, const std::string& schema,
-                         const std::string& first) {
+std::string where_clause(const TQueryPlan& plan) {
   std::string out;
   auto add = [&out](const std::string& condition) {
     out += out.empty() ? " WHERE " : " AND ";
     out += condition;
   };
-  if (!first.empty()) add(first);
   for (const auto& condition : plan.where) add(condition);
-  if (plan.uni_probe != 0)
-    add("EXISTS (SELECT 1 FROM " + table(schema, "mw_uni") + "(?" +
-        std::to_string(plan.uni_probe) + ") AS u WHERE u.rowid = d.rowid)");
   return out;
-}
-
-// Moves the one-character words to where they are looked up: the index
-// that drives the search when there is nothing else, a test per record
-// beside the bigram phrases otherwise.
-void place_uni_match(TQueryPlan& plan) {
-  if (plan.uni_match.empty()) return;
-  if (plan.fts_match.empty()) {
-    plan.fts_match = std::move(plan.uni_match);
-    plan.index_table = "mw_uni";
-  } else {
-    plan.params.push_back(std::move(plan.uni_match));
-    plan.uni_probe = plan.params.size() + 1;
-  }
-  plan.uni_match.clear();
 }
 
 std::string order_clause(const TQueryPlan& plan) {
@@ -159,14 +180,6 @@ std::string order_clause(const TQueryPlan& plan) {
     return std::string(" ORDER BY d.MS_BOOKID") + dir + ", d.rowid" + dir;
   return " ORDER BY d." + quote_identifier(plan.order_column) + dir + ", d.MS_BOOKID, d.rowid";
 }
-
-std::string probe(const TQueryPlan& plan, const std::string& schema) {
-  return "EXISTS (SELECT 1 FROM " + table(schema, plan.index_table) +
-         "(?1) AS f WHERE f.rowid = d.rowid)";
-}
-
-// No condition beside the match of the index table.
-bool index_alone(const TQueryPlan& plan) { return plan.where.empty() && plan.uni_probe == 0; }
 
 bool default_order(const TQueryPlan& plan) {
   return plan.order_column.empty() || plan.order_column == "MS_BOOKID";
@@ -202,15 +215,24 @@ TQueryPlan make_plan(const std::vector<std::shared_ptr<Istring_keyword>>& keywor
                      const std::vector<std::shared_ptr<Istring_range>>& ranges,
                      const std::shared_ptr<Isql_order>& order,
                      const std::vector<std::string>& columns) {
-  TQueryPlan plan;
+  TPlanBuilder builder;
+  TQueryPlan& plan = builder.plan;
   for (const auto& keyword : keywords)
-    if (keyword) add_keyword(plan, *keyword);
+    if (keyword) add_keyword(builder, *keyword);
   for (const auto& range : ranges)
     if (range) add_range(plan, *range);
-  place_uni_match(plan);
+  if (plan.bookid_exact) {
+    // One book at most: its own fields are tested, no word's list is read.
+    for (const auto& test : builder.tests) add_where(plan, test.condition, test.value);
+    plan.terms.clear();
+  }
+  if (plan.terms.size() == 1) {
+    plan.fts_match = plan.terms.front().match;
+    plan.index_table = plan.terms.front().table;
+  }
   // Only a search for one character and nothing else is counted from
   // mw_unicount.
-  if (plan.uni_terms != 1 || !plan.where.empty() || plan.index_table != std::string("mw_uni")) {
+  if (plan.terms.size() != 1 || !builder.one_char_term || !plan.where.empty()) {
     plan.count_token.clear();
     plan.count_word.clear();
     plan.count_columns.clear();
@@ -229,27 +251,19 @@ TQueryPlan make_plan(const std::vector<std::shared_ptr<Istring_keyword>>& keywor
 }
 
 std::string count_sql(const TQueryPlan& plan, const std::string& schema) {
-  const std::string data = table(schema, "data") + " AS d";
-  if (plan.fts_match.empty()) return "SELECT count(*) FROM " + data + where_clause(plan, schema, "");
-  if (index_alone(plan)) return "SELECT count(*) FROM " + table(schema, plan.index_table) + "(?1)";
-  if (plan.bookid_exact)
-    return "SELECT count(*) FROM " + data + where_clause(plan, schema, probe(plan, schema));
-  return "SELECT count(*) FROM " + table(schema, plan.index_table) + "(?1) AS f CROSS JOIN " + data +
-         " ON d.rowid = f.rowid" + where_clause(plan, schema, "");
+  if (!plan.terms.empty()) return "SELECT count(*) FROM mw_hits";
+  return "SELECT count(*) FROM " + table(schema, "data") + " AS d" + where_clause(plan);
 }
 
 std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy,
                      bool records_in_bookid_order) {
   const std::string data = table(schema, "data") + " AS d";
-  if (plan.fts_match.empty())
-    return "SELECT d.rowid FROM " + data + where_clause(plan, schema, "") + order_clause(plan);
+  if (plan.terms.empty())
+    return "SELECT d.rowid FROM " + data + where_clause(plan) + order_clause(plan);
   switch (strategy) {
     case TRowStrategy::order_walk:
       // Every book in order; the caller keeps those in its set of hits.
       return "SELECT d.rowid FROM " + data + " INDEXED BY mw_bookid" + order_clause(plan);
-    case TRowStrategy::table_driven:
-      return "SELECT d.rowid FROM " + data + where_clause(plan, schema, probe(plan, schema)) +
-             order_clause(plan);
     case TRowStrategy::probe_walk: {
       // ?1 is count_word here: each book's own fields are tested, which
       // costs a few times less than asking the index about one record.
@@ -265,31 +279,35 @@ std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStra
       return "SELECT d.rowid FROM " + data + " INDEXED BY mw_bookid WHERE (" + test + ")" +
              order_clause(plan);
     }
+    case TRowStrategy::table_driven:
     case TRowStrategy::index_driven:
     case TRowStrategy::hit_list:  // read from the list of hits, not by SQL
       break;
   }
-  if (index_alone(plan) && default_order(plan)) {
+  // The set of hits (mw_hits), already narrowed by `where`, sorted.
+  if (default_order(plan)) {
     const char* dir = plan.descending ? " DESC" : "";
-    return "SELECT k.id FROM " + table(schema, plan.index_table) + "(?1) AS f CROSS JOIN " +
-           table(schema, "mw_keys") + " AS k ON k.id = f.rowid ORDER BY k.bookid" + dir +
-           ", k.id" + dir;
+    return "SELECT k.id FROM mw_hits AS f CROSS JOIN " + table(schema, "mw_keys") +
+           " AS k ON k.id = f.rowid ORDER BY k.bookid" + dir + ", k.id" + dir;
   }
-  return "SELECT d.rowid FROM " + table(schema, plan.index_table) + "(?1) AS f CROSS JOIN " + data +
-         " ON d.rowid = f.rowid" + where_clause(plan, schema, "") + order_clause(plan);
+  return "SELECT d.rowid FROM mw_hits AS f CROSS JOIN " + data + " ON d.rowid = f.rowid" +
+         order_clause(plan);
 }
 
-std::string hit_rowids_sql(const TQueryPlan& plan, const std::string& schema) {
-  return "SELECT mw_collect(rowid) FROM " + table(schema, plan.index_table) + "(?1)";
+std::string term_rowids_sql(const TIndexTerm& term, const std::string& schema) {
+  return "SELECT mw_collect(rowid) FROM " + table(schema, term.table) + "(?1)";
+}
+
+std::string filter_hits_sql(const TQueryPlan& plan, const std::string& schema) {
+  return "SELECT mw_collect(d.rowid) FROM mw_hits AS f CROSS JOIN " + table(schema, "data") +
+         " AS d ON d.rowid = f.rowid" + where_clause(plan);
 }
 
 std::string token_count_sql(const std::string& schema) {
   return "SELECT n FROM " + table(schema, "mw_unicount") + " WHERE token = ?1";
 }
 
-bool hits_from_index_alone(const TQueryPlan& plan) {
-  return !plan.never && !plan.fts_match.empty() && index_alone(plan);
-}
+bool hits_from_index_alone(const TQueryPlan& plan) { return !plan.never && !plan.terms.empty(); }
 
 std::string bookid_order_sql(const std::string& schema) {
   return "SELECT in_order FROM " + table(schema, "mw_order");
@@ -297,7 +315,7 @@ std::string bookid_order_sql(const std::string& schema) {
 
 TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t table_rows,
                              int64_t start, bool records_in_bookid_order) {
-  if (plan.fts_match.empty() || plan.bookid_exact) return TRowStrategy::table_driven;
+  if (plan.terms.empty()) return TRowStrategy::table_driven;
   if (!hits_from_index_alone(plan) || !default_order(plan) || count <= 0)
     return TRowStrategy::index_driven;
   // Sorting the hits costs a key lookup and a sorter insert each, some eight

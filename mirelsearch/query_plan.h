@@ -1,8 +1,11 @@
 // Turning the conditions and the sort of a search into SQL over the cache of
 // master.dbf ("data", aliased d) and its search index (mw_fts for words of
-// two or more characters, mw_uni for one-character words and ISBNs). Every text
-// that came from a visitor is a bound parameter; the only names written into
-// the SQL are our own and the column names of the table itself.
+// two or more characters, mw_uni for one-character words and ISBNs). Every
+// word becomes one index term, looked up once; the search intersects the
+// terms' lists of records (hit_set.h), so a search costs what its words'
+// lists cost, whatever their mix. Every text that came from a visitor is a
+// bound parameter; the only names written into the SQL are our own and the
+// column names of the table itself.
 #pragma once
 
 #include <cstdint>
@@ -14,20 +17,29 @@
 
 namespace Mirelsearch_tlb::detail {
 
+// One word of a search as the index knows it: an FTS5 query on one of the
+// index tables, whose records are exactly the word's hits (an ISBN key
+// longer than a gram: a superset, which `where` narrows).
+struct TIndexTerm {
+  const char* table = "mw_fts";
+  std::string match;
+  bool operator==(const TIndexTerm& other) const {
+    return std::string(table) == other.table && match == other.match;
+  }
+};
+
 struct TQueryPlan {
   bool never = false;              // a condition no book can meet (no SQL is run)
-  std::string fts_match;           // FTS5 query, empty when no index condition
+  std::vector<TIndexTerm> terms;   // every word once; empty: no index condition
+  // The one term's query when there is exactly one (?1 of the SQL below).
+  std::string fts_match;
   const char* index_table = "mw_fts";  // the FTS5 table fts_match is run on
-  std::string uni_match;           // one-character words and ISBN grams (mw_uni)
-  size_t uni_probe = 0;            // parameter number of uni_match when it is a
-                                   // condition beside an mw_fts match; 0: none
   // When one character is the whole search: its mw_uni token (whose count
   // is kept in mw_unicount), the normalised character (UTF-8) and the
   // columns it is looked for in, for testing single books.
   std::string count_token;
   std::string count_word;
   std::vector<std::string> count_columns;
-  int uni_terms = 0;               // terms in uni_match
   std::vector<std::string> where;  // conditions on d, parameters ?2, ?3, ...
   std::vector<std::string> params; // UTF-8 values of ?2, ?3, ... in order
   bool bookid_exact = false;       // `where` holds d.MS_BOOKID = ? (the index drives)
@@ -57,18 +69,22 @@ enum class TRowStrategy {
                  // already in book-id order: the n-th hit is the n-th record
 };
 
-// SQL texts; `schema` is the attached schema of master's cache. Parameter
-// ?1 is fts_match (when present), then the plan's params.
-// A plan that has both kinds of index condition runs fts_match on mw_fts
-// and tests uni_match per record.
+// SQL texts; `schema` is the attached schema of master's cache. A plan
+// without index terms is run on the table: parameters ?2, ?3, ... are its
+// params. A plan with terms has its hits in mw_hits (hit_set.h) by the time
+// its rows are read: the rows come from there, already narrowed by `where`.
 std::string count_sql(const TQueryPlan& plan, const std::string& schema);
 std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy,
                      bool records_in_bookid_order = false);
-// The record numbers of the hits when the index alone decides them, handed
-// to the aggregate mw_collect (registered by the caller).
-std::string hit_rowids_sql(const TQueryPlan& plan, const std::string& schema);
+// The records of one term (?1 is its match), handed to the aggregate
+// mw_collect (registered by the caller).
+std::string term_rowids_sql(const TIndexTerm& term, const std::string& schema);
+// The records of mw_hits that meet the plan's `where` (params as above),
+// handed to mw_collect.
+std::string filter_hits_sql(const TQueryPlan& plan, const std::string& schema);
 // The number of hits of a plan with a count_token (?1 is the token).
 std::string token_count_sql(const std::string& schema);
+// True when the plan has index terms: its hits are read into a set.
 bool hits_from_index_alone(const TQueryPlan& plan);
 
 // The cheapest strategy for reading hits from `start` onwards when there

@@ -40,6 +40,10 @@ using Mirel::UnicodeString;
 
 // Failures of the search component; the message names the failed call.
 MIREL_DECLARE_EXCEPTION(EMirelSearch, Exception);
+// A search stopped because it ran past its time budget (Tmirel_search::
+// set_budget). Not a failure of the program: the visitor is asked to
+// narrow the search.
+MIREL_DECLARE_EXCEPTION(ESearchTimeout, EMirelSearch);
 
 // ---------------------------------------------------------------- keywords
 

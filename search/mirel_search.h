@@ -87,6 +87,25 @@ class Imirel_search {
   virtual std::shared_ptr<Ikkubun> get_kkubun() = 0;
 };
 
+// Limits of the work of one search once the catalogue is current (bringing
+// a cache up to date is not limited). 0 leaves a limit off.
+struct TSearchBudget {
+  // Wall-clock milliseconds from the start of the search: the SQL running
+  // past them is interrupted and the call throws ESearchTimeout.
+  int64_t wall_ms = 0;
+  // CPU seconds the process may use from the start of the search on
+  // (RLIMIT_CPU): the kernel ends a process that spins past them.
+  int64_t cpu_seconds = 0;
+};
+
+class Tmirel_search;
+namespace detail {
+// The record numbers the search has read since it was last opened: from
+// the index, from its set of hits, and walking the table. For tests that
+// check what a search costs.
+int64_t records_visited(const Tmirel_search& search);
+}  // namespace detail
+
 // The search over the library's tables through the database engine.
 class Tmirel_search : public Imirel_search {
  public:
@@ -99,6 +118,8 @@ class Tmirel_search : public Imirel_search {
   void add_range(std::shared_ptr<Istring_range> range) override;
   void set_sort(std::shared_ptr<Isql_order> order) override;
   void set_flag(bool flag) override;
+  // The limits of the next open and of reading its hits.
+  void set_budget(const TSearchBudget& budget);
 
   void connect(const UnicodeString& text) override;
   void open(const UnicodeString& alias) override;
@@ -132,6 +153,7 @@ class Tmirel_search : public Imirel_search {
   std::shared_ptr<Ikkubun> get_kkubun() override;
 
  private:
+  friend int64_t detail::records_visited(const Tmirel_search& search);
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "mirelsearch/query_plan.h"
 #include "tests/mirelsearch/catalogue_fixture.h"
 
 namespace Mirelsearch_tlb::testing {
@@ -182,6 +183,86 @@ TEST(MatchingIndex, AgreesWithPlainSubstringTest) {
         EXPECT_EQ(hit_numbers(search), expected) << Mirel::to_utf8(word);
       }
     }
+  }
+}
+
+// Words of every kind together: a title word of two characters with
+// one-character words and with ISBN fragments of one to three digits. Each
+// combination must find exactly the books a plain scan finds (the count
+// included, which hit_numbers checks against the rows).
+TLibraryBuilder mixed_catalogue(std::vector<std::pair<std::string, std::string>>& books) {
+  const char* titles[] = {"ほしぞらのうた", "よるのほしぞら", "うみのうた", "ほしのうみ", "そら",
+                          "ほしぞら", "のはら", "うたのほし"};
+  const char* isbns[] = {"9791234567890", "9794567123450", "", "9790000000017", "9798765432100",
+                         "9791111222233", "9794444444444", "9797897897897"};
+  TLibraryBuilder lib;
+  for (int i = 0; i < 24; ++i) {
+    TBook b = book(i + 1, titles[i % 8]);
+    b.isbn = isbns[(i * 5) % 8];
+    books.emplace_back(b.syomei, b.isbn);
+    lib.add_book(b);
+  }
+  return lib;
+}
+
+TEST(MatchingIndex, MixedWordsAgreeWithPlainSubstringTest) {
+  TCatalogueDir dir;
+  std::vector<std::pair<std::string, std::string>> books;
+  dir.write(mixed_catalogue(books));
+  const std::vector<std::string> titles = {"ほしぞら", "ほし", "うた", "の", "の う", "ほし の ら",
+                                           "の の"};
+  const std::vector<std::string> isbns = {"", "4", "7", "12", "89", "789", "000", "444", "1234"};
+  for (const std::string& words : titles) {
+    for (const std::string& key : isbns) {
+      std::vector<long long> expected;
+      for (size_t i = 0; i < books.size(); ++i) {
+        bool hit = books[i].second.find(key) != std::string::npos;
+        for (const Mirel::UnicodeString& word : detail::split_words(U(words)))
+          hit = hit && U(books[i].first).find(word) != Mirel::UnicodeString::npos;
+        if (hit) expected.push_back(static_cast<long long>(i + 1));
+      }
+      Tmirel_search search;
+      search.add_keyword(keyword<Tkw_syomei_ex>(U(words)));
+      if (!key.empty()) search.add_keyword(keyword<Tkw_isbn>(U(key)));
+      EXPECT_EQ(hit_numbers(search), expected) << words << " / " << key;
+    }
+  }
+}
+
+// A search reads each word's list of records once and nothing per hit: the
+// records it visits are at most its words' hits, plus the rows it shows.
+TEST(MatchingIndex, CostIsBoundedByTheWordsLists) {
+  TCatalogueDir dir;
+  std::vector<std::pair<std::string, std::string>> books;
+  dir.write(mixed_catalogue(books));
+  auto count_of = [](std::shared_ptr<Istring_keyword> k) {
+    Tmirel_search s;
+    s.add_keyword(std::move(k));
+    s.open(kAlias);
+    return static_cast<int64_t>(s.get_record_count());
+  };
+  const struct {
+    const char* title;
+    const char* isbn;
+    const char* order;
+  } cases[] = {{"ほしぞら の う", "4", ""}, {"うた の", "78", "MS_SYOMEI"}, {"の ほし の", "9", ""}};
+  for (const auto& c : cases) {
+    int64_t lists = count_of(keyword<Tkw_isbn>(U(c.isbn)));
+    for (const auto& word : detail::split_words(U(c.title)))
+      lists += count_of(keyword<Tkw_syomei_ex>(word));
+    Tmirel_search search;
+    search.add_keyword(keyword<Tkw_syomei_ex>(U(c.title)));
+    search.add_keyword(keyword<Tkw_isbn>(U(c.isbn)));
+    if (*c.order) {
+      auto order = std::make_shared<Tsql_order>();
+      order->set_field_name(U(c.order));
+      search.set_sort(order);
+    }
+    const auto hits = static_cast<int64_t>(hit_numbers(search).size());
+    ASSERT_GT(hits, 0) << c.title;
+    const int64_t visited = detail::records_visited(search);
+    EXPECT_GE(visited, hits);
+    EXPECT_LE(visited, lists + 2 * hits + 2) << c.title << " / " << c.isbn;
   }
 }
 

@@ -124,7 +124,7 @@ TEST(Plan, VisitorTextIsNeverPartOfTheSql) {
 
 TEST(Plan, LongListsWalkTheBookIdIndex) {
   TQueryPlan plan;
-  plan.fts_match = "x";
+  plan.terms.push_back({"mw_fts", "x"});
   EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0), TRowStrategy::order_walk);
   EXPECT_EQ(choose_strategy(plan, 2000, 1000000, 0), TRowStrategy::order_walk);
   EXPECT_EQ(choose_strategy(plan, 30, 1000000, 0), TRowStrategy::index_driven);
@@ -136,9 +136,7 @@ TEST(Plan, LongListsWalkTheBookIdIndex) {
   EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0), TRowStrategy::index_driven);
   EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0, true), TRowStrategy::index_driven);
   plan.order_column.clear();
-  plan.where.push_back("d.MS_UKEIRE >= ?2");  // the index alone cannot decide
-  EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0), TRowStrategy::index_driven);
-  plan.bookid_exact = true;
+  plan.terms.clear();  // no word: the table's own indexes find the hits
   EXPECT_EQ(choose_strategy(plan, 1, 1000000, 0), TRowStrategy::table_driven);
 }
 
@@ -163,18 +161,30 @@ TEST(Plan, OneCharacterAloneIsCountedFromTheKeptCounts) {
   EXPECT_EQ(choose_strategy(alone, 700000, 1000000, 980, true), TRowStrategy::probe_walk);
   EXPECT_EQ(choose_strategy(alone, 700000, 1000000, 600000, true), TRowStrategy::hit_list);
 
-  // Beside a longer word the character is a test per record; two
-  // characters are an AND in the index. Neither has a kept count.
-  TQueryPlan mixed = make_plan({title("の 星空")}, {}, nullptr, {});
-  EXPECT_EQ(mixed.index_table, std::string("mw_fts"));
-  EXPECT_NE(mixed.uni_probe, 0u);
+  // Beside other words every word is a term of its own, each looked up
+  // once (repeats too); none has a kept count.
+  TQueryPlan mixed = make_plan({title("の 星空 の 星空 星")}, {}, nullptr, {});
+  ASSERT_EQ(mixed.terms.size(), 3u);
+  EXPECT_EQ(mixed.terms[0].table, std::string("mw_uni"));
+  EXPECT_EQ(mixed.terms[1].table, std::string("mw_fts"));
   EXPECT_TRUE(mixed.count_token.empty());
-  EXPECT_FALSE(hits_from_index_alone(mixed));
-  EXPECT_NE(count_sql(mixed, "m").find("mw_uni"), std::string::npos);
-  TQueryPlan two = make_plan({title("の 星")}, {}, nullptr, {});
-  EXPECT_EQ(two.index_table, std::string("mw_uni"));
-  EXPECT_TRUE(two.count_token.empty());
-  EXPECT_TRUE(hits_from_index_alone(two));
+  EXPECT_TRUE(hits_from_index_alone(mixed));
+  TQueryPlan twice = make_plan({title("の の")}, {}, nullptr, {});
+  EXPECT_EQ(twice.terms.size(), 1u);
+  EXPECT_FALSE(twice.count_token.empty());
+}
+
+TEST(Plan, OneBookIdTestsTheRecordInsteadOfReadingWords) {
+  auto bookid = std::make_shared<Tkw_bookid>();
+  bookid->set_match(3);
+  bookid->set_keyword(u"0000000001");
+  auto isbn = std::make_shared<Tkw_isbn>();
+  isbn->set_keyword(u"4");
+  TQueryPlan plan = make_plan({bookid, title("の 星空"), isbn}, {}, nullptr, {});
+  EXPECT_TRUE(plan.terms.empty());
+  EXPECT_FALSE(hits_from_index_alone(plan));
+  EXPECT_EQ(plan.where.size(), 4u);  // the id, two words, the ISBN key
+  EXPECT_EQ(count_sql(plan, "m").find("mw_uni"), std::string::npos);
 }
 
 }  // namespace
