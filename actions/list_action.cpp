@@ -12,6 +12,7 @@ namespace Mirel::MirelWeb {
 
 void TWebMain::WebMainRequestListAction(TWebRequest& request, TWebResponse& response, bool&) {
   run_guarded(kActionFailureMessage, [&] {
+    if (answer_request_past_limits()) return;
     Tmwsearch_term term;
     if (!term.load(&request)) {
       response.SendRedirect(to_ansi(script_url(request, u"")));

@@ -15,6 +15,7 @@ namespace Mirel::MirelWeb {
 
 void TWebMain::WebMainRequestNewBookAction(TWebRequest&, TWebResponse&, bool&) {
   run_guarded(kActionFailureMessage, [&] {
+    if (answer_request_past_limits()) return;
     newbook = std::make_shared<Tmwnewbook>();
 
     // The settings pass: only NewBookProducerHTMLTag's work counts, the

@@ -11,6 +11,7 @@ namespace Mirel::MirelWeb {
 
 void TWebMain::WebMainRequestRecommendAction(TWebRequest&, TWebResponse& response, bool&) {
   run_guarded(kActionFailureMessage, [&] {
+    if (answer_request_past_limits()) return;
     TNamedMutex mutex(kMirelWebMutexName);
     if (!mutex.wait(mutex_timeout)) {
       // A busy database is an expected condition: a page, no log line, and

@@ -3,6 +3,8 @@
 #include "app/web_main.h"
 #include "error/error_log.h"
 #include "error/mwerror.h"
+#include "request/request_limits.h"
+#include "search/conditions.h"
 
 namespace Mirel::MirelWeb {
 
@@ -14,6 +16,14 @@ void TWebMain::produce_error_page() {
 void TWebMain::prepare_error_page() {
   PageProducer.SetHTMLFile(path->html_path + u"error.html");
   Response->SetContent(PageProducer.Content());
+}
+
+bool TWebMain::answer_request_past_limits() {
+  const Trequest_limits limits{environment_.limits.max_value_bytes, environment_.limits.max_words};
+  if (request_within_limits(*Request, limits)) return false;
+  set_narrow_error(*error);
+  produce_error_page();
+  return true;
 }
 
 void TWebMain::write_error_log(const UnicodeString& message) {
@@ -31,6 +41,10 @@ void TWebMain::run_guarded(const char16_t* fallback_message, const std::function
   };
   try {
     work();
+  } catch (const Mirelsearch_tlb::ESearchTimeout&) {
+    // Not a failure: it passes every handler unlogged to the search page
+    // service, which answers with the narrow-your-search page.
+    throw;
   } catch (const Exception& e) {
     report(e);
     throw;

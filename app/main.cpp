@@ -27,9 +27,12 @@ int main() {
   // cache, and a process that opened the cache without it would rebuild it.
   Mirelsearch_tlb::register_search_index();
   try {
-    const TCgiInput input = process_cgi_input();
+    TWebMainEnvironment environment{program_directory(), "", "Error.txt", {}};
+    environment.limits = read_limits(environment.program_dir);
+    TCgiInput input = process_cgi_input();
+    input.max_content = environment.limits.max_body_bytes;
     const char* remote = input.getenv("REMOTE_ADDR");
-    TWebMainEnvironment environment{program_directory(), remote ? remote : ""};
+    environment.remote_addr = remote ? remote : "";
     return RunCgiApplication(input, process_cgi_output(), [&]() -> std::unique_ptr<TWebModule> {
       return std::make_unique<TWebMain>(environment);
     });

@@ -39,6 +39,14 @@ void TWebMain::produce_page(const UnicodeString& template_name) {
   }
   if (!search) throw Exception(u"検索が準備されていません");
 
+  // The time budget starts inside open, once the catalogue is current.
+  search->set_budget({environment_.limits.search_ms, environment_.limits.cpu_seconds});
+  // A search stopped by its budget has given the mutex back by now.
+  auto narrow = [this] {
+    set_narrow_error(*error);
+    produce_error_page();
+  };
+
   TNamedMutex mutex(kMirelWebMutexName);
   if (!mutex.wait(mutex_wait_ms(mutex_timeout))) {
     // Busy is an expected condition: a page, not a failure, and no log line.
@@ -51,6 +59,11 @@ void TWebMain::produce_page(const UnicodeString& template_name) {
   try {
     search->connect(u"");
     search->open(path->db_alias);
+  } catch (const Mirelsearch_tlb::ESearchTimeout&) {
+    mutex.release();
+    mutex.close();
+    narrow();
+    return;
   } catch (...) {
     // Nothing was opened that could be closed; only the mutex is given back.
     mutex.release();
@@ -76,6 +89,10 @@ void TWebMain::produce_page(const UnicodeString& template_name) {
       prepare_error_page();
       not_found = true;
     }
+  } catch (const Mirelsearch_tlb::ESearchTimeout&) {
+    finish();
+    narrow();
+    return;
   } catch (...) {
     finish();
     throw;

@@ -37,6 +37,7 @@ struct TWebMainEnvironment {
   std::string program_dir;  // directory of the program file, with trailing '/'
   std::string remote_addr;  // REMOTE_ADDR, for log lines written during construction
   std::string log_path = "Error.txt";  // relative to the current directory
+  Tmw_limits limits;        // section "Limits" of mirelweb.ini, read with the request
 };
 
 class TWebMain : public TWebModule {
@@ -73,8 +74,13 @@ class TWebMain : public TWebModule {
   void run_guarded(const char16_t* fallback_message, const std::function<void()>& work);
 
   // The search page service: runs the prepared search under the mutex and
-  // produces `template_name` (empty: redirect to the top page).
+  // produces `template_name` (empty: redirect to the top page). A search
+  // that runs past its time budget ends in the narrow-your-search page.
   void produce_page(const UnicodeString& template_name);
+  // Called by every action that takes the database mutex, before it does:
+  // when the request is past the limits of mirelweb.ini, sends the
+  // narrow-your-search page (status 200, no log line) and returns true.
+  bool answer_request_past_limits();
 
   // Actions.
   void WebMainDefaultActionAction(TWebRequest& request, TWebResponse& response, bool& handled);

@@ -14,24 +14,24 @@
 namespace Mirel::MirelWeb {
 namespace {
 
-constexpr std::string_view kHttpPrefix = "HTTP_";
-
 // The body is read through a fixed buffer of this size and grows only by what
 // has arrived, so a CONTENT_LENGTH that promises more than is sent costs no
 // memory.
 constexpr size_t kReadChunk = 16 * 1024;
 
-// The variable `name`; when it is missing or empty, the same name with the
-// prefix "HTTP_" added (or removed, when it is already there) is tried once.
+// The variable `name`, empty when it is missing.
 std::string variable(const TCgiInput& input, const std::string& name) {
-  auto get = [&](const std::string& n) -> std::string {
-    const char* value = input.getenv ? input.getenv(n.c_str()) : nullptr;
-    return value ? std::string(value) : std::string();
-  };
-  std::string value = get(name);
-  if (!value.empty()) return value;
-  const bool prefixed = name.compare(0, kHttpPrefix.size(), kHttpPrefix) == 0;
-  return get(prefixed ? name.substr(kHttpPrefix.size()) : std::string(kHttpPrefix) + name);
+  const char* value = input.getenv ? input.getenv(name.c_str()) : nullptr;
+  return value ? std::string(value) : std::string();
+}
+
+// The host: HTTP_HOST, or HOST when that is missing or empty. Every other
+// variable is read under its own name only: a client's header reaches the
+// program as HTTP_<name>, so a fallback to it would let a header such as
+// "Query-String:" or "Content-Length:" stand in for what the server saw.
+std::string host_variable(const TCgiInput& input) {
+  std::string value = variable(input, "HTTP_HOST");
+  return value.empty() ? variable(input, "HOST") : value;
 }
 
 std::string read_body(const TCgiInput& input, int length) {
@@ -93,14 +93,16 @@ TWebRequest::TWebRequest(const TCgiInput& input)
       protocol_(variable(input, "SERVER_PROTOCOL")),
       query_(variable(input, "QUERY_STRING")),
       path_info_(variable(input, "PATH_INFO")),
-      host_(variable(input, "HTTP_HOST")),
+      host_(host_variable(input)),
       script_name_(variable(input, "SCRIPT_NAME")),
       remote_addr_(variable(input, "REMOTE_ADDR")),
-      content_type_(variable(input, "HTTP_CONTENT_TYPE")),
-      content_length_(
-          text_to_int_def(std::string_view(variable(input, "HTTP_CONTENT_LENGTH")), -1)) {
+      content_type_(variable(input, "CONTENT_TYPE")),
+      content_length_(text_to_int_def(std::string_view(variable(input, "CONTENT_LENGTH")), -1)) {
   secure_ = came_over_tls(input);
-  content_ = read_body(input, content_length_);
+  // A body over the limit is left unread: it is never held in memory, and
+  // the request is answered without it (see request/request_limits.h).
+  content_too_large_ = content_length_ > input.max_content;
+  if (!content_too_large_) content_ = read_body(input, content_length_);
 }
 
 const TStrings& TWebRequest::QueryFields() {

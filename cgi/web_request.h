@@ -6,6 +6,7 @@
 // escape throws Exception at that moment (inside an action, never here).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -23,6 +24,8 @@ struct TCgiInput {
   std::function<const char*(const char*)> getenv;
   // Reads at most `n` bytes into `buf`; returns the count, 0 at end of input.
   std::function<size_t(char* buf, size_t n)> read;
+  // A body whose CONTENT_LENGTH is larger is not read at all.
+  int64_t max_content = 1048576;
 };
 
 // The real process: ::getenv and file descriptor 0.
@@ -37,10 +40,10 @@ class TWebRequest {
  public:
   explicit TWebRequest(const TCgiInput& input);
 
-  // Variables, 8-bit text as passed by the web server. A variable that is
-  // missing or empty is tried once more under the other name: with "HTTP_"
-  // put in front, or taken away when the name starts with it (Host is read
-  // from HTTP_HOST, else HOST; the content type and length likewise).
+  // Variables, 8-bit text as passed by the web server: only the CGI
+  // meta-variables that the server sets itself, never a client's header
+  // (which arrives as HTTP_...). Host alone comes from a header: HTTP_HOST,
+  // else HOST.
   const std::string& Method() const { return method_; }
   const std::string& ProtocolVersion() const { return protocol_; }
   const std::string& Query() const { return query_; }
@@ -61,8 +64,11 @@ class TWebRequest {
   int ContentLength() const { return content_length_; }
   // The body bytes that actually arrived (at most ContentLength of them),
   // read through a fixed-size buffer so that memory follows what arrived,
-  // not what CONTENT_LENGTH promised.
+  // not what CONTENT_LENGTH promised. Empty when the body was too large.
   const std::string& Content() const { return content_; }
+  // CONTENT_LENGTH was larger than TCgiInput::max_content: nothing of the
+  // body was read.
+  bool ContentTooLarge() const { return content_too_large_; }
 
   // Decoded fields, name=value each; throws Exception on a bad escape.
   const TStrings& QueryFields();
@@ -73,6 +79,7 @@ class TWebRequest {
       remote_addr_, content_type_, content_, base_url_;
   int content_length_ = -1;
   bool secure_ = false;
+  bool content_too_large_ = false;
   std::optional<TStrings> query_fields_, content_fields_;
 };
 

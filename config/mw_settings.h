@@ -40,6 +40,23 @@ struct Tmw_setup {
   uint8_t author_link_chars = 6;
 };
 
+// What one request may ask of the catalogue, from section "Limits" of
+// mirelweb.ini (absent keys, and values that are not whole numbers >= 0,
+// keep these defaults; 0 turns a time limit off). A request past the first
+// three is answered with the narrow-your-search page before the database
+// lock is taken; the last two bound a search once it runs.
+struct Tmw_limits {
+  int64_t max_body_bytes = 1048576;  // "MaxBodyBytes": a larger POST body is never read
+  int64_t max_value_bytes = 1024;    // "MaxValueBytes": of one request parameter
+  int64_t max_words = 16;            // "MaxWords": in one search field
+  int64_t search_ms = 5000;          // "SearchMilliseconds": wall time of one search
+  int64_t cpu_seconds = 30;          // "CpuSeconds": CPU time of one search (RLIMIT_CPU)
+};
+
+// The limits from `program_dir` + "mirelweb.ini" (defaults when the file or
+// a key is missing). Never throws.
+Tmw_limits read_limits(const std::string& program_dir);
+
 // Tmw_path <-> section "Path" of an ini file.
 class Tmwini_path : public Iread_ini_file<Tmw_path>, public Iwrite_ini_file<Tmw_path> {
  public:

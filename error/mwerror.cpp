@@ -23,3 +23,15 @@ void set_not_found_error(Tmwerror& error) {
 }
 
 }  // namespace Mirel::MirelWeb
+
+namespace Mirel::MirelWeb {
+
+void set_narrow_error(Tmwerror& error) {
+  error.set_name(u"検索条件を絞り込んでください");
+  error.set_message(
+      u"検索キーワードが長すぎるか語が多すぎる、または検索に時間がかかりすぎたため、検索を中止しました。<br>"
+      u"キーワードを短くする、語の数を減らす、一文字だけの語や ISBN の数桁だけの指定を避ける、"
+      u"書名・著者名など他の項目と組み合わせる、などして検索を絞り込んでから、もう一度お試しください。");
+}
+
+}  // namespace Mirel::MirelWeb

@@ -1,5 +1,6 @@
 // The pair of texts (title, explanation) that the error page shows, and the
-// two fixed pairs for a busy database and a search without hits.
+// fixed pairs for a busy database, a search without hits and a search too
+// large to run (too long a value, too many words, too long a time).
 #pragma once
 
 #include "platform/strings.h"
@@ -34,5 +35,8 @@ class Tmwerror : public Itag_replace {
 
 void set_busy_error(Tmwerror& error);
 void set_not_found_error(Tmwerror& error);
+// A request past the limits of mirelweb.ini's section "Limits", or a search
+// stopped by its time budget: the visitor is told what to shorten.
+void set_narrow_error(Tmwerror& error);
 
 }  // namespace Mirel::MirelWeb
