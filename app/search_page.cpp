@@ -30,6 +30,22 @@ uint32_t mutex_wait_ms(uint32_t configured) {
   return configured;
 }
 
+// A build with MIRELWEB_TEST_HOOKS lets MIRELWEB_TEST_SEARCH_CLOCK_STEP_MS
+// make every reading of the search's budget clock advance by that many
+// milliseconds, so that a test sees a budget run out without a slow search.
+void install_test_clock() {
+#ifdef MIRELWEB_TEST_HOOKS
+  if (const char* text = std::getenv("MIRELWEB_TEST_SEARCH_CLOCK_STEP_MS")) {
+    if (const auto ms = text_to_int(std::string_view(text)); ms && *ms > 0) {
+      Mirelsearch_tlb::detail::set_search_clock_for_tests(
+          [step = std::chrono::milliseconds(*ms), now = std::chrono::steady_clock::now()]() mutable {
+            return now += step;
+          });
+    }
+  }
+#endif
+}
+
 }  // namespace
 
 void TWebMain::produce_page(const UnicodeString& template_name) {
@@ -40,6 +56,7 @@ void TWebMain::produce_page(const UnicodeString& template_name) {
   if (!search) throw Exception(u"検索が準備されていません");
 
   // The time budget starts inside open, once the catalogue is current.
+  install_test_clock();
   search->set_budget({environment_.limits.search_ms, environment_.limits.cpu_seconds});
   // A search stopped by its budget has given the mutex back by now.
   auto narrow = [this] {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -38,6 +39,14 @@ struct ValueDeleter {
 using Value = std::unique_ptr<sqlite3_value, ValueDeleter>;
 
 UnicodeString call_text(const char* call) { return Mirel::from_utf8(call); }
+
+// The clock of the time budget (replaceable by tests).
+std::function<std::chrono::steady_clock::time_point()>& search_clock() {
+  static std::function<std::chrono::steady_clock::time_point()> clock = [] {
+    return std::chrono::steady_clock::now();
+  };
+  return clock;
+}
 
 Statement prepare(sqlite3* db, const std::string& sql) {
   sqlite3_stmt* raw = nullptr;
@@ -229,17 +238,22 @@ struct Tmirel_search::Impl {
   // would start it again.
   void start_budget() {
     if (budget.wall_ms > 0) {
-      deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(budget.wall_ms);
+      deadline = search_clock()() + std::chrono::milliseconds(budget.wall_ms);
       sqlite3_progress_handler(db(), kProgressSteps, on_progress, this);
     }
     if (budget.cpu_seconds > 0) Mirel::limit_cpu_time_from_now(budget.cpu_seconds);
   }
 
+  bool past_deadline() const { return budget.wall_ms > 0 && search_clock()() >= deadline; }
+
+  // Between the steps of SQL: after each word's list and before the rows.
+  void check_budget() const {
+    if (past_deadline()) throw ESearchTimeout(u"検索が時間内に終わりませんでした");
+  }
+
   // Called every kProgressSteps virtual-machine steps; non-zero interrupts.
   static constexpr int kProgressSteps = 4000;
-  static int on_progress(void* self) {
-    return std::chrono::steady_clock::now() > static_cast<Impl*>(self)->deadline ? 1 : 0;
-  }
+  static int on_progress(void* self) { return static_cast<Impl*>(self)->past_deadline() ? 1 : 0; }
 
   // The records of the SQL `sql` (one mw_collect over them), with the plan's
   // parameters and ?1 bound to `match` when given.
@@ -264,8 +278,11 @@ struct Tmirel_search::Impl {
   void read_hits() {
     if (hits_read) return;
     std::vector<std::vector<int64_t>> lists;
-    for (const TIndexTerm& term : plan.terms)
+    for (const TIndexTerm& term : plan.terms) {
+      check_budget();
       lists.push_back(collect(term_rowids_sql(term, master), &term.match));
+    }
+    check_budget();
     hit_rowids = intersect_hits(std::move(lists));
     if (!plan.where.empty() && !hit_rowids.empty())
       hit_rowids = collect(filter_hits_sql(plan, master), nullptr);
@@ -346,6 +363,7 @@ struct Tmirel_search::Impl {
     require_record(call);
     if (listing) return listed_hit(call);
     if (!rows || rows_position > position) {
+      check_budget();
       rows.reset();
       int64_t table_rows = scalar_plain("SELECT max(rowid) FROM " + quote_identifier(master) + ".data");
       const bool by_bookid = plan.order_column.empty() || plan.order_column == "MS_BOOKID";
@@ -454,6 +472,9 @@ void Tmirel_search::set_budget(const TSearchBudget& budget) { impl_->budget = bu
 
 namespace detail {
 int64_t records_visited(const Tmirel_search& search) { return search.impl_->collector.visited; }
+void set_search_clock_for_tests(std::function<std::chrono::steady_clock::time_point()> clock) {
+  search_clock() = clock ? std::move(clock) : [] { return std::chrono::steady_clock::now(); };
+}
 }  // namespace detail
 
 void Tmirel_search::connect(const UnicodeString&) {}

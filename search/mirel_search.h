@@ -19,7 +19,9 @@
 // throw: calling them out of order does nothing harmful.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "platform/unicode_string.h"
@@ -104,6 +106,9 @@ namespace detail {
 // the index, from its set of hits, and walking the table. For tests that
 // check what a search costs.
 int64_t records_visited(const Tmirel_search& search);
+// Replaces the clock of the time budget (nullptr: the steady clock again),
+// so that tests can let a budget run out without waiting for it.
+void set_search_clock_for_tests(std::function<std::chrono::steady_clock::time_point()> clock);
 }  // namespace detail
 
 // The search over the library's tables through the database engine.

@@ -1,4 +1,4 @@
-// The request: variables with the HTTP_ fallback, the body read up to
+// The request: the server's variables (the host from a header), the body read up to
 // CONTENT_LENGTH, and the code page of the content fields.
 #include <gtest/gtest.h>
 
@@ -30,25 +30,55 @@ TEST(WebRequest, ReadsTheVariables) {
   EXPECT_EQ(request.Content(), "");
 }
 
-TEST(WebRequest, MissingOrEmptyVariablesTryTheOtherNameOnce) {
+// Only the host comes from a header (HTTP_HOST, else HOST). A client's
+// header of another variable's name (HTTP_QUERY_STRING, HTTP_PATH_INFO,
+// HTTP_CONTENT_LENGTH, HTTP_CONTENT_TYPE) is never read in its place.
+TEST(WebRequest, VariablesComeFromTheServerOnly) {
   struct Case {
     std::map<std::string, std::string> env;
-    std::string host, path;
+    std::string host, path, query, type;
+    int length;
   };
   const Case cases[] = {
-      {{{"HOST", "plain"}}, "plain", ""},                                // HTTP_ removed
-      {{{"HTTP_HOST", ""}, {"HOST", "plain"}}, "plain", ""},             // empty counts as missing
-      {{{"HTTP_HOST", "first"}, {"HOST", "second"}}, "first", ""},
-      {{{"HTTP_PATH_INFO", "/data"}}, "", "/data"},                      // HTTP_ added
-      {{{"PATH_INFO", ""}, {"HTTP_PATH_INFO", "/data"}}, "", "/data"},
-      {{{"HTTP_HTTP_HOST", "x"}}, "", ""},                               // tried once only
+      {{{"HOST", "plain"}}, "plain", "", "", "", -1},
+      {{{"HTTP_HOST", ""}, {"HOST", "plain"}}, "plain", "", "", "", -1},
+      {{{"HTTP_HOST", "first"}, {"HOST", "second"}}, "first", "", "", "", -1},
+      {{{"HTTP_PATH_INFO", "/data"}, {"HTTP_QUERY_STRING", "SYOMEI=x"},
+        {"HTTP_CONTENT_LENGTH", "3"}, {"HTTP_CONTENT_TYPE", "text/plain; charset=UTF-8"}},
+       "", "", "", "", -1},
+      {{{"PATH_INFO", ""}, {"HTTP_PATH_INFO", "/data"}, {"QUERY_STRING", ""},
+        {"HTTP_QUERY_STRING", "SYOMEI=x"}},
+       "", "", "", "", -1},
+      {{{"CONTENT_LENGTH", "2"}, {"HTTP_CONTENT_LENGTH", "9"}, {"CONTENT_TYPE", "a"},
+        {"HTTP_CONTENT_TYPE", "b"}},
+       "", "", "", "a", 2},
   };
   for (const auto& c : cases) {
     FakeCgi cgi;
     cgi.env = c.env;
+    cgi.body = "A=123456789";
     TWebRequest request(cgi.input());
     EXPECT_EQ(request.Host(), c.host);
     EXPECT_EQ(request.PathInfo(), c.path);
+    EXPECT_EQ(request.Query(), c.query);
+    EXPECT_EQ(request.ContentType(), c.type);
+    EXPECT_EQ(request.ContentLength(), c.length);
+    EXPECT_EQ(request.Content(), cgi.body.substr(0, c.length < 0 ? 0 : c.length));
+  }
+}
+
+// A body larger than the limit is not read at all; one at the limit is.
+TEST(WebRequest, BodyOverTheLimitIsNeverRead) {
+  for (const int64_t length : {int64_t{100}, int64_t{101}}) {
+    FakeCgi cgi;
+    cgi.env = {{"CONTENT_LENGTH", std::to_string(length)}};
+    cgi.body = std::string(static_cast<size_t>(length), 'a');
+    TCgiInput input = cgi.input();
+    input.max_content = 100;
+    TWebRequest request(input);
+    EXPECT_EQ(request.ContentTooLarge(), length > 100);
+    EXPECT_EQ(cgi.delivered, length > 100 ? 0u : 100u);
+    EXPECT_EQ(request.Content().size(), length > 100 ? 0u : 100u);
   }
 }
 
@@ -141,12 +171,3 @@ TEST(WebRequest, ContentFieldsFollowTheCharsetOfTheContentType) {
   }
 }
 
-TEST(WebRequest, ContentTypeAndLengthPreferTheHttpNames) {
-  FakeCgi cgi;
-  cgi.env = {{"HTTP_CONTENT_TYPE", "a/b; charset=utf-8"}, {"CONTENT_TYPE", "c/d"},
-             {"HTTP_CONTENT_LENGTH", "2"}, {"CONTENT_LENGTH", "3"}};
-  cgi.body = "abc";
-  TWebRequest request(cgi.input());
-  EXPECT_EQ(request.ContentType(), "a/b; charset=utf-8");
-  EXPECT_EQ(request.Content(), "ab");
-}

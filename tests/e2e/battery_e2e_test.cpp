@@ -97,7 +97,7 @@ Request without(Request r, const std::string& name) {
 
 // ---- expectations ----
 
-enum class Page { Top, List, NotFound, Detail, Redirect, InternalError, Empty };
+enum class Page { Top, List, NotFound, Narrow, Detail, Redirect, InternalError, Empty };
 
 struct Expect {
   Page page = Page::Top;
@@ -125,6 +125,7 @@ Expect list(int count, int rows = -1) {
   return e;
 }
 Expect not_found() { return page(Page::NotFound); }
+Expect narrow() { return page(Page::Narrow); }
 Expect redirect(const std::string& location = kBase) {
   Expect e = page(Page::Redirect);
   e.location = location;
@@ -204,6 +205,7 @@ std::vector<BatteryCase> cases() {
   std::string many_titles = "SYOMEI=cat";
   for (int i = 0; i < 100000; ++i) many_titles += "&SYOMEI=dog";
   const std::string megabyte(1 << 20, 'a');
+  const std::string under_a_megabyte(1000000, 'a');
   return {
       // Missing CGI variables.
       {"EmptyEnvironment", Request{true, {}, {"TMPDIR"}, ""}, top()},
@@ -227,7 +229,7 @@ std::vector<BatteryCase> cases() {
 
       // CONTENT_LENGTH.
       {"ContentLengthBeyond32Bits", post("/list", "SYOMEI=cat", "99999999999999999999"), redirect()},
-      {"ContentLengthHuge", post("/list", "SYOMEI=cat", "2147483647"), list(45, 20)},
+      {"ContentLengthHuge", post("/list", "SYOMEI=cat", "2147483647"), narrow()},
       {"ContentLengthNegative", post("/list", "SYOMEI=cat", "-5"), redirect()},
       {"ContentLengthNotANumber", post("/list", "SYOMEI=cat", "ten"), redirect()},
       {"ContentLengthLongerThanBody", post("/list", "SYOMEI=cat", "100"), list(45, 20)},
@@ -250,15 +252,17 @@ std::vector<BatteryCase> cases() {
       {"RawNulInFieldName", post("/list", std::string("SYO\0MEI=cat&SYOMEI=dog", 22)), list(40, 20)},
 
       // Sizes.
-      {"MegabyteValueEchoed", post("", "ORDERKIND=" + megabyte + "&SYOMEI=cat"),
+      {"LongValueEchoed", post("", "ORDERKIND=" + under_a_megabyte + "&SYOMEI=cat"),
        containing(top(), "<input name=\"ORDERKIND\" value=\"aaaaaaaaaa")},
-      {"MegabyteValueOnAList", post("/list", "X=" + megabyte + "&SYOMEI=cat"),
-       list(45, 20)},
+      {"LongValueOnAList", post("/list", "X=" + under_a_megabyte + "&SYOMEI=cat"), list(45, 20)},
+      {"MegabyteBodyOnAList", post("/list", "X=" + megabyte + "&SYOMEI=cat"), narrow()},
+      {"MegabyteBodyOnTopPage", post("", "ORDERKIND=" + megabyte), top()},
       {"LongQueryString", get("", "KENMEI=" + std::string(100000, 'b')), top()},
-      {"LongKeyword", get("/list", "SYOMEI=" + std::string(10000, 'b')), not_found()},
+      {"LongKeyword", get("/list", "SYOMEI=" + std::string(10000, 'b')), narrow()},
       {"HundredThousandFields", post("/list", many_fields), list(45, 20)},
-      {"HundredThousandTitles", post("/list", many_titles), list(45, 20)},
-      {"MegabyteOfSeparators", post("/list", std::string(1 << 20, '&') + "SYOMEI=dog"), list(40, 20)},
+      {"HundredThousandTitles", post("/list", many_titles), narrow()},
+      {"MegabyteOfSeparators", post("/list", std::string(1 << 20, '&') + "SYOMEI=dog"), narrow()},
+      {"SeparatorsUnderAMegabyte", post("/list", std::string(1000000, '&') + "SYOMEI=dog"), list(40, 20)},
 
       // Shift_JIS that is not whole.
       {"LoneLeadByte", get("/list", "SYOMEI=%82"), not_found()},
@@ -415,6 +419,10 @@ TEST_P(Battery, AnswersSafely) {
       EXPECT_EQ(status, "200 OK");
       EXPECT_TRUE(starts_with(text, cp932("ERROR 該当書籍は見付かりませんでした\n")))
           << text.substr(0, 300);
+      break;
+    case Page::Narrow:
+      EXPECT_EQ(status, "200 OK");
+      EXPECT_TRUE(starts_with(text, cp932("ERROR 検索条件を絞り込んでください\n"))) << text.substr(0, 300);
       break;
     case Page::Detail:
       EXPECT_EQ(status, "200 OK");
