@@ -119,11 +119,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   TWebRequest request(input);
   MWFUZZ_CHECK(request.Query() == query);
+  // Under the HTTP_ names the type and length are a client's headers, which
+  // never stand in for the server's variables: no length, no body.
+  if (http_names) expected_length = -1;
   MWFUZZ_CHECK(request.ContentLength() == expected_length);
   const size_t expected_body =
       expected_length > 0 ? std::min(body.size(), static_cast<size_t>(expected_length)) : 0;
   MWFUZZ_CHECK(request.Content() == std::string_view(body).substr(0, expected_body));
-  MWFUZZ_CHECK(request.ContentType() == kContentTypes[flags & 3]);
+  MWFUZZ_CHECK(request.ContentType() == (http_names ? "" : kContentTypes[flags & 3]));
 
   try {
     look_up_fields(request.QueryFields());
