@@ -71,9 +71,9 @@ HttpResponse request(int port, const std::string& text) {
 
 }  // namespace
 
-HttpResponse http_get(int port, const std::string& target) {
+HttpResponse http_get(int port, const std::string& target, const std::string& extra_headers) {
   return request(port, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) +
-                           "\r\n\r\n");
+                           "\r\n" + extra_headers + "\r\n");
 }
 
 HttpResponse http_post(int port, const std::string& target, const std::string& form_body) {
@@ -98,7 +98,16 @@ Lighttpd::Lighttpd(const CgiSandbox& box, const std::string& extra_conf) {
       "alias.url = (\"/cgi-bin/mirelweb\" => \"" + box.program() + "\")\n"
       "$HTTP[\"url\"] =~ \"^/cgi-bin/\" { cgi.assign = (\"\" => \"\") }\n" + extra_conf + "\n";
   box.write_file("lighttpd.conf", conf);
-  const std::string conf_path = box.dir() + "lighttpd.conf";
+  start(listener, box.dir() + "lighttpd.conf");
+}
+
+Lighttpd::Lighttpd(const std::string& conf_path, const std::function<std::string(int port)>& conf) {
+  const int listener = listen_socket(&port_);
+  std::ofstream(conf_path, std::ios::binary) << conf(port_);
+  start(listener, conf_path);
+}
+
+void Lighttpd::start(int listener, const std::string& conf_path) {
   pid_ = ::fork();
   if (pid_ == 0) {
     // A test killed by its time-out must not leave the server running.

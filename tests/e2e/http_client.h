@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 
 #include "cgi_runner.h"
@@ -15,8 +16,9 @@ struct HttpResponse {
   std::string body;
 };
 
-// GET (or POST when `body` is given) of `target` on 127.0.0.1:port.
-HttpResponse http_get(int port, const std::string& target);
+// GET (or POST when `body` is given) of `target` on 127.0.0.1:port;
+// `extra_headers` are further header lines, each ending in CR LF.
+HttpResponse http_get(int port, const std::string& target, const std::string& extra_headers = "");
 HttpResponse http_post(int port, const std::string& target, const std::string& form_body);
 
 // lighttpd serving box.program() as /cgi-bin/mirelweb on a free loopback
@@ -28,10 +30,14 @@ HttpResponse http_post(int port, const std::string& target, const std::string& f
 class Lighttpd {
  public:
   explicit Lighttpd(const CgiSandbox& box, const std::string& extra_conf = "");
+  // lighttpd with a whole configuration of the caller's, written to
+  // `conf_path`: `conf(port)` returns it for the port the server listens on.
+  Lighttpd(const std::string& conf_path, const std::function<std::string(int port)>& conf);
   ~Lighttpd();
   int port() const { return port_; }
 
  private:
+  void start(int listener, const std::string& conf_path);
   pid_t pid_ = -1;
   int port_ = 0;
 };
