@@ -75,7 +75,7 @@ std::string DeployedSite::recipe(const std::string& name) const {
   root.pop_back();
   replace_all(text, "/srv/mirelweb/cgi-bin", root);
   replace_all(text, "/srv/mirelweb/www", root + "/www");
-  replace_all(text, "/var/lib/mirelweb", site.tmp_dir());
+  replace_all(text, "/var/lib/mirelweb/tmp", site.tmp_dir());
   replace_all(text, "/var/cache/mirelweb", cache_dir());
   return text;
 }

@@ -23,7 +23,7 @@ std::string recipe_text(const std::string& name);
 // The sample site in the deployment layout: the program with the database
 // tool, both ini files and Error.txt in the program directory (standing for
 // /srv/mirelweb/cgi-bin/), the stylesheet in www/, a cache directory of its
-// own (/var/cache/mirelweb) and the lock directory tmp/ (/var/lib/mirelweb).
+// own (/var/cache/mirelweb) and the lock directory tmp/ (/var/lib/mirelweb/tmp).
 class DeployedSite {
  public:
   DeployedSite();
