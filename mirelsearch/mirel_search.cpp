@@ -146,6 +146,10 @@ struct Tmirel_search::Impl {
   bool walking = false;
   // The hits are read from hit_rowids by position (TRowStrategy::hit_list).
   bool listing = false;
+  // A page in the second half of a sorted list is read from the list's end:
+  // the hits from tail_start to the last, in order (-1: not read so).
+  std::vector<int64_t> tail_rowids;
+  int64_t tail_start = -1;
   // Whether record numbers ascend with book ids: -1 until asked.
   int records_in_bookid_order = -1;
 
@@ -320,6 +324,8 @@ struct Tmirel_search::Impl {
     kkubun_stmt.reset();
     walking = false;
     listing = false;
+    tail_rowids.clear();
+    tail_start = -1;
     hit_bits.clear();
     rows_position = -1;
     loaded_position = -1;
@@ -362,6 +368,10 @@ struct Tmirel_search::Impl {
   int64_t current_record(const char* call) {
     require_record(call);
     if (listing) return listed_hit(call);
+    if (tail_start >= 0 && position >= tail_start) {
+      current_rowid = tail_rowids[static_cast<size_t>(position - tail_start)];
+      return current_rowid;
+    }
     if (!rows || rows_position > position) {
       check_budget();
       rows.reset();
@@ -376,6 +386,16 @@ struct Tmirel_search::Impl {
           std::sort(hit_rowids.begin(), hit_rowids.end());
         listing = true;
         return listed_hit(call);
+      }
+      const bool sorted = strategy == TRowStrategy::index_driven ||
+                          strategy == TRowStrategy::table_driven;
+      if (sorted && position > count - position) {
+        // Nearer the end than the start: the list turned round and cut
+        // after the hits still to come costs a sort of those alone.
+        if (strategy == TRowStrategy::index_driven) read_hits();
+        read_last_hits(strategy, call);
+        current_rowid = tail_rowids.front();
+        return current_rowid;
       }
       walking = strategy == TRowStrategy::order_walk;
       if (walking) {
@@ -398,6 +418,23 @@ struct Tmirel_search::Impl {
     }
     current_rowid = sqlite3_column_int64(rows.get(), 0);
     return current_rowid;
+  }
+
+  // Reads the hits from `position` to the end into tail_rowids.
+  void read_last_hits(TRowStrategy strategy, const char* call) {
+    const int64_t n = count - position;
+    Statement last = prepare(db(), last_rows_sql(plan, master, strategy, n));
+    bind_plan(last.get(), plan);
+    tail_rowids.clear();
+    tail_rowids.reserve(static_cast<size_t>(n));
+    while (step(db(), last.get())) {
+      ++collector.visited;
+      tail_rowids.push_back(sqlite3_column_int64(last.get(), 0));
+    }
+    if (static_cast<int64_t>(tail_rowids.size()) != n)
+      throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
+    std::reverse(tail_rowids.begin(), tail_rowids.end());
+    tail_start = position;
   }
 
   int64_t scalar_plain(const std::string& sql) {

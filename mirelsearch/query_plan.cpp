@@ -174,11 +174,16 @@ std::string where_clause(const TQueryPlan& plan) {
   return out;
 }
 
-std::string order_clause(const TQueryPlan& plan) {
-  const char* dir = plan.descending ? " DESC" : "";
+// The order of a plan, or its exact mirror when `reversed`: every key of the
+// clause turns round (ties are broken by book id and record number, so the
+// order is total and the mirror lists the same hits backwards).
+std::string order_clause(const TQueryPlan& plan, bool reversed = false) {
+  const char* dir = plan.descending != reversed ? " DESC" : "";
   if (plan.order_column.empty() || plan.order_column == "MS_BOOKID")
     return std::string(" ORDER BY d.MS_BOOKID") + dir + ", d.rowid" + dir;
-  return " ORDER BY d." + quote_identifier(plan.order_column) + dir + ", d.MS_BOOKID, d.rowid";
+  const char* ties = reversed ? " DESC" : "";
+  return " ORDER BY d." + quote_identifier(plan.order_column) + dir + ", d.MS_BOOKID" + ties +
+         ", d.rowid" + ties;
 }
 
 bool default_order(const TQueryPlan& plan) {
@@ -257,9 +262,19 @@ std::string count_sql(const TQueryPlan& plan, const std::string& schema) {
 
 std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy,
                      bool records_in_bookid_order) {
+  return rows_sql(plan, schema, strategy, records_in_bookid_order, false);
+}
+
+std::string last_rows_sql(const TQueryPlan& plan, const std::string& schema,
+                          TRowStrategy strategy, int64_t n) {
+  return rows_sql(plan, schema, strategy, false, true) + " LIMIT " + std::to_string(n);
+}
+
+std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy,
+                     bool records_in_bookid_order, bool reversed) {
   const std::string data = table(schema, "data") + " AS d";
   if (plan.terms.empty())
-    return "SELECT d.rowid FROM " + data + where_clause(plan) + order_clause(plan);
+    return "SELECT d.rowid FROM " + data + where_clause(plan) + order_clause(plan, reversed);
   switch (strategy) {
     case TRowStrategy::order_walk:
       // Every book in order; the caller keeps those in its set of hits.
@@ -286,12 +301,12 @@ std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStra
   }
   // The set of hits (mw_hits), already narrowed by `where`, sorted.
   if (default_order(plan)) {
-    const char* dir = plan.descending ? " DESC" : "";
+    const char* dir = plan.descending != reversed ? " DESC" : "";
     return "SELECT k.id FROM mw_hits AS f CROSS JOIN " + table(schema, "mw_keys") +
            " AS k ON k.id = f.rowid ORDER BY k.bookid" + dir + ", k.id" + dir;
   }
   return "SELECT d.rowid FROM mw_hits AS f CROSS JOIN " + data + " ON d.rowid = f.rowid" +
-         order_clause(plan);
+         order_clause(plan, reversed);
 }
 
 std::string term_rowids_sql(const TIndexTerm& term, const std::string& schema) {

@@ -76,6 +76,13 @@ enum class TRowStrategy {
 std::string count_sql(const TQueryPlan& plan, const std::string& schema);
 std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy,
                      bool records_in_bookid_order = false);
+std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy,
+                     bool records_in_bookid_order, bool reversed);
+// The last `n` hits of an index_driven or table_driven list, last first: the
+// list's order turned round with a LIMIT, so that SQLite keeps only `n` rows
+// in its sorter instead of sorting every hit to reach a page near the end.
+std::string last_rows_sql(const TQueryPlan& plan, const std::string& schema,
+                          TRowStrategy strategy, int64_t n);
 // The records of one term (?1 is its match), handed to the aggregate
 // mw_collect (registered by the caller).
 std::string term_rowids_sql(const TIndexTerm& term, const std::string& schema);

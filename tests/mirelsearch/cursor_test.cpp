@@ -102,6 +102,47 @@ TEST(RangesAndOrder, KeywordAndSortTogether) {
   EXPECT_EQ(hit_numbers(search), (std::vector<long long>{2, 3, 4, 1, 5, 6}));
 }
 
+// A page nearer the end of a sorted list is read from the list's end: from
+// every start, the hits to the end are the tail of the whole list, in every
+// sort order, with and without a keyword and a range.
+TEST(RangesAndOrder, EveryStartGivesTheTailOfTheList) {
+  TCatalogueDir dir;
+  dir.write(dated_catalogue());
+  struct TTail {
+    const char* field;
+    int32_t option;
+    bool keyword;
+  };
+  for (const TTail t : {TTail{"MS_UKEIRE", 0, false}, TTail{"MS_UKEIRE", 1, true},
+                        TTail{"MS_SYOMEI", 1, false}, TTail{"MS_SYOMEI", 0, true},
+                        TTail{"MS_BOOKID", 1, true}, TTail{"MS_BOOKID", 0, false}}) {
+    SCOPED_TRACE(std::string(t.field) + (t.option ? " desc" : " asc") + (t.keyword ? " 本" : ""));
+    auto make = [&t](Tmirel_search& s) {
+      if (t.keyword) s.add_keyword(keyword<Tkw_syomei_ex>(u"本"));
+      else s.add_range(range(std::make_shared<Trange_ukeire>(), "", ""));
+      s.set_sort(order(t.field, t.option));
+    };
+    Tmirel_search whole;
+    make(whole);
+    const std::vector<long long> all = hit_numbers(whole);
+    ASSERT_EQ(all.size(), 6u);
+    for (int32_t start = 0; start <= 6; ++start) {
+      Tmirel_search s;
+      make(s);
+      s.connect(u"");
+      s.open(kAlias);
+      int32_t moved = 0;
+      s.move_by(start, moved);
+      std::vector<long long> tail;
+      for (; !s.get_is_eof(); s.move_next())
+        tail.push_back(std::stoll(Mirel::to_utf8(s.get_BOOKID())));
+      EXPECT_EQ(tail, std::vector<long long>(all.begin() + start, all.end())) << "from " << start;
+      s.close();
+      s.disconnect();
+    }
+  }
+}
+
 // Getters, move_by and the lending status on a catalogue of 45 books.
 class Cursor : public ::testing::Test {
  protected:
