@@ -2,6 +2,7 @@
 // Both scan once, byte by byte (code unit by code unit), with explicit bounds.
 #include "cgi/field_decoder.h"
 
+#include "cgi/field_text.h"
 #include "platform/exception.h"
 
 namespace Mirel::MirelWeb {
@@ -97,7 +98,7 @@ UnicodeString url_decode_field(std::u16string_view field) {
 
 TStrings decode_request_fields(std::u16string_view text) {
   TStrings fields = split_request_fields(text);
-  for (auto& field : fields) field = url_decode_field(field);
+  for (auto& field : fields) field = field_bytes_to_text(url_decode_bytes(to_ansi(field)));
   return fields;
 }
 

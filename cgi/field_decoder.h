@@ -33,7 +33,10 @@ std::string url_decode_bytes(std::string_view field);
 // url_decode_bytes.
 UnicodeString url_decode_field(std::u16string_view field);
 
-// split_request_fields followed by url_decode_field on every field.
+// split_request_fields, then every field URL-decoded and its bytes read as
+// text by field_bytes_to_text (code page 932, or UTF-8 when the bytes can
+// only be UTF-8: field_text.h). Template tag parameters use
+// url_decode_field: templates are code page 932 throughout.
 TStrings decode_request_fields(std::u16string_view text);
 
 }  // namespace Mirel::MirelWeb

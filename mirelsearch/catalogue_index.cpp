@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "database/database.h"
+#include "mirelsearch/index_tokenizer.h"
 #include "mirelsearch/normalize.h"
 
 namespace Mirelsearch_tlb {
@@ -43,10 +44,18 @@ void result_string(sqlite3_context* context, const std::string& s) {
   sqlite3_result_text(context, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
 }
 
-// mw_bigrams(text): bigram tokens of the normalised text.
-void bigrams_function(sqlite3_context* context, int, sqlite3_value** argv) {
+// The kind of field named by an optional SQL argument: 'p' is a publisher.
+TFieldKind field_kind(int argc, sqlite3_value** argv, int i) {
+  if (i >= argc) return TFieldKind::general;
+  const unsigned char* kind = sqlite3_value_text(argv[i]);
+  return kind != nullptr && kind[0] == 'p' ? TFieldKind::publisher : TFieldKind::general;
+}
+
+// mw_bigrams(text [, kind]): bigram tokens of the normalised text.
+void bigrams_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
   guarded(context, [&] {
-    result_string(context, bigram_tokens(normalize_text(argument_text(argv[0]))));
+    result_string(context,
+                  bigram_tokens(normalize_text(argument_text(argv[0]), field_kind(argc, argv, 1))));
   });
 }
 
@@ -56,8 +65,9 @@ void unigrams_function(sqlite3_context* context, int argc, sqlite3_value** argv)
   guarded(context, [&] {
     const unsigned char* letter = sqlite3_value_text(argv[0]);
     if (letter == nullptr || letter[0] == 0) throw std::runtime_error("mw_unigrams: no group letter");
+    const TFieldKind kind = letter[0] == 'p' ? TFieldKind::publisher : TFieldKind::general;
     std::vector<Mirel::UnicodeString> texts;
-    for (int i = 1; i < argc; ++i) texts.push_back(normalize_text(argument_text(argv[i])));
+    for (int i = 1; i < argc; ++i) texts.push_back(normalize_text(argument_text(argv[i]), kind));
     std::vector<std::u16string_view> views(texts.begin(), texts.end());
     result_string(context, unigram_tokens(static_cast<char>(letter[0]), views));
   });
@@ -123,13 +133,13 @@ void isbn_contains_function(sqlite3_context* context, int, sqlite3_value** argv)
   });
 }
 
-// mw_contains(text, word): 1 when the normalised text contains `word`
-// (which the caller has normalised already).
-void contains_function(sqlite3_context* context, int, sqlite3_value** argv) {
+// mw_contains(text, word [, kind]): 1 when the normalised text contains
+// `word` (which the caller has normalised already).
+void contains_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
   guarded(context, [&] {
     Mirel::UnicodeString word = argument_text(argv[1]);
-    Mirel::UnicodeString text = normalize_text(argument_text(argv[0]));
-    sqlite3_result_int(context, text.find(word) != Mirel::UnicodeString::npos ? 1 : 0);
+    Mirel::UnicodeString text = normalize_text(argument_text(argv[0]), field_kind(argc, argv, 2));
+    sqlite3_result_int(context, contains_normalized(text, word) ? 1 : 0);
   });
 }
 
@@ -137,9 +147,10 @@ void contains_function(sqlite3_context* context, int, sqlite3_value** argv) {
 
 const std::vector<TIndexColumn>& index_columns() {
   static const std::vector<TIndexColumn> columns = {
-      {"syomei", "MS_SYOMEI"}, {"syokana", "MS_SYOKANA"}, {"chosya", "MS_CHOSYA"},
-      {"chokana", "MS_CHOKANA"}, {"syupan", "MS_SYUPAN"}, {"kenmei", "MS_KENMEI"},
-      {"naiyo", "MS_NAIYO"},
+      {"syomei", "MS_SYOMEI", false}, {"syokana", "MS_SYOKANA", false},
+      {"chosya", "MS_CHOSYA", false}, {"chokana", "MS_CHOKANA", false},
+      {"syupan", "MS_SYUPAN", true},  {"kenmei", "MS_KENMEI", false},
+      {"naiyo", "MS_NAIYO", false},
   };
   return columns;
 }
@@ -156,8 +167,9 @@ const std::vector<TUnigramGroup>& unigram_groups() {
 }
 
 void register_index_functions(sqlite3* db) {
+  register_index_tokenizer(db);
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-  sqlite3_create_function(db, "mw_bigrams", 1, flags, nullptr, bigrams_function, nullptr, nullptr);
+  sqlite3_create_function(db, "mw_bigrams", -1, flags, nullptr, bigrams_function, nullptr, nullptr);
   sqlite3_create_function(db, "mw_unigrams", -1, flags, nullptr, unigrams_function, nullptr,
                           nullptr);
   sqlite3_create_function(db, "mw_isbn_tokens", 1, flags, nullptr, isbn_tokens_function, nullptr,
@@ -166,7 +178,7 @@ void register_index_functions(sqlite3* db) {
                           nullptr, nullptr);
   sqlite3_create_function(db, "mw_isbn_contains", 2, flags, nullptr, isbn_contains_function,
                           nullptr, nullptr);
-  sqlite3_create_function(db, "mw_contains", 2, flags, nullptr, contains_function, nullptr,
+  sqlite3_create_function(db, "mw_contains", -1, flags, nullptr, contains_function, nullptr,
                           nullptr);
 }
 
@@ -177,8 +189,8 @@ std::string token_values(const char* prefix) {
   std::string out;
   for (const auto& column : index_columns()) {
     if (!out.empty()) out += ", ";
-    out += std::string("mw_bigrams(") + prefix +
-           column.dbf_column + ")";
+    out += std::string("mw_bigrams(") + prefix + column.dbf_column +
+           (column.publisher ? ", 'p')" : ")");
   }
   return out;
 }
@@ -248,8 +260,9 @@ std::string fts_column_list() {
 }  // namespace
 
 std::string index_schema_sql() {
-  // Tokens are ASCII letters and digits, so the ascii tokenizer splits them
-  // at the spaces and nowhere else. No prefix index: it doubled the cost of
+  // Tokens are ASCII letters and digits, split at spaces by our own
+  // tokenizer (index_tokenizer.h), which also puts a word-start token at
+  // the position of its bigram. No prefix index: it doubled the cost of
   // a full build, and one-character keywords, the prefix queries that
   // mattered, are answered by mw_uni, which keeps no positions
   // (detail='none'): a term's entry is only the list of its records.
@@ -267,9 +280,9 @@ std::string index_schema_sql() {
   return "CREATE TABLE mw_keys(id INTEGER PRIMARY KEY, bookid);\n"
          "CREATE TABLE mw_order(in_order INTEGER NOT NULL);\n"
          "CREATE VIRTUAL TABLE mw_fts USING fts5(" + fts_column_list() +
-         ", content='', columnsize=0, tokenize='ascii');\n"
+         ", content='', columnsize=0, tokenize='mw');\n"
          "CREATE VIRTUAL TABLE mw_uni USING fts5(chars, content='', columnsize=0, "
-         "tokenize='ascii', detail='none');\n"
+         "tokenize='mw', detail='none');\n"
          "CREATE TABLE mw_unicount(token TEXT PRIMARY KEY, n INTEGER NOT NULL) WITHOUT ROWID;\n";
 }
 
@@ -364,7 +377,8 @@ void register_search_index() {
   std::call_once(once, [] {
     Mirel::Database::TCacheExtension extension;
     extension.table = "master";
-    extension.version = detail::kIndexVersion;
+    // A new normalisation changes the tokens as much as a new layout does.
+    extension.version = detail::kIndexVersion * 1000 + detail::kNormalizeVersion;
     extension.register_functions = detail::register_index_functions;
     extension.schema_sql = detail::index_schema_sql();
     extension.after_build_sql = detail::index_after_build_sql();

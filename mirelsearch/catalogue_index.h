@@ -36,7 +36,8 @@ void register_search_index();
 namespace detail {
 
 // Bumped whenever the index's layout or its tokens change.
-inline constexpr int kIndexVersion = 7;
+// The cache's build key holds it together with kNormalizeVersion.
+inline constexpr int kIndexVersion = 8;
 
 // The unigram index mw_uni holds, for each keyword kind, every code point of
 // that kind's fields once, as tokens starting with the kind's letter.
@@ -50,11 +51,12 @@ const std::vector<TUnigramGroup>& unigram_groups();
 struct TIndexColumn {
   const char* fts_column;
   const char* dbf_column;
+  bool publisher;  // normalised as a publisher's name (TFieldKind::publisher)
 };
 const std::vector<TIndexColumn>& index_columns();
 
-// Registers mw_bigrams, mw_unigrams, mw_isbn_tokens, mw_isbn_contains and
-// mw_contains on a connection.
+// Registers the tokenizer "mw" and the functions mw_bigrams, mw_unigrams,
+// mw_isbn_tokens, mw_isbn_contains and mw_contains on a connection.
 void register_index_functions(sqlite3* db);
 
 // The schema SQL run on a fresh master cache, before its rows go in.

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "mirelsearch/variant_kanji.h"
+#include "platform/cp932_forms.h"
 #include "search/conditions.h"
 
 namespace Mirelsearch_tlb::detail {
@@ -130,13 +132,6 @@ bool all_stable(std::u16string_view text) {
   return true;
 }
 
-void fold_kana(UnicodeString& text) {
-  for (char16_t& c : text) {
-    if (c >= 0x30A1 && c <= 0x30F6) c = static_cast<char16_t>(c - 0x60);
-    else if (c == 0x30FD || c == 0x30FE) c = static_cast<char16_t>(c - 0x60);
-  }
-}
-
 constexpr char kBase36[] = "0123456789abcdefghijklmnopqrstuvwxyz";
 constexpr uint32_t kEndMarker = 36 * 36 * 36 * 36 - 1;  // "zzzz", above U+10FFFF
 
@@ -185,35 +180,239 @@ bool all_digits(const std::string& s, size_t from, size_t to) {
 
 }  // namespace
 
-UnicodeString normalize_text(std::u16string_view text) {
-  if (!all_stable(text)) return normalize_text_icu(text);
-  UnicodeString out(text);
-  for (char16_t& c : out) {
-    if (const char16_t a = ascii_form(c)) c = a;
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+namespace {
+
+void append_utf16(UnicodeString& out, char32_t c) {
+  if (c >= 0x10000) {
+    c -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+  } else {
+    out.push_back(static_cast<char16_t>(c));
   }
-  fold_kana(out);
+}
+
+bool is_hiragana(char32_t c) { return c >= 0x3041 && c <= 0x3096; }
+bool is_kana_or_long_vowel(char32_t c) { return is_hiragana(c) || c == 0x30FC; }
+bool is_han(char32_t c) {
+  return (c >= 0x3400 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) ||
+         (c >= 0x20000 && c <= 0x3FFFF);
+}
+bool is_latin_letter(char32_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= 0xDF && c <= 0x24F && c != 0xF7);
+}
+bool is_digit(char32_t c) { return c >= u'0' && c <= u'9'; }
+
+// The voiced and the plain form of a hiragana (for ゞ and ゝ). The voiceable
+// rows alternate plain and voiced code points (か が, ..., ち ぢ), then つ づ
+// て で と ど, then は ば ぱ in threes.
+char32_t voiced(char32_t c) {
+  if (c >= 0x304B && c <= 0x3062) return (c - 0x304B) % 2 == 0 ? c + 1 : c;
+  if (c == 0x3064 || c == 0x3066 || c == 0x3068) return c + 1;
+  if (c >= 0x306F && c <= 0x307D) return (c - 0x306F) % 3 == 0 ? c + 1 : c;
+  return c == 0x3046 ? 0x3094 : c;  // う ゔ
+}
+char32_t unvoiced(char32_t c) {
+  if (c >= 0x304B && c <= 0x3062) return (c - 0x304B) % 2 == 1 ? c - 1 : c;
+  if (c == 0x3065 || c == 0x3067 || c == 0x3069) return c - 1;
+  if (c >= 0x306F && c <= 0x307D) return c - (c - 0x306F) % 3;
+  return c == 0x3094 ? 0x3046 : c;
+}
+
+// Step 3: script, variant and iteration marks, one code point at a time.
+std::u32string fold_characters(std::u32string_view in) {
+  std::u32string out;
+  out.reserve(in.size());
+  for (char32_t c : in) {
+    // Line ends and tabs separate words like spaces; other control
+    // characters are nothing a text means (and never a kWordStart).
+    if (c >= 0x09 && c <= 0x0D) c = u' ';
+    else if (c < 0x20 || c == 0x7F) c = 0xFFFD;
+    else if ((c >= 0x30A1 && c <= 0x30F6) || c == 0x30FD || c == 0x30FE) c -= 0x60;
+    else if (c >= 0x30F7 && c <= 0x30FA) c = U"ばびべぼ"[c - 0x30F7];
+    else if (c >= 0x3400) c = fold_variant_kanji(c);
+    if (!out.empty()) {
+      const char32_t prev = out.back();
+      if ((c == 0x3005 || c == 0x303B) && is_han(prev)) c = prev;
+      else if (c == 0x309D && is_hiragana(prev)) c = unvoiced(prev);
+      else if (c == 0x309E && is_hiragana(prev)) c = voiced(prev);
+    }
+    out.push_back(c);
+  }
   return out;
 }
 
-UnicodeString normalize_text_icu(std::u16string_view text) {
+bool is_long_vowel_lookalike(char32_t c) {
+  return c == u'-' || (c >= 0x2010 && c <= 0x2015) || c == 0x2212 || c == 0x30FC ||
+         c == 0xFF70;
+}
+
+// Step 4: the spellings of a reading that visitors and catalogues vary.
+std::u32string fold_spelling(std::u32string_view in) {
+  std::u32string out;
+  out.reserve(in.size());
+  for (size_t i = 0; i < in.size(); ++i) {
+    char32_t c = in[i];
+    if (c == 0x3094) {  // ゔ, with a small vowel after it: ゔぁ ば, ゔぃ び ...
+      const char32_t next = i + 1 < in.size() ? in[i + 1] : 0;
+      if (next == 0x3041 || next == 0x3043 || next == 0x3047 || next == 0x3049) {
+        c = U"ば\0び\0\0\0べ\0ぼ"[next - 0x3041];
+        ++i;
+      } else {
+        c = next == 0x3085 ? 0x3073 : 0x3076;  // ゔゅ びゅ; ゔ ぶ
+      }
+    } else if (c == 0x3041 || c == 0x3043 || c == 0x3045 || c == 0x3047 || c == 0x3049) {
+      c += 1;  // ぁぃぅぇぉ
+    } else if (c == 0x3095) {
+      c = 0x304B;  // ゕ か
+    } else if (c == 0x3096) {
+      c = 0x3051;  // ゖ け
+    } else if (c == 0x3062) {
+      c = 0x3058;  // ぢ じ
+    } else if (c == 0x3065) {
+      c = 0x305A;  // づ ず
+    } else if (is_long_vowel_lookalike(c) && !out.empty() && is_kana_or_long_vowel(out.back())) {
+      c = 0x30FC;
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
+// Step 5: company-form words of a publisher's name, after NFKC (so ㈱ and
+// （株） are both "(株)") and the variant kanji (會社 is 会社).
+void drop_company_forms(std::u32string& text) {
+  static constexpr std::u32string_view kForms[] = {
+      U"株式会社", U"有限会社", U"合同会社", U"合資会社", U"合名会社", U"(株)", U"(有)",
+  };
+  for (std::u32string_view form : kForms) {
+    for (size_t at = text.find(form); at != std::u32string::npos; at = text.find(form, at))
+      text.erase(at, form.size());
+  }
+}
+
+bool is_removed_punctuation(char32_t c) {
+  switch (c) {
+    case u' ': case u'!': case u'?': case u':': case u'=': case u'(': case u')':
+    case 0x3001: case 0x3002:                            // 、。
+    case 0x3008: case 0x3009: case 0x300A: case 0x300B:  // 〈〉《》
+    case 0x300C: case 0x300D: case 0x300E: case 0x300F:  // 「」『』
+    case 0x3010: case 0x3011: case 0x3014: case 0x3015:  // 【】〔〕
+    case 0x30A0: case 0x30FB:                            // ゠ ・
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Step 6: removal of spaces and punctuation, and the marks of word starts
+// (decided on the text before the removal, so "new york" marks both words).
+UnicodeString join_words(std::u32string_view in) {
+  UnicodeString out;
+  out.reserve(in.size() + 4);
+  for (size_t i = 0; i < in.size(); ++i) {
+    const char32_t c = in[i];
+    if (is_removed_punctuation(c)) continue;
+    // A thousands separator: a digit before, exactly three digits after.
+    if (c == u',' && i > 0 && is_digit(in[i - 1]) && i + 3 < in.size() && is_digit(in[i + 1]) &&
+        is_digit(in[i + 2]) && is_digit(in[i + 3]) && (i + 4 >= in.size() || !is_digit(in[i + 4])))
+      continue;
+    if (is_latin_letter(c) && (i == 0 || (!is_latin_letter(in[i - 1]) && !is_digit(in[i - 1]))))
+      out.push_back(kWordStart);
+    append_utf16(out, c);
+  }
+  return out;
+}
+
+UnicodeString finish(std::u16string_view folded, TFieldKind kind) {
+  std::u32string text = fold_spelling(fold_characters(code_points(folded)));
+  if (kind == TFieldKind::publisher) drop_company_forms(text);
+  return join_words(text);
+}
+
+UnicodeString cp932_forms(std::u16string_view text) {
+  UnicodeString out(text);
+  for (char16_t& c : out) c = Mirel::cp932_form(c);
+  return out;
+}
+
+UnicodeString nfkc_lower_icu(std::u16string_view text) {
   const Icu& lib = icu();
   UnicodeString nfkc = icu_call(text, [&](char16_t* dst, int32_t cap, UErrorCode* st) {
     return lib.normalize(lib.nfkc, text.data(), static_cast<int32_t>(text.size()), dst, cap, st);
   });
-  UnicodeString out = icu_call(nfkc, [&](char16_t* dst, int32_t cap, UErrorCode* st) {
+  return icu_call(nfkc, [&](char16_t* dst, int32_t cap, UErrorCode* st) {
     return lib.to_lower(dst, cap, nfkc.data(), static_cast<int32_t>(nfkc.size()), "", st);
   });
-  fold_kana(out);
-  return out;
+}
+
+}  // namespace
+
+UnicodeString normalize_text(std::u16string_view text, TFieldKind kind) {
+  UnicodeString out = cp932_forms(text);
+  if (!all_stable(out)) return finish(nfkc_lower_icu(out), kind);
+  for (char16_t& c : out) {
+    if (const char16_t a = ascii_form(c)) c = a;
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+  }
+  return finish(out, kind);
+}
+
+UnicodeString normalize_text_icu(std::u16string_view text, TFieldKind kind) {
+  return finish(nfkc_lower_icu(cp932_forms(text)), kind);
+}
+
+bool contains_normalized(std::u16string_view text, std::u16string_view word) {
+  // Compare without the marks; a word that starts with one needs one in the
+  // text at the place it matches.
+  const bool at_word_start = !word.empty() && word.front() == kWordStart;
+  UnicodeString bare_word;
+  for (char16_t c : word)
+    if (c != kWordStart) bare_word.push_back(c);
+  if (bare_word.empty()) return true;
+  UnicodeString bare_text;
+  std::vector<bool> starts;
+  bool marked = false;
+  for (char16_t c : text) {
+    if (c == kWordStart) {
+      marked = true;
+      continue;
+    }
+    bare_text.push_back(c);
+    starts.push_back(marked);
+    marked = false;
+  }
+  for (size_t at = bare_text.find(bare_word); at != UnicodeString::npos;
+       at = bare_text.find(bare_word, at + 1))
+    if (!at_word_start || starts[at]) return true;
+  return false;
 }
 
 std::string isbn_key(std::u16string_view text) {
+  // Full-width letters and digits as ASCII, so that the label and the key
+  // read alike in either width (NFKC would map them the same way).
+  std::u16string plain(text);
+  for (char16_t& c : plain)
+    if (const char16_t a = ascii_form(c)) c = a;
+  std::u16string_view rest = plain;
+  auto skip = [&rest](auto is_skipped) {
+    while (!rest.empty() && is_skipped(rest.front())) rest.remove_prefix(1);
+  };
+  auto is_space = [](char16_t c) { return c == u' ' || c == u'\t'; };
+  skip(is_space);
+  if (rest.size() >= 4 && Mirel::same_text_ascii_ci(rest.substr(0, 4), u"isbn")) {
+    rest.remove_prefix(4);
+    std::u16string_view label = rest;
+    if (!label.empty() && (label.front() == u'-' || label.front() == u' ')) label.remove_prefix(1);
+    // "-10" or "-13" is the label's only when a colon or a space follows
+    // it: "ISBN-13: 978-..." but "ISBN4-10-..." and "ISBN-13-4" are all key.
+    if (label.size() >= 3 && (label.substr(0, 2) == u"10" || label.substr(0, 2) == u"13") &&
+        (label[2] == u':' || label[2] == u' '))
+      rest = label.substr(2);
+    skip([&is_space](char16_t c) { return is_space(c) || c == u':'; });
+  }
   std::string key;
-  for (char16_t c : text) {
-    // Full-width digits and X count as well; NFKC would map them the same way.
-    if (c >= 0xFF10 && c <= 0xFF19) c = static_cast<char16_t>(c - 0xFF10 + u'0');
-    if (c == 0xFF38 || c == 0xFF58) c = u'x';
+  for (char16_t c : rest) {
     if (c >= u'0' && c <= u'9') key.push_back(static_cast<char>(c));
     else if (c == u'x' || c == u'X') key.push_back('x');
   }
@@ -234,22 +433,57 @@ std::string isbn_other_form(const std::string& key) {
   return {};
 }
 
+namespace {
+
+// The code points of a normalised text without its kWordStart marks, and
+// for each whether it was marked.
+struct TMarked {
+  std::u32string cps;
+  std::vector<bool> starts;
+};
+
+TMarked marked_code_points(std::u16string_view normalized) {
+  TMarked out;
+  bool marked = false;
+  for (char32_t c : code_points(normalized)) {
+    if (c == kWordStart) {
+      marked = true;
+      continue;
+    }
+    out.cps.push_back(c);
+    out.starts.push_back(marked);
+    marked = false;
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string bigram_tokens(std::u16string_view normalized) {
-  std::u32string cps = code_points(normalized);
+  const TMarked text = marked_code_points(normalized);
+  const std::u32string& cps = text.cps;
   std::string out;
   out.reserve(cps.size() * 9);
   for (size_t i = 0; i < cps.size(); ++i) {
     if (i > 0) out.push_back(' ');
+    const size_t token = out.size();
     append_code_point(out, cps[i]);
     append_code_point(out, i + 1 < cps.size() ? static_cast<uint32_t>(cps[i + 1]) : kEndMarker);
+    if (text.starts[i]) {
+      const std::string bigram = out.substr(token);
+      out += " +w";
+      out += bigram;
+    }
   }
   return out;
 }
 
 std::string bigram_query(std::u16string_view normalized_word) {
-  std::u32string cps = code_points(normalized_word);
+  const TMarked word = marked_code_points(normalized_word);
+  const std::u32string& cps = word.cps;
   if (cps.empty()) return {};
   std::string out = "\"";
+  if (word.starts[0]) out.push_back('w');
   if (cps.size() == 1) {
     append_code_point(out, cps[0]);
     return out + "\"*";
@@ -263,30 +497,39 @@ std::string bigram_query(std::u16string_view normalized_word) {
 }
 
 std::string unigram_tokens(char letter, const std::vector<std::u16string_view>& normalized) {
-  std::u32string cps;
-  for (std::u16string_view text : normalized) cps += code_points(text);
-  std::sort(cps.begin(), cps.end());
-  cps.erase(std::unique(cps.begin(), cps.end()), cps.end());
+  std::u32string cps, starts;
+  for (std::u16string_view text : normalized) {
+    const TMarked marked = marked_code_points(text);
+    cps += marked.cps;
+    for (size_t i = 0; i < marked.cps.size(); ++i)
+      if (marked.starts[i]) starts.push_back(marked.cps[i]);
+  }
   std::string out;
   out.reserve(cps.size() * 6);
-  for (char32_t cp : cps) {
-    if (!out.empty()) out.push_back(' ');
-    out.push_back(letter);
-    append_code_point(out, cp);
+  for (std::u32string* set : {&cps, &starts}) {
+    std::sort(set->begin(), set->end());
+    set->erase(std::unique(set->begin(), set->end()), set->end());
+    for (char32_t cp : *set) {
+      if (!out.empty()) out.push_back(' ');
+      if (set == &starts) out.push_back('w');
+      out.push_back(letter);
+      append_code_point(out, cp);
+    }
   }
   return out;
 }
 
 bool is_one_code_point(std::u16string_view normalized_word) {
-  return code_points(normalized_word).size() == 1;
+  return marked_code_points(normalized_word).cps.size() == 1;
 }
 
 std::string unigram_query(char letter, std::u16string_view normalized_word) {
-  std::u32string cps = code_points(normalized_word);
-  if (cps.size() != 1) return {};
+  const TMarked word = marked_code_points(normalized_word);
+  if (word.cps.size() != 1) return {};
   std::string out = "\"";
+  if (word.starts[0]) out.push_back('w');
   out.push_back(letter);
-  append_code_point(out, cps[0]);
+  append_code_point(out, word.cps[0]);
   return out + "\"";
 }
 

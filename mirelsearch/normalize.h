@@ -1,14 +1,26 @@
 // Text normalisation for catalogue matching, and the index tokens built from
 // it. Both the index (built inside the database cache) and the keywords a
-// visitor types go through the same functions, so they meet whatever width,
-// letter case or kana script either side was written in.
+// visitor types go through the same functions, so they meet whatever form
+// either side was written in.
 //
-// normalize_text: Unicode NFKC (full-width and half-width forms meet), then
-// lower case, then katakana folded to hiragana by code point (U+30A1..U+30F6
-// and the iteration marks U+30FD, U+30FE). ICU does the first two; it is
-// loaded with dlopen the first time a text needs it, so a process that
-// never searches (or searches only for kana, kanji and ASCII) never maps it. Throws EMirelSearch when no
-// ICU library can be loaded.
+// normalize_text, in this order:
+//  1. the characters that code page 932 writes differently from other
+//     encodings take its form (〜 U+301C as ～ U+FF5E, and ‖ − ¢ £ ¬ —);
+//  2. Unicode NFKC (full-width and half-width forms meet, ㈱ is (株)), then
+//     lower case (ICU, loaded with dlopen the first time a text needs it: a
+//     text of ASCII, kana, common kanji and Japanese punctuation never
+//     does; throws EMirelSearch when no ICU library can be loaded);
+//  3. katakana to hiragana (ヷヸヹヺ to ばびべぼ), variant kanji to one form
+//     (variant_kanji.h), the iteration marks 々〻ゝゞ (ヽヾ) written out;
+//  4. ヴ and its row to ば行 (ヴァ→ば, ヴ→ぶ), small ぁぃぅぇぉ ゕゖ to full
+//     size, ぢづ to じず (never ゃゅょっ, never a voiced kana to an unvoiced
+//     one); a dash or hyphen look-alike after a kana becomes ー;
+//  5. in a publisher's name, the company-form words (株式会社, (株), ...);
+//  6. spaces, ・, brackets 「」『』()〔〕【】〈〉《》, 、。!?:= and ゠, and the
+//     comma inside a number (1,000) are removed, so that words match across
+//     them; a Latin letter that begins a word (after anything but a Latin
+//     letter or a digit) is preceded by kWordStart, so that a keyword
+//     beginning with a Latin letter is found only at the start of a word.
 #pragma once
 
 #include <string>
@@ -19,17 +31,35 @@
 
 namespace Mirelsearch_tlb::detail {
 
+// Bumped whenever normalize_text or the ISBN key gives another result for
+// any text: the search index of every cache is then rebuilt.
+inline constexpr int kNormalizeVersion = 1;
+
+// Marks the next character as the start of a Latin word. It is never part of
+// a normalised text otherwise (tabs and line ends count as spaces, other
+// control characters become U+FFFD).
+inline constexpr char16_t kWordStart = u'\x01';
+
+enum class TFieldKind { general, publisher };
+
 // The normalised form described above. Invalid UTF-16 (a lone surrogate)
 // is passed through by ICU as U+FFFD. Texts made only of characters that
 // NFKC never changes (ASCII, kana, common kanji, Japanese punctuation) or
 // maps to one ASCII character whatever their neighbours (full-width ASCII,
 // the ideographic space) are folded without ICU.
-Mirel::UnicodeString normalize_text(std::u16string_view text);
+Mirel::UnicodeString normalize_text(std::u16string_view text,
+                                    TFieldKind kind = TFieldKind::general);
 // The same, always through ICU (for tests of the shortcut above).
-Mirel::UnicodeString normalize_text_icu(std::u16string_view text);
+Mirel::UnicodeString normalize_text_icu(std::u16string_view text,
+                                        TFieldKind kind = TFieldKind::general);
+
+// True when the normalised `word` occurs in the normalised `text`; a word
+// that begins with kWordStart only where the text has one too.
+bool contains_normalized(std::u16string_view text, std::u16string_view word);
 
 // The ISBN key of a text: its digits and the letter X (either case, any
-// width), everything else dropped; X is written lower case.
+// width), everything else dropped; X is written lower case. A leading label
+// (ISBN, ISBN-10, ISBN-13, ISBN13, with a colon and spaces) is dropped first.
 std::string isbn_key(std::u16string_view text);
 
 // The other form of a complete ISBN key: ISBN-10 (9 digits and a check
@@ -40,7 +70,10 @@ std::string isbn_other_form(const std::string& key);
 // point and its successor (or an end marker after the last), each code point
 // written as four base-36 characters; so a word of n >= 2 code points is a
 // phrase of n-1 consecutive tokens and a one-code-point word is the prefix
-// of a token. Tokens are ASCII letters and digits only.
+// of a token. Tokens are ASCII letters and digits only. A code point marked
+// with kWordStart adds a second token at the same position, "w" and its
+// bigram, written "+w..." for the index tokenizer (index_tokenizer.h); a
+// word that begins with kWordStart asks for that token first.
 std::string bigram_tokens(std::u16string_view normalized);
 // The query for one normalised word: a quoted phrase of its bigram tokens,
 // or a prefix query ("abcd"*) for one code point (slow without a prefix
@@ -48,7 +81,8 @@ std::string bigram_tokens(std::u16string_view normalized);
 std::string bigram_query(std::u16string_view normalized_word);
 
 // Unigram tokens: every code point of the texts once, each written as
-// `letter` followed by its four base-36 characters. The letter names the
+// `letter` followed by its four base-36 characters (and "w", `letter` and
+// the four characters for a code point that begins a Latin word). The letter names the
 // group of fields the texts came from, so one index holds all groups. A
 // one-code-point word is found through these (no positions are needed),
 // longer words through the bigram phrases.
@@ -56,7 +90,8 @@ std::string unigram_tokens(char letter, const std::vector<std::u16string_view>& 
 // The token of a one-code-point word in the group `letter`, quoted for an
 // FTS5 query; empty when the word is not exactly one code point.
 std::string unigram_query(char letter, std::u16string_view normalized_word);
-// True when the normalised word is exactly one code point.
+// True when the normalised word is exactly one code point (kWordStart
+// aside).
 bool is_one_code_point(std::u16string_view normalized_word);
 
 // ISBN tokens: 'i' and kIsbnGram key characters from every position of

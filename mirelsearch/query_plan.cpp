@@ -49,11 +49,16 @@ struct TPlanBuilder {
   }
 };
 
+// "mw_contains(d.COLUMN, ?)", with the publisher's normalisation for the
+// publisher's column.
+std::string contains_call(const std::string& column, const char* value = "?") {
+  return "mw_contains(d." + column + ", " + value + (column == "MS_SYUPAN" ? ", 'p')" : ")");
+}
+
 // "(mw_contains(d.A, ?) OR mw_contains(d.B, ?))" over a kind's columns.
 std::string contains_test(const std::vector<const char*>& columns) {
   std::string out;
-  for (const char* column : columns)
-    out += (out.empty() ? "(" : " OR ") + std::string("mw_contains(d.") + column + ", ?)";
+  for (const char* column : columns) out += (out.empty() ? "(" : " OR ") + contains_call(column);
   return out + ")";
 }
 
@@ -110,7 +115,7 @@ void add_keyword(TPlanBuilder& builder, const Istring_keyword& keyword) {
   if (kind == Tkeyword_kind::isbn) {
     // Spaces and hyphens separate nothing here: the whole keyword is one key.
     if (split_words(text).empty()) return;
-    std::string key = isbn_key(normalize_text(text));
+    std::string key = isbn_key(text);
     if (key.empty()) {
       plan.never = true;  // letters only: no ISBN contains them
       return;
@@ -126,9 +131,16 @@ void add_keyword(TPlanBuilder& builder, const Istring_keyword& keyword) {
     return;
   }
 
+  const TFieldKind field =
+      kind == Tkeyword_kind::syupan ? TFieldKind::publisher : TFieldKind::general;
+  bool any_word = false, all_vanished = true;
   for (const UnicodeString& word : split_words(text)) {
-    UnicodeString normalized = normalize_text(word);
-    if (normalized.empty()) continue;  // the empty text is in every field
+    any_word = true;
+    UnicodeString normalized = normalize_text(word, field);
+    // A word of punctuation only (a lone ・) or of company forms only is
+    // nothing the index holds; beside other words it asks nothing more.
+    if (normalized.empty()) continue;
+    all_vanished = false;
     const std::string value = Mirel::to_utf8(normalized);
     if (kind == Tkeyword_kind::bookid) {
       add_where(plan, "mw_contains(d.MS_BOOKID, ?)", value);
@@ -151,6 +163,8 @@ void add_keyword(TPlanBuilder& builder, const Istring_keyword& keyword) {
       builder.one_char_term = false;
     }
   }
+  // Words that all vanished leave nothing to match: no book has them.
+  if (any_word && all_vanished && kind != Tkeyword_kind::bookid) plan.never = true;
 }
 
 void add_range(TQueryPlan& plan, const Istring_range& range) {
@@ -285,7 +299,7 @@ std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStra
       std::string test;
       for (const std::string& column : plan.count_columns)
         test += (test.empty() ? "" : " OR ") + std::string("mw_contains(d.") +
-                quote_identifier(column) + ", ?1)";
+                quote_identifier(column) + (column == "MS_SYUPAN" ? ", ?1, 'p')" : ", ?1)");
       // With records in book-id order the table itself is walked, without
       // a look-up from the book-id index into the table for every book.
       if (records_in_bookid_order)

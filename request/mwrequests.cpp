@@ -9,6 +9,7 @@
 
 #include "platform/integer.h"
 #include "platform/strings.h"
+#include "request/search_text.h"
 
 namespace Mirel::MirelWeb {
 
@@ -24,6 +25,11 @@ const TStrings* parameter_fields(TWebRequest& request) {
 
 UnicodeString text_field(const TStrings* fields, std::u16string_view name) {
   return fields ? value_of(*fields, name) : UnicodeString();
+}
+
+// A search field: its character references decoded (search_text.h).
+UnicodeString search_field(const TStrings* fields, std::u16string_view name) {
+  return decode_search_text(text_field(fields, name));
 }
 
 int32_t int_field(const TStrings* fields, std::u16string_view name) {
@@ -51,11 +57,11 @@ Tmwrequests::Tmwrequests(TWebRequest& request, const TStrings* fields)
     // Two's complement wrap: "-1" is held as 4294967295.
     : page_(static_cast<uint32_t>(int_field(fields, u"PAGENUM"))),
       bookid_(text_field(fields, u"BOOKID")),
-      syomei_(text_field(fields, u"SYOMEI")),
-      chosya_(text_field(fields, u"CHOSYA")),
-      syupan_(text_field(fields, u"SYUPAN")),
-      isbn_(text_field(fields, u"ISBN")),
-      kenmei_(text_field(fields, u"KENMEI")),
+      syomei_(search_field(fields, u"SYOMEI")),
+      chosya_(search_field(fields, u"CHOSYA")),
+      syupan_(search_field(fields, u"SYUPAN")),
+      isbn_(search_field(fields, u"ISBN")),
+      kenmei_(search_field(fields, u"KENMEI")),
       order_(request),
       status_(int_field(fields, u"STATUS")) {}
 

@@ -38,8 +38,40 @@ std::string url_encode(std::string_view bytes) {
   return out;
 }
 
+namespace {
+
+// `text` in the default code page, characters it cannot hold as "&#N;".
+std::string to_ansi_with_references(std::u16string_view text) {
+  std::string bytes = to_ansi(text);
+  size_t defaults = 0;
+  for (char16_t c : text) defaults += c == u'?';
+  size_t found = 0;
+  for (char c : bytes) found += c == '?';
+  if (found == defaults) return bytes;  // every character had its bytes
+  bytes.clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    size_t length = 1;
+    char32_t cp = text[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      length = 2;
+    }
+    const std::string one = to_ansi(text.substr(i, length));
+    const bool lone_surrogate = cp >= 0xD800 && cp <= 0xDFFF;
+    if (one == "?" && cp != u'?' && !lone_surrogate)
+      bytes += "&#" + std::to_string(static_cast<uint32_t>(cp)) + ";";
+    else
+      bytes += one;
+    i += length - 1;
+  }
+  return bytes;
+}
+
+}  // namespace
+
 UnicodeString url_encode(std::u16string_view text) {
-  const std::string encoded = url_encode(std::string_view(to_ansi(text)));
+  const std::string encoded = url_encode(std::string_view(to_ansi_with_references(text)));
   // The encoded text is ASCII, so widening byte by byte is exact.
   return UnicodeString(encoded.begin(), encoded.end());
 }

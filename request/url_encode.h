@@ -4,8 +4,11 @@
 //
 // Contract: bytes A-Z, a-z, 0-9 and "!$'()*-.@_" are copied, a space becomes
 // '+', every other byte becomes '%' and two upper-case hexadecimal digits.
-// The text overload first converts to the default code page (to_ansi), so a
-// character the code page cannot hold is encoded as '?' ("%3F"). In a
+// The text overload first converts to the default code page (to_ansi); a
+// character the code page cannot hold (𠮷, or ü typed as UTF-8) is written
+// as a numeric character reference ("&#134071;"), which the search fields
+// decode on the next request (search_text.h), so that a search for it keeps
+// its text from page to page; a lone surrogate becomes '?' ("%3F"). In a
 // multi-byte code page a trail byte that is a letter or digit is copied as it
 // is; the decoder reassembles the bytes before reading them as text. Never
 // throws except for allocation failure.

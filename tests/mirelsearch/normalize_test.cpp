@@ -24,19 +24,45 @@ TEST_P(Normalize, FoldsWidthCaseAndKana) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Normalize,
-    ::testing::Values(TNormalizeCase{"ABC def", "abc def"},       // ASCII fast path
-                      TNormalizeCase{"ＡＢＣ１２３", "abc123"},   // full-width forms
+    // \x01 is kWordStart, before a Latin letter that begins a word.
+    ::testing::Values(TNormalizeCase{"ABC def", "\x01" "abc\x01" "def"},  // ASCII fast path
+                      TNormalizeCase{"ＡＢＣ１２３", "\x01" "abc123"},      // full-width forms
+                      TNormalizeCase{"1Q84 第3版", "1q84第3版"},  // after a digit: no start
                       TNormalizeCase{"ｶﾀｶﾅ", "かたかな"},         // half-width katakana
                       TNormalizeCase{"ｶﾞｯｺｳ", "がっこう"},        // voiced mark composed
                       TNormalizeCase{"ガッコウ", "がっこう"},
-                      TNormalizeCase{"ヽヾ", "ゝゞ"},             // iteration marks
-                      TNormalizeCase{"ヴ", "ゔ"},
+                      TNormalizeCase{"ヽヾ", "ゝゞ"},             // nothing to repeat
+                      TNormalizeCase{"いすゞ ぶゝ", "いすずぶふ"},  // iteration marks
+                      TNormalizeCase{"佐々木 人々", "佐佐木人人"},
+                      TNormalizeCase{"ヴ ヴァ ヴュ ヷ", "ぶばびゅば"},
+                      TNormalizeCase{"ァヶヂヅ ャュョッ", "あけじずゃゅょっ"},
+                      TNormalizeCase{"ビル ビ－ル ﾋﾞｰﾙ ビ―ル", "びるびーるびーるびーる"},
+                      TNormalizeCase{"1-2 漢-字", "1-2漢-字"},   // a dash not after kana
                       TNormalizeCase{"ー", "ー"},                 // the long mark stays
-                      TNormalizeCase{"㈱", "(株)"},
-                      TNormalizeCase{"Ⅻ", "xii"},
-                      TNormalizeCase{"ÀÉ", "àé"},
+                      TNormalizeCase{"㈱", "株"},
+                      TNormalizeCase{"J・K・ローリング「本」", "\x01" "j\x01" "kろーりんぐ本"},
+                      TNormalizeCase{"1,000円 1,0000 a,b", "1000円1,0000\x01" "a,\x01" "b"},
+                      TNormalizeCase{"廣 鐵 齋 齊 髙 﨑 邉 邊", "広鉄斎斉高崎辺辺"},
+                      TNormalizeCase{"〜", "~"},                  // as code page 932's ～
+                      TNormalizeCase{"Ⅻ", "\x01" "xii"},
+                      TNormalizeCase{"ÀÉ", "\x01" "àé"},
                       TNormalizeCase{"漢字", "漢字"},
                       TNormalizeCase{"", ""}));
+
+TEST(Normalize, PublisherLosesCompanyForms) {
+  for (const char* name : {"株式会社講談社", "講談社（株）", "㈱講談社", "有限会社 講談社", "講談社"})
+    EXPECT_EQ(normalize_text(U(name), TFieldKind::publisher), U("講談社")) << name;
+  EXPECT_EQ(normalize_text(U("株式会社講談社")), U("株式会社講談社"));  // only publishers
+}
+
+TEST(Normalize, WordStartsInContains) {
+  EXPECT_TRUE(contains_normalized(normalize_text(u"AI for all"), normalize_text(u"ai")));
+  EXPECT_TRUE(contains_normalized(normalize_text(u"AI for all"), normalize_text(u"aifor")));
+  EXPECT_TRUE(contains_normalized(normalize_text(u"AI for all"), normalize_text(u"for")));
+  EXPECT_FALSE(contains_normalized(normalize_text(u"trails"), normalize_text(u"ai")));
+  EXPECT_TRUE(contains_normalized(normalize_text(u"trails"), normalize_text(u"トレ")) == false);
+  EXPECT_TRUE(contains_normalized(normalize_text(U("はじめてのPython")), normalize_text(u"python")));
+}
 
 struct TIsbnCase {
   const char* key;
@@ -61,6 +87,13 @@ TEST(IsbnKey, KeepsDigitsAndX) {
   EXPECT_EQ(isbn_key(U("ISBN 4-10-101001-3")), "4101010013");
   EXPECT_EQ(isbn_key(U("０８０４４２９５７Ｘ")), "080442957x");
   EXPECT_EQ(isbn_key(U("なし")), "");
+  // A pasted label is dropped before the digits are taken.
+  EXPECT_EQ(isbn_key(U("ISBN-13: 978-4-10-101001-4")), "9784101010014");
+  EXPECT_EQ(isbn_key(U("ＩＳＢＮ－１０：4-10-101001-3")), "4101010013");
+  EXPECT_EQ(isbn_key(U("isbn13 9784101010014")), "9784101010014");
+  EXPECT_EQ(isbn_key(U("ISBN4-10-101001-3")), "4101010013");
+  EXPECT_EQ(isbn_key(U("ISBN-13-4")), "134");  // "-13" with no colon or space: key
+  EXPECT_EQ(isbn_key(U("13-4")), "134");  // no label, nothing dropped
 }
 
 TEST(Tokens, OneWordIsAPhraseOfItsBigrams) {
@@ -209,7 +242,7 @@ TEST(Normalize, ShortcutAgreesWithIcu) {
   // A combining sound mark after stable kana composes with it.
   EXPECT_EQ(normalize_text(u"\u30AB\u3099"), u"\u304C");
   // Full-width ASCII and the ideographic space become plain ASCII.
-  EXPECT_EQ(normalize_text(u"木村\u3000文／ＡＢＣ１"), u"木村 文/abc1");
+  EXPECT_EQ(normalize_text(u"木村\u3000文／ＡＢＣ１"), u"木村文/\x01" u"abc1");
   EXPECT_EQ(normalize_text(u"木村\u3000文／ＡＢＣ１"), normalize_text_icu(u"木村\u3000文／ＡＢＣ１"));
 }
 
