@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include "dbase/dbf.h"
+#include "mirelsearch/catalogue_index.h"
+#include "mirelsearch/normalize.h"
 #include "tests/mirelsearch/catalogue_fixture.h"
 
 namespace Mirelsearch_tlb::testing {
@@ -372,6 +376,40 @@ TEST(IndexMaintenance, FollowsChangesOfTheTable) {
   EXPECT_EQ(find("新"), (std::vector<long long>{2, 6}));
   EXPECT_EQ(find("題"), (std::vector<long long>{1, 2, 3, 5, 6}));
   EXPECT_EQ(find("っ"), (std::vector<long long>{6}));
+}
+
+// A cache whose index was built by a program with another normalisation (or
+// layout) is rebuilt by the next search, with nothing for an administrator
+// to do: here its build key names another version and its index is empty.
+TEST(IndexMaintenance, RebuiltWhenBuiltByAnotherVersion) {
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  lib.add_book(book(1, "髙橋是清伝"));
+  dir.write(lib);
+  auto find = [](const char* word) {
+    Tmirel_search s;
+    s.add_keyword(keyword<Tkw_syomei_ex>(U(word)));
+    return hit_numbers(s);
+  };
+  EXPECT_EQ(find("高橋"), (std::vector<long long>{1}));
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir.lib_dir() + "/mirelweb-cache/master.sqlite").c_str(), &db), SQLITE_OK);
+  detail::register_index_functions(db);
+  const std::string version = std::to_string(detail::kIndexVersion * 1000 + detail::kNormalizeVersion);
+  const std::string sql =
+      "UPDATE mw_meta SET v = replace(v, 'ext=" + version + ":', 'ext=1:') WHERE k = 'build';"
+      "INSERT INTO mw_fts(mw_fts) VALUES ('delete-all');";
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_stmt* check = nullptr;
+  sqlite3_prepare_v2(db, "SELECT v LIKE '%ext=1:%' FROM mw_meta WHERE k = 'build'", -1, &check, nullptr);
+  ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(check, 0), 1);  // the key now names another version
+  sqlite3_finalize(check);
+  sqlite3_close(db);
+
+  EXPECT_EQ(find("高橋"), (std::vector<long long>{1}));
+  EXPECT_EQ(find("髙橋是清"), (std::vector<long long>{1}));
 }
 
 // Records rewritten in place: one with only an unindexed field changed, one
