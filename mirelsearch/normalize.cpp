@@ -126,12 +126,6 @@ char16_t ascii_form(char16_t c) {
   return c == 0x3000 ? u' ' : u'\0';
 }
 
-bool all_stable(std::u16string_view text) {
-  for (char16_t c : text)
-    if (!is_stable(c) && ascii_form(c) == 0) return false;
-  return true;
-}
-
 constexpr char kBase36[] = "0123456789abcdefghijklmnopqrstuvwxyz";
 constexpr uint32_t kEndMarker = 36 * 36 * 36 * 36 - 1;  // "zzzz", above U+10FFFF
 
@@ -220,10 +214,11 @@ char32_t unvoiced(char32_t c) {
 }
 
 // Step 3: script, variant and iteration marks, one code point at a time.
-std::u32string fold_characters(std::u32string_view in) {
-  std::u32string out;
-  out.reserve(in.size());
-  for (char32_t c : in) {
+// In place: each character is written where it was read, so the one before
+// it is already folded (an iteration mark repeats the folded form).
+void fold_characters(std::u32string& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
     // Line ends and tabs separate words like spaces; other control
     // characters are nothing a text means (and never a kWordStart).
     if (c >= 0x09 && c <= 0x0D) c = u' ';
@@ -231,15 +226,14 @@ std::u32string fold_characters(std::u32string_view in) {
     else if ((c >= 0x30A1 && c <= 0x30F6) || c == 0x30FD || c == 0x30FE) c -= 0x60;
     else if (c >= 0x30F7 && c <= 0x30FA) c = U"ばびべぼ"[c - 0x30F7];
     else if (c >= 0x3400) c = fold_variant_kanji(c);
-    if (!out.empty()) {
-      const char32_t prev = out.back();
+    if (i > 0) {
+      const char32_t prev = text[i - 1];
       if ((c == 0x3005 || c == 0x303B) && is_han(prev)) c = prev;
       else if (c == 0x309D && is_hiragana(prev)) c = unvoiced(prev);
       else if (c == 0x309E && is_hiragana(prev)) c = voiced(prev);
     }
-    out.push_back(c);
+    text[i] = c;
   }
-  return out;
 }
 
 bool is_long_vowel_lookalike(char32_t c) {
@@ -247,14 +241,14 @@ bool is_long_vowel_lookalike(char32_t c) {
          c == 0xFF70;
 }
 
-// Step 4: the spellings of a reading that visitors and catalogues vary.
-std::u32string fold_spelling(std::u32string_view in) {
-  std::u32string out;
-  out.reserve(in.size());
-  for (size_t i = 0; i < in.size(); ++i) {
-    char32_t c = in[i];
+// Step 4: the spellings of a reading that visitors and catalogues vary. In
+// place: the output (up to `out`) never overtakes the input.
+void fold_spelling(std::u32string& text) {
+  size_t out = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
     if (c == 0x3094) {  // ゔ, with a small vowel after it: ゔぁ ば, ゔぃ び ...
-      const char32_t next = i + 1 < in.size() ? in[i + 1] : 0;
+      const char32_t next = i + 1 < text.size() ? text[i + 1] : 0;
       if (next == 0x3041 || next == 0x3043 || next == 0x3047 || next == 0x3049) {
         c = U"ば\0び\0\0\0べ\0ぼ"[next - 0x3041];
         ++i;
@@ -271,12 +265,12 @@ std::u32string fold_spelling(std::u32string_view in) {
       c = 0x3058;  // ぢ じ
     } else if (c == 0x3065) {
       c = 0x305A;  // づ ず
-    } else if (is_long_vowel_lookalike(c) && !out.empty() && is_kana_or_long_vowel(out.back())) {
+    } else if (is_long_vowel_lookalike(c) && out > 0 && is_kana_or_long_vowel(text[out - 1])) {
       c = 0x30FC;
     }
-    out.push_back(c);
+    text[out++] = c;
   }
-  return out;
+  text.resize(out);
 }
 
 // Step 5: company-form words of a publisher's name, after NFKC (so ㈱ and
@@ -324,8 +318,9 @@ UnicodeString join_words(std::u32string_view in) {
   return out;
 }
 
-UnicodeString finish(std::u16string_view folded, TFieldKind kind) {
-  std::u32string text = fold_spelling(fold_characters(code_points(folded)));
+UnicodeString finish(std::u32string text, TFieldKind kind) {
+  fold_characters(text);
+  fold_spelling(text);
   if (kind == TFieldKind::publisher) drop_company_forms(text);
   return join_words(text);
 }
@@ -349,17 +344,30 @@ UnicodeString nfkc_lower_icu(std::u16string_view text) {
 }  // namespace
 
 UnicodeString normalize_text(std::u16string_view text, TFieldKind kind) {
-  UnicodeString out = cp932_forms(text);
-  if (!all_stable(out)) return finish(nfkc_lower_icu(out), kind);
-  for (char16_t& c : out) {
+  bool stable = true;
+  for (char16_t c : text) {
+    c = Mirel::cp932_form(c);
+    if (!is_stable(c) && ascii_form(c) == 0) {
+      stable = false;
+      break;
+    }
+  }
+  if (!stable) return finish(code_points(nfkc_lower_icu(cp932_forms(text))), kind);
+  // Every character is its own NFKC form or one ASCII character, and none
+  // is a surrogate: the code points come straight from the code units.
+  std::u32string folded;
+  folded.reserve(text.size());
+  for (char16_t c : text) {
+    c = Mirel::cp932_form(c);
     if (const char16_t a = ascii_form(c)) c = a;
     if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    folded.push_back(c);
   }
-  return finish(out, kind);
+  return finish(std::move(folded), kind);
 }
 
 UnicodeString normalize_text_icu(std::u16string_view text, TFieldKind kind) {
-  return finish(nfkc_lower_icu(cp932_forms(text)), kind);
+  return finish(code_points(nfkc_lower_icu(cp932_forms(text))), kind);
 }
 
 bool contains_normalized(std::u16string_view text, std::u16string_view word) {
@@ -435,63 +443,68 @@ std::string isbn_other_form(const std::string& key) {
 
 namespace {
 
-// The code points of a normalised text without its kWordStart marks, and
-// for each whether it was marked.
-struct TMarked {
-  std::u32string cps;
-  std::vector<bool> starts;
-};
+// The code points of a normalised text without its kWordStart marks; a
+// code point that was marked has kStartBit set (code points end at 21 bits).
+constexpr char32_t kStartBit = 0x80000000;
 
-TMarked marked_code_points(std::u16string_view normalized) {
-  TMarked out;
-  bool marked = false;
-  for (char32_t c : code_points(normalized)) {
+std::u32string marked_code_points(std::u16string_view normalized) {
+  std::u32string out;
+  out.reserve(normalized.size());
+  char32_t mark = 0;
+  for (size_t i = 0; i < normalized.size(); ++i) {
+    char32_t c = normalized[i];
     if (c == kWordStart) {
-      marked = true;
+      mark = kStartBit;
       continue;
     }
-    out.cps.push_back(c);
-    out.starts.push_back(marked);
-    marked = false;
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < normalized.size() && normalized[i + 1] >= 0xDC00 &&
+        normalized[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (normalized[i + 1] - 0xDC00);
+      ++i;
+    }
+    out.push_back(c | mark);
+    mark = 0;
   }
   return out;
 }
 
+bool is_start(char32_t c) { return (c & kStartBit) != 0; }
+uint32_t code_of(char32_t c) { return static_cast<uint32_t>(c & ~kStartBit); }
+
 }  // namespace
 
 std::string bigram_tokens(std::u16string_view normalized) {
-  const TMarked text = marked_code_points(normalized);
-  const std::u32string& cps = text.cps;
+  const std::u32string cps = marked_code_points(normalized);
   std::string out;
   out.reserve(cps.size() * 9);
   for (size_t i = 0; i < cps.size(); ++i) {
     if (i > 0) out.push_back(' ');
     const size_t token = out.size();
-    append_code_point(out, cps[i]);
-    append_code_point(out, i + 1 < cps.size() ? static_cast<uint32_t>(cps[i + 1]) : kEndMarker);
-    if (text.starts[i]) {
-      const std::string bigram = out.substr(token);
+    append_code_point(out, code_of(cps[i]));
+    append_code_point(out, i + 1 < cps.size() ? code_of(cps[i + 1]) : kEndMarker);
+    if (is_start(cps[i])) {
+      char bigram[8];
+      out.copy(bigram, 8, token);
       out += " +w";
-      out += bigram;
+      out.append(bigram, 8);
     }
   }
   return out;
 }
 
 std::string bigram_query(std::u16string_view normalized_word) {
-  const TMarked word = marked_code_points(normalized_word);
-  const std::u32string& cps = word.cps;
+  const std::u32string cps = marked_code_points(normalized_word);
   if (cps.empty()) return {};
   std::string out = "\"";
-  if (word.starts[0]) out.push_back('w');
+  if (is_start(cps[0])) out.push_back('w');
   if (cps.size() == 1) {
-    append_code_point(out, cps[0]);
+    append_code_point(out, code_of(cps[0]));
     return out + "\"*";
   }
   for (size_t i = 0; i + 1 < cps.size(); ++i) {
     if (i > 0) out.push_back(' ');
-    append_code_point(out, cps[i]);
-    append_code_point(out, cps[i + 1]);
+    append_code_point(out, code_of(cps[i]));
+    append_code_point(out, code_of(cps[i + 1]));
   }
   return out + "\"";
 }
@@ -499,10 +512,10 @@ std::string bigram_query(std::u16string_view normalized_word) {
 std::string unigram_tokens(char letter, const std::vector<std::u16string_view>& normalized) {
   std::u32string cps, starts;
   for (std::u16string_view text : normalized) {
-    const TMarked marked = marked_code_points(text);
-    cps += marked.cps;
-    for (size_t i = 0; i < marked.cps.size(); ++i)
-      if (marked.starts[i]) starts.push_back(marked.cps[i]);
+    for (char32_t c : marked_code_points(text)) {
+      cps.push_back(code_of(c));
+      if (is_start(c)) starts.push_back(code_of(c));
+    }
   }
   std::string out;
   out.reserve(cps.size() * 6);
@@ -520,16 +533,16 @@ std::string unigram_tokens(char letter, const std::vector<std::u16string_view>& 
 }
 
 bool is_one_code_point(std::u16string_view normalized_word) {
-  return marked_code_points(normalized_word).cps.size() == 1;
+  return marked_code_points(normalized_word).size() == 1;
 }
 
 std::string unigram_query(char letter, std::u16string_view normalized_word) {
-  const TMarked word = marked_code_points(normalized_word);
-  if (word.cps.size() != 1) return {};
+  const std::u32string cps = marked_code_points(normalized_word);
+  if (cps.size() != 1) return {};
   std::string out = "\"";
-  if (word.starts[0]) out.push_back('w');
+  if (is_start(cps[0])) out.push_back('w');
   out.push_back(letter);
-  append_code_point(out, word.cps[0]);
+  append_code_point(out, code_of(cps[0]));
   return out + "\"";
 }
 
