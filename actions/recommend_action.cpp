@@ -13,7 +13,7 @@ void TWebMain::WebMainRequestRecommendAction(TWebRequest&, TWebResponse& respons
   run_guarded(kActionFailureMessage, [&] {
     if (answer_request_past_limits()) return;
     TNamedMutex mutex(kMirelWebMutexName);
-    if (!mutex.wait(mutex_timeout)) {
+    if (!mutex.wait(mutex_timeout, TLockMode::shared)) {
       // A busy database is an expected condition: a page, no log line, and
       // no database access.
       set_busy_error(*error);

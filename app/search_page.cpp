@@ -65,7 +65,7 @@ void TWebMain::produce_page(const UnicodeString& template_name) {
   };
 
   TNamedMutex mutex(kMirelWebMutexName);
-  if (!mutex.wait(mutex_wait_ms(mutex_timeout))) {
+  if (!mutex.wait(mutex_wait_ms(mutex_timeout), TLockMode::shared)) {
     // Busy is an expected condition: a page, not a failure, and no log line.
     set_busy_error(*error);
     produce_error_page();

@@ -68,7 +68,7 @@ void Tmwrange::close_database() {
 void Tmwrange::fetch(uint32_t wait_ms, const UnicodeString& private_dir,
                      const UnicodeString& database_name) {
   TNamedMutex mutex(kMirelWebMutexName, mutex_directory_);
-  if (!mutex.wait(wait_ms)) {
+  if (!mutex.wait(wait_ms, TLockMode::shared)) {
     mutex.close();
     throw EMutexTimeout();
   }

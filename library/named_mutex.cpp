@@ -1,8 +1,8 @@
-// The named mutex as a flock(2) lock on a file in the temporary-files
-// directory. A busy lock is waited for with a blocking flock that the kernel
-// wakes the moment the holder lets go; the deadline interrupts it with a
-// timer signal, so the wait never runs past the wait time. Waiters take
-// their turns in the order they came (see join_queue).
+// The named mutex as a flock(2) lock, shared or exclusive, on a file in the
+// temporary-files directory. A busy lock is waited for with a blocking flock
+// that the kernel wakes the moment the holder lets go; the deadline
+// interrupts it with a timer signal, so the wait never runs past the wait
+// time. Waiters are let in in the order they came (see join_queue).
 #include "library/named_mutex.h"
 
 #include <fcntl.h>
@@ -11,14 +11,18 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "config/mw_settings.h"
 #include "platform/exception.h"
+#include "platform/integer.h"
 #include "platform/unicode_string.h"
 
 namespace Mirel::MirelWeb {
@@ -179,95 +183,137 @@ class TDeadlineAlarm {
 
 // Waiters queue up in arrival order. flock alone wakes every waiter when
 // the lock is let go and the fastest one (often a request that has only
-// just arrived) takes it, so under load an unlucky request could wait
-// many turns. Each waiter draws a number from the counter in the lock
-// file's first 8 bytes (under a lock of byte 0), holds the lock of byte
-// `kFirstPlace + number`, and waits for its predecessor's byte before it
-// asks for the mutex itself: the holder lets go of the mutex, then of its
-// byte, and exactly the next in line wakes. These are open file
-// description locks (F_OFD_SETLK): like flock they belong to the open file,
-// so they vanish with a process that dies or a waiter that gives up, and no
-// file is made per waiter. The mutex alone keeps holders apart; the queue
-// only orders them, and when it cannot be used the mutex is waited for
-// directly.
-//
-// A holder that later takes the mutex shared (LOCK_SH) would give up its
-// byte as soon as it holds the mutex, so that readers in a row overlap,
-// while an exclusive waiter keeps its byte while it waits, so that no
-// reader that came after it gets ahead of it.
+// just arrived) takes it, and a new shared lock is granted beside the
+// readers that hold it however long a writer has been waiting. So each
+// waiter draws a number from the counter in the lock file's first 8 bytes
+// (under a lock of byte 0), holds the lock of byte `kFirstPlace + number`,
+// and waits until every place before its own is free before it asks for
+// the mutex itself. A reader gives its place up once it holds the mutex, so
+// the next one in line follows at once; a writer keeps its place until it
+// has let go of the mutex, so everyone behind it waits, and it waits for the
+// readers before it in flock. These are open file description locks
+// (F_OFD_SETLK): like flock they belong to the open file, so they vanish
+// with a process that dies or a waiter that gives up (the one behind it then
+// looks at the places before it again), and no file is made per waiter. The
+// mutex alone keeps writers and readers apart; the queue only orders them,
+// and when it cannot be used the mutex is waited for directly.
 constexpr off_t kCounterGuard = 0;
 constexpr off_t kFirstPlace = 1;
-constexpr uint64_t kPlaces = uint64_t{1} << 40;
+// Numbers stay far below the largest offset.
+constexpr uint64_t kNumberMask = (uint64_t{1} << 62) - 1;
 
-int range_lock(int fd, short type, int64_t number_or_guard, bool wait) {
+// Locks (or unlocks) `count` places from `first`; count 0 means every place
+// from `first` on.
+int range_lock(int fd, short type, uint64_t first, uint64_t count, bool wait) {
   struct flock range{};
   range.l_type = type;
   range.l_whence = SEEK_SET;
-  range.l_start = number_or_guard < 0
-                      ? kCounterGuard
-                      : kFirstPlace + static_cast<off_t>(static_cast<uint64_t>(number_or_guard) % kPlaces);
-  range.l_len = 1;
+  range.l_start = kFirstPlace + static_cast<off_t>(first);
+  range.l_len = static_cast<off_t>(count);
   return ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &range);
 }
 
-constexpr int64_t kGuard = -1;
+int guard_lock(int fd, short type, bool wait) {
+  struct flock guard{};
+  guard.l_type = type;
+  guard.l_whence = SEEK_SET;
+  guard.l_start = kCounterGuard;
+  guard.l_len = 1;
+  return ::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &guard);
+}
 
 // Draws the next number of the queue and locks its place; -1 when the
 // queue cannot be used.
 int64_t join_queue(int fd, const TDeadlineAlarm& alarm) {
-  if (!alarm.until_deadline([&] { return range_lock(fd, F_WRLCK, kGuard, true); })) return -1;
+  if (!alarm.until_deadline([&] { return guard_lock(fd, F_WRLCK, true); })) return -1;
   unsigned char bytes[8] = {};
   uint64_t next = 0;
   if (::pread(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes))
     for (int i = 7; i >= 0; --i) next = next << 8 | bytes[i];
-  next &= INT64_MAX;
-  uint64_t after = next + 1;
+  next &= kNumberMask;
+  uint64_t after = (next + 1) & kNumberMask;
   for (unsigned char& b : bytes) b = static_cast<unsigned char>(after), after >>= 8;
   int64_t number = -1;
   // The place is locked before the number is given out, so a successor
   // always finds it taken.
-  if (range_lock(fd, F_WRLCK, static_cast<int64_t>(next), false) == 0) {
+  if (range_lock(fd, F_WRLCK, next, 1, false) == 0) {
     if (::pwrite(fd, bytes, sizeof bytes, 0) == static_cast<ssize_t>(sizeof bytes))
       number = static_cast<int64_t>(next);
     else
-      (void)range_lock(fd, F_UNLCK, static_cast<int64_t>(next), false);
+      (void)range_lock(fd, F_UNLCK, next, 1, false);
   }
-  (void)range_lock(fd, F_UNLCK, kGuard, false);
+  (void)guard_lock(fd, F_UNLCK, false);
   return number;
 }
 
-// Waits until the waiter with `number` has had its turn (or given up).
-bool wait_for_predecessor(int fd, int64_t number, const TDeadlineAlarm& alarm) {
-  if (!alarm.until_deadline([&] { return range_lock(fd, F_WRLCK, number, true); })) return false;
-  (void)range_lock(fd, F_UNLCK, number, false);
+// Waits until no one who drew a number before `number` still holds a
+// place: they have all had their turn, or are readers already in, or gave
+// up. A lock of all those places at once, taken and let go at once.
+bool wait_for_predecessors(int fd, int64_t number, const TDeadlineAlarm& alarm) {
+  if (number == 0) return true;
+  const auto count = static_cast<uint64_t>(number);
+  if (!alarm.until_deadline([&] { return range_lock(fd, F_WRLCK, 0, count, true); })) return false;
+  (void)range_lock(fd, F_UNLCK, 0, count, false);
   return true;
+}
+
+// Whether someone holds a place in the queue: a writer waiting or holding,
+// or a reader on its way in.
+bool queue_taken(int fd) {
+  struct flock probe{};
+  probe.l_type = F_WRLCK;
+  probe.l_whence = SEEK_SET;
+  probe.l_start = kFirstPlace;
+  probe.l_len = 0;
+  if (::fcntl(fd, F_OFD_GETLK, &probe) != 0) return false;
+  return probe.l_type != F_UNLCK;
+}
+
+// A test build lets MIRELWEB_TEST_MUTEX_WAIT_MS shorten every wait (see the
+// header); any other build waits what it is asked to.
+uint32_t wait_time(uint32_t asked) {
+#ifdef MIRELWEB_TEST_HOOKS
+  if (const char* text = std::getenv("MIRELWEB_TEST_MUTEX_WAIT_MS"))
+    if (const auto ms = text_to_int(std::string_view(text)); ms && *ms >= 0)
+      return std::min(asked, static_cast<uint32_t>(*ms));
+#endif
+  return asked;
 }
 
 }  // namespace
 
 void TNamedMutex::leave_queue() {
   if (place_ < 0) return;
-  (void)range_lock(fd_, F_UNLCK, place_, false);
+  (void)range_lock(fd_, F_UNLCK, static_cast<uint64_t>(place_), 1, false);
   place_ = -1;
 }
 
-bool TNamedMutex::wait(uint32_t timeout_ms) {
+bool TNamedMutex::wait(uint32_t timeout_ms, TLockMode mode) {
   if (fd_ < 0) return false;
-  if (held_) return true;
+  if (held_) return mode_ == mode;
+  const int operation = mode == TLockMode::shared ? LOCK_SH : LOCK_EX;
+  timeout_ms = wait_time(timeout_ms);
   if (timeout_ms == 0) {
+    // A reader does not slip in ahead of a writer that waits in line.
+    if (mode == TLockMode::shared && queue_taken(fd_)) return false;
     for (;;) {
-      if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return held_ = true;
+      if (::flock(fd_, operation | LOCK_NB) == 0) {
+        mode_ = mode;
+        return held_ = true;
+      }
       if (errno != EINTR) return false;
     }
   }
   const TDeadlineAlarm alarm(timeout_ms);
   place_ = join_queue(fd_, alarm);
-  if (place_ > 0 && !wait_for_predecessor(fd_, place_ - 1, alarm)) {
+  if (place_ > 0 && !wait_for_predecessors(fd_, place_, alarm)) {
     leave_queue();
     return false;
   }
-  held_ = alarm.until_deadline([&] { return ::flock(fd_, LOCK_EX); });
-  if (!held_) leave_queue();
+  held_ = alarm.until_deadline([&] { return ::flock(fd_, operation); });
+  mode_ = mode;
+  // A writer keeps its place until it lets go; a reader lets the next one in.
+  if (!held_ || mode == TLockMode::shared) leave_queue();
   return held_;
 }
 
@@ -278,6 +324,10 @@ void TNamedMutex::release() {
   }
   // After the mutex, so that the next in line finds it free.
   leave_queue();
+}
+
+bool TNamedMutex::give_to(uid_t uid, gid_t gid) {
+  return fd_ >= 0 && ::fchown(fd_, uid, gid) == 0;
 }
 
 void TNamedMutex::close() {

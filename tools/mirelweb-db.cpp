@@ -1,10 +1,14 @@
 // mirelweb-db: the database engine from the command line, for librarians
-// and cron. Lists an alias's tables, runs a query and prints its rows, and
-// brings the caches up to date ahead of the next request.
+// and cron. Lists an alias's tables, runs a query and prints its rows,
+// brings the caches up to date ahead of the next request, and keeps visitors
+// out of the tables while the library's maintenance rewrites them.
 //
 //   mirelweb-db [options] tables  [ALIAS]      name, records (tab-separated)
 //   mirelweb-db [options] query   [ALIAS] SQL  a header line, then the rows
 //   mirelweb-db [options] refresh [ALIAS]      name, records, what was done
+//   mirelweb-db hold [--wait S] -- COMMAND...  COMMAND under the exclusive lock
+//   mirelweb-db hold [--wait S] --for S        the exclusive lock for S seconds
+//                                              (tools/hold_command.h)
 //
 // Options:
 //   -p, --program-dir DIR   where aliases.ini is (default: beside this program)
@@ -32,6 +36,7 @@
 #include "database/admin.h"
 #include "database/database.h"
 #include "mirelsearch/catalogue_index.h"
+#include "tools/hold_command.h"
 
 namespace {
 
@@ -98,7 +103,9 @@ int usage() {
   std::fputs(
       "usage: mirelweb-db [-p DIR] [-e utf8|cp932] tables [ALIAS]\n"
       "       mirelweb-db [-p DIR] [-e utf8|cp932] query [ALIAS] SQL\n"
-      "       mirelweb-db [-p DIR] [-e utf8|cp932] refresh [ALIAS]\n",
+      "       mirelweb-db [-p DIR] [-e utf8|cp932] refresh [ALIAS]\n"
+      "       mirelweb-db hold [--wait SECONDS] -- COMMAND [ARG...]\n"
+      "       mirelweb-db hold [--wait SECONDS] --for SECONDS\n",
       stderr);
   return 2;
 }
@@ -171,6 +178,14 @@ int main(int argc, char** argv) {
         g_cp932 = false;
       else
         return usage();
+    } else if (args.empty() && !std::strcmp(a, "hold")) {
+      // Everything after it is the hold's, the command's arguments included.
+      try {
+        return Tools::run_hold(argc - i - 1, argv + i + 1);
+      } catch (const Exception& e) {
+        std::fprintf(stderr, "mirelweb-db: %s\n", to_utf8(e.message()).c_str());
+        return 1;
+      }
     } else if (a[0] == '-' && a[1] != '\0') {
       return usage();
     } else {

@@ -20,6 +20,7 @@
 #include "platform/exception.h"
 #include "scratch_dir.h"
 
+using Mirel::MirelWeb::TLockMode;
 using Mirel::MirelWeb::TNamedMutex;
 
 namespace {
@@ -227,6 +228,88 @@ TEST(NamedMutex, WaiterThatGivesUpDoesNotHoldUpTheNext) {
   holder.release();
   EXPECT_EQ(from_child.receive(), 'G');
   EXPECT_EQ(exit_status_of(child), 0);
+}
+
+// Readers share the lock: the second one is let in while the first holds
+// it (it answers before the first lets go), and a writer is kept out until
+// both are done.
+TEST(NamedMutex, TwoReadersHoldTheLockAtOnce) {
+  ScratchDir dir;
+  TNamedMutex first("MirelWebMutex", dir.path());
+  ASSERT_TRUE(first.wait(60000, TLockMode::shared));
+  Channel to_child, from_child;
+  const pid_t child = spawn([&] {
+    TNamedMutex second("MirelWebMutex", dir.path());
+    from_child.send(second.wait(60000, TLockMode::shared) ? 'G' : 'X');
+    to_child.receive();
+    return 0;
+  });
+  EXPECT_EQ(from_child.receive(), 'G');
+  TNamedMutex writer("MirelWebMutex", dir.path());
+  EXPECT_FALSE(writer.wait(0, TLockMode::exclusive));
+  first.release();
+  EXPECT_FALSE(writer.wait(0, TLockMode::exclusive)) << "the second reader still holds it";
+  to_child.send('q');
+  EXPECT_EQ(exit_status_of(child), 0);
+  EXPECT_TRUE(writer.wait(0, TLockMode::exclusive));
+  EXPECT_FALSE(writer.wait(0, TLockMode::shared)) << "held in the other mode";
+}
+
+// A writer that comes while a reader holds the lock waits for it; a reader
+// that comes after the writer waits behind the writer instead of joining the
+// first reader, and gets in once the writer is done. A reader that only
+// tries does not slip in either.
+TEST(NamedMutex, ReadersThatComeWhileAWriterWaitsWaitBehindIt) {
+  ScratchDir dir;
+  TNamedMutex reader("MirelWebMutex", dir.path());
+  ASSERT_TRUE(reader.wait(60000, TLockMode::shared));  // number 0
+  Channel turns, to_writer;
+  const pid_t writer = spawn([&] {
+    TNamedMutex mutex("MirelWebMutex", dir.path());
+    if (!mutex.wait(60000, TLockMode::exclusive)) return 1;
+    turns.send('W');
+    to_writer.receive();
+    return 0;
+  });
+  wait_for_numbers(reader.path(), 2);
+  ASSERT_FALSE(HasFatalFailure());
+  const pid_t late = spawn([&] {
+    TNamedMutex mutex("MirelWebMutex", dir.path());
+    if (!mutex.wait(60000, TLockMode::shared)) return 1;
+    turns.send('R');
+    return 0;
+  });
+  wait_for_numbers(reader.path(), 3);
+  ASSERT_FALSE(HasFatalFailure());
+  TNamedMutex trier("MirelWebMutex", dir.path());
+  EXPECT_FALSE(trier.wait(0, TLockMode::shared)) << "a writer is waiting";
+  reader.release();
+  EXPECT_EQ(turns.receive(), 'W');
+  EXPECT_FALSE(trier.wait(0, TLockMode::shared)) << "the writer holds it";
+  to_writer.send('q');
+  EXPECT_EQ(turns.receive(), 'R');
+  EXPECT_EQ(exit_status_of(writer), 0);
+  EXPECT_EQ(exit_status_of(late), 0);
+  EXPECT_TRUE(trier.wait(0, TLockMode::shared));
+}
+
+// A reader killed while it holds the lock: the writer that waited for it
+// gets it at once.
+TEST(NamedMutex, KilledReaderLeavesTheLockFree) {
+  ScratchDir dir;
+  Channel to_child, from_child;
+  const pid_t child = spawn([&] {
+    TNamedMutex holder("MirelWebMutex", dir.path());
+    from_child.send(holder.wait(60000, TLockMode::shared) ? 'G' : 'X');
+    to_child.receive();  // never answered: the test kills this process
+    return 0;
+  });
+  ASSERT_EQ(from_child.receive(), 'G');
+  TNamedMutex next("MirelWebMutex", dir.path());
+  EXPECT_FALSE(next.wait(0, TLockMode::exclusive));
+  ASSERT_EQ(::kill(child, SIGKILL), 0);
+  EXPECT_EQ(exit_status_of(child), 128 + SIGKILL);
+  EXPECT_TRUE(next.wait(60000, TLockMode::exclusive));
 }
 
 // The lock file is its owner's alone, whatever the umask, and it stays.
