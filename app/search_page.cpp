@@ -1,7 +1,8 @@
 // The search page service: the catalogue search that an action has prepared
-// is opened, read and closed while this process holds the database mutex,
-// and the named template is produced in between, so its tags read the hits
-// while no other process uses the library data. A busy database and a search
+// is opened, read and closed while this process holds the database mutex
+// (shared with other requests, never with the library's maintenance), and
+// the named template is produced in between, so its tags read the hits
+// while no one rewrites the library data. A busy database and a search
 // without hits end in the error page; an empty template name in a redirect.
 #include <cstdlib>
 

@@ -36,7 +36,8 @@ std::string readme() {
 
 TEST(DeploymentRecipes, TheReadmeShowsEachRecipeAsWritten) {
   const std::string text = readme();
-  for (const char* name : {"apache-mirelweb.conf", "lighttpd-mirelweb.conf", "logrotate-mirelweb"}) {
+  for (const char* name :
+       {"apache-mirelweb.conf", "lighttpd-mirelweb.conf", "logrotate-mirelweb", "cron-mirelweb"}) {
     SCOPED_TRACE(name);
     const std::string recipe = mwtest::recipe_text(name);
     ASSERT_FALSE(recipe.empty());
