@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,8 @@ struct Ending {
   // Ends the command, given its pid and the hold.
   void (*end)(pid_t command, const THold& hold);
 };
+
+void PrintTo(const Ending& ending, std::ostream* os) { *os << ending.name; }
 
 class HoldCommand : public ::testing::TestWithParam<Ending> {};
 
