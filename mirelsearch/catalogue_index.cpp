@@ -8,6 +8,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <string_view>
 
@@ -143,7 +146,104 @@ void contains_function(sqlite3_context* context, int argc, sqlite3_value** argv)
   });
 }
 
+// mw_sort_key(value): sort_key as a blob.
+void sort_key_function(sqlite3_context* context, int, sqlite3_value** argv) {
+  guarded(context, [&] {
+    const std::string key = sort_key(argv[0]);
+    sqlite3_result_blob(context, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
+  });
+}
+
+// mw_fill_sort(column): fills the empty sort table of `column` from "data"
+// and gives the number of rows. The keys are sorted here and appended in
+// order, so SQLite neither sorts them nor splits pages to insert them.
+void fill_sort_function(sqlite3_context* context, int, sqlite3_value** argv) {
+  guarded(context, [&] {
+    const unsigned char* name = sqlite3_value_text(argv[0]);
+    const std::string column = name != nullptr ? reinterpret_cast<const char*>(name) : "";
+    const std::string table = sort_index_name(column);
+    if (table.empty()) throw std::runtime_error("mw_fill_sort: no sort table for " + column);
+    sqlite3* db = sqlite3_context_db_handle(context);
+    auto prepare = [db](const std::string& sql) {
+      sqlite3_stmt* stmt = nullptr;
+      if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt);
+        throw std::runtime_error(sqlite3_errmsg(db));
+      }
+      return std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>(stmt, sqlite3_finalize);
+    };
+    // The keys one after another in one buffer: a string per row would
+    // double the memory of a million rows.
+    struct TEntry {
+      int64_t id;
+      uint32_t offset, size;
+    };
+    std::vector<TEntry> entries;
+    std::string keys;
+    {
+      auto read = prepare("SELECT rowid, " + column + " FROM data");
+      int rc;
+      while ((rc = sqlite3_step(read.get())) == SQLITE_ROW) {
+        const std::string key = sort_key(sqlite3_column_value(read.get(), 1));
+        if (keys.size() + key.size() > UINT32_MAX) throw std::runtime_error("mw_fill_sort: too large");
+        entries.push_back({sqlite3_column_int64(read.get(), 0), static_cast<uint32_t>(keys.size()),
+                           static_cast<uint32_t>(key.size())});
+        keys += key;
+      }
+      if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+    }
+    auto key_of = [&keys](const TEntry& e) { return std::string_view(keys).substr(e.offset, e.size); };
+    std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) {
+      const int c = key_of(a).compare(key_of(b));
+      return c != 0 ? c < 0 : a.id < b.id;
+    });
+    auto insert = prepare("INSERT INTO " + table + "(k, id) VALUES(?1, ?2)");
+    for (const TEntry& e : entries) {
+      const std::string_view key = key_of(e);
+      sqlite3_bind_blob(insert.get(), 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+      sqlite3_bind_int64(insert.get(), 2, e.id);
+      if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+      sqlite3_reset(insert.get());
+    }
+    sqlite3_result_int64(context, static_cast<sqlite3_int64>(entries.size()));
+  });
+}
+
 }  // namespace
+
+std::string sort_key(sqlite3_value* value) {
+  std::string key;
+  switch (sqlite3_value_type(value)) {
+    case SQLITE_NULL:
+      key.push_back('\0');
+      break;
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT: {
+      // The double's bits as an unsigned number that orders as the double:
+      // negative numbers turned round, the sign bit set on the others.
+      const double d = sqlite3_value_double(value);
+      uint64_t bits;
+      std::memcpy(&bits, &d, sizeof bits);
+      bits = (bits >> 63) != 0 ? ~bits : bits | (uint64_t{1} << 63);
+      key.push_back('\1');
+      for (int shift = 56; shift >= 0; shift -= 8)
+        key.push_back(static_cast<char>((bits >> shift) & 0xff));
+      break;
+    }
+    case SQLITE_TEXT:
+      key.push_back('\2');
+      key.append(reinterpret_cast<const char*>(sqlite3_value_text(value)),
+                 static_cast<size_t>(sqlite3_value_bytes(value)));
+      break;
+    default: {
+      key.push_back('\3');
+      const int size = sqlite3_value_bytes(value);
+      if (size > 0) key.append(static_cast<const char*>(sqlite3_value_blob(value)), static_cast<size_t>(size));
+      break;
+    }
+  }
+  return key;
+}
 
 const std::vector<TIndexColumn>& index_columns() {
   static const std::vector<TIndexColumn> columns = {
@@ -166,6 +266,20 @@ const std::vector<TUnigramGroup>& unigram_groups() {
   return groups;
 }
 
+const std::vector<const char*>& sort_columns() {
+  // The sort fields offered by the sample templates besides the book id
+  // (which has mw_bookid).
+  static const std::vector<const char*> columns = {"MS_SYOKANA", "MS_CHOKANA", "MS_SYUPAN",
+                                                   "MS_SYUNEN", "MS_UKEIRE"};
+  return columns;
+}
+
+std::string sort_index_name(const std::string& column) {
+  for (const char* c : sort_columns())
+    if (column == c) return std::string("mw_sort_") + c;
+  return {};
+}
+
 void register_index_functions(sqlite3* db) {
   register_index_tokenizer(db);
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
@@ -179,6 +293,10 @@ void register_index_functions(sqlite3* db) {
   sqlite3_create_function(db, "mw_isbn_contains", 2, flags, nullptr, isbn_contains_function,
                           nullptr, nullptr);
   sqlite3_create_function(db, "mw_contains", -1, flags, nullptr, contains_function, nullptr,
+                          nullptr);
+  sqlite3_create_function(db, "mw_sort_key", 1, flags, nullptr, sort_key_function, nullptr,
+                          nullptr);
+  sqlite3_create_function(db, "mw_fill_sort", 1, SQLITE_UTF8, nullptr, fill_sort_function, nullptr,
                           nullptr);
 }
 
@@ -248,6 +366,27 @@ std::string keep_order(const std::string& id) {
          "id > c.id) AND " + out_of_order("c.bookid", "q.bookid") + ")));\n";
 }
 
+// The sort tables: the key first, so a table is read in the order of its
+// column; the record number makes each row unique.
+std::string sort_tables_sql() {
+  std::string sql;
+  for (const char* column : sort_columns())
+    sql += "CREATE TABLE " + sort_index_name(column) +
+           "(k BLOB NOT NULL, id INTEGER NOT NULL, PRIMARY KEY(k, id)) WITHOUT ROWID;\n";
+  return sql;
+}
+
+// Keeps the sort tables current for a record whose `which` ("old" or
+// "new") values leave or enter them.
+std::string sort_rows_out(const char* column) {
+  return "  DELETE FROM " + sort_index_name(column) + " WHERE k = mw_sort_key(old." + column +
+         ") AND id = old.rowid;\n";
+}
+std::string sort_rows_in(const char* column) {
+  return "  INSERT INTO " + sort_index_name(column) + "(k, id) VALUES (mw_sort_key(new." +
+         column + "), new.rowid);\n";
+}
+
 std::string fts_column_list() {
   std::string out;
   for (const auto& column : index_columns()) {
@@ -283,7 +422,8 @@ std::string index_schema_sql() {
          ", content='', columnsize=0, tokenize='mw');\n"
          "CREATE VIRTUAL TABLE mw_uni USING fts5(chars, content='', columnsize=0, "
          "tokenize='mw', detail='none');\n"
-         "CREATE TABLE mw_unicount(token TEXT PRIMARY KEY, n INTEGER NOT NULL) WITHOUT ROWID;\n";
+         "CREATE TABLE mw_unicount(token TEXT PRIMARY KEY, n INTEGER NOT NULL) WITHOUT ROWID;\n" +
+         sort_tables_sql();
 }
 
 std::string index_after_build_sql() {
@@ -322,6 +462,8 @@ std::string index_after_build_sql() {
          "INSERT INTO mw_unicount(token, n) SELECT term, doc FROM temp.mw_uni_vocab "
          "WHERE term NOT GLOB 'i*';\n"
          "DROP TABLE temp.mw_uni_vocab;\n";
+  for (const char* column : sort_columns())
+    sql += std::string("SELECT mw_fill_sort('") + column + "');\n";
   return sql +
          "INSERT INTO mw_keys(id, bookid) SELECT rowid, MS_BOOKID FROM data ORDER BY rowid;\n"
          "INSERT INTO mw_order(in_order) SELECT NOT EXISTS (SELECT 1 FROM mw_keys AS a "
@@ -337,7 +479,19 @@ std::string index_update_sql() {
   // TEMP triggers, made only by the connection that changes records in
   // place: kept in the cache file, their text would be parsed again by
   // every request that attaches it (a quarter of a detail page's work).
-  return "CREATE TEMP TRIGGER IF NOT EXISTS mw_fts_insert AFTER INSERT ON main.data BEGIN\n"
+  std::string sort_triggers;
+  for (const char* column : sort_columns()) {
+    const std::string c = column;
+    sort_triggers += "CREATE TEMP TRIGGER IF NOT EXISTS " + sort_index_name(column) +
+                     "_insert AFTER INSERT ON main.data BEGIN\n" + sort_rows_in(column) + "END;\n"
+                     "CREATE TEMP TRIGGER IF NOT EXISTS " + sort_index_name(column) +
+                     "_delete AFTER DELETE ON main.data BEGIN\n" + sort_rows_out(column) + "END;\n"
+                     "CREATE TEMP TRIGGER IF NOT EXISTS " + sort_index_name(column) +
+                     "_update AFTER UPDATE ON main.data WHEN old." + c + " IS NOT new." + c +
+                     " BEGIN\n" + sort_rows_out(column) + sort_rows_in(column) + "END;\n";
+  }
+  return sort_triggers +
+         "CREATE TEMP TRIGGER IF NOT EXISTS mw_fts_insert AFTER INSERT ON main.data BEGIN\n"
          "  INSERT INTO mw_fts(rowid, " + columns + ") VALUES (new.rowid, " + token_values("new.") +
          ");\n"
          "  INSERT INTO mw_uni(rowid, chars) VALUES (new.rowid, " + unigram_value("new.") + ");\n" +

@@ -15,7 +15,13 @@
 // gram is then checked against the field by mw_isbn_contains). A narrow
 // table mw_keys (record number, book id) serves sorting hit lists by book
 // id, and mw_order records whether record numbers ascend with book ids (a
-// hit list needs no sorting at all then).
+// hit list needs no sorting at all then). Each column a list is commonly
+// sorted by has a table mw_sort_<column> (k, id) in the order of k, the
+// column's value as a sort key (mw_sort_key) and id the record number: a
+// page of a long hit list sorted by that column is found by walking the
+// table from the nearer end and keeping the hits (ties ordered by book id
+// on the way), instead of sorting every hit's text. The full build fills it
+// sorted here (mw_fill_sort), which costs a fraction of an SQL index.
 //
 // The extension is part of the cache's build key: every process that may
 // build master's cache must register it before its first query, or the
@@ -27,6 +33,7 @@
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_value;
 
 namespace Mirelsearch_tlb {
 
@@ -37,7 +44,7 @@ namespace detail {
 
 // Bumped whenever the index's layout or its tokens change.
 // The cache's build key holds it together with kNormalizeVersion.
-inline constexpr int kIndexVersion = 8;
+inline constexpr int kIndexVersion = 9;
 
 // The unigram index mw_uni holds, for each keyword kind, every code point of
 // that kind's fields once, as tokens starting with the kind's letter.
@@ -55,8 +62,21 @@ struct TIndexColumn {
 };
 const std::vector<TIndexColumn>& index_columns();
 
+// The columns that have a sort table (mw_sort_<column>) for sorted hit
+// lists, and that table's name ("" for any other column).
+const std::vector<const char*>& sort_columns();
+std::string sort_index_name(const std::string& column);
+
+// The sort key of an SQL value: a blob whose bytes compare (memcmp, then
+// the shorter first) as ORDER BY compares the values. A class byte (NULL,
+// number, text, blob) and then text and blobs as their bytes (the binary
+// collation), numbers as the 8 bytes of their double in an order-keeping
+// form.
+std::string sort_key(sqlite3_value* value);
+
 // Registers the tokenizer "mw" and the functions mw_bigrams, mw_unigrams,
-// mw_isbn_tokens, mw_isbn_contains and mw_contains on a connection.
+// mw_isbn_tokens, mw_isbn_contains, mw_contains, mw_sort_key and
+// mw_fill_sort on a connection.
 void register_index_functions(sqlite3* db);
 
 // The schema SQL run on a fresh master cache, before its rows go in.

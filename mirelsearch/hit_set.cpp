@@ -141,4 +141,16 @@ void register_hit_table(sqlite3* db, const std::vector<int64_t>* hits, int64_t* 
                            [](void* p) { delete static_cast<Aux*>(p); });
 }
 
+void register_hit_test(sqlite3* db, const std::vector<uint64_t>* bits) {
+  auto is_hit = [](sqlite3_context* context, int, sqlite3_value** argv) {
+    const auto& set = *static_cast<const std::vector<uint64_t>*>(sqlite3_user_data(context));
+    const sqlite3_int64 id = sqlite3_value_int64(argv[0]);
+    const bool hit = id >= 0 && static_cast<uint64_t>(id / 64) < set.size() &&
+                     ((set[static_cast<size_t>(id / 64)] >> (id % 64)) & 1) != 0;
+    sqlite3_result_int(context, hit ? 1 : 0);
+  };
+  sqlite3_create_function(db, "mw_is_hit", 1, SQLITE_UTF8, const_cast<std::vector<uint64_t>*>(bits),
+                          is_hit, nullptr, nullptr);
+}
+
 }  // namespace Mirelsearch_tlb::detail

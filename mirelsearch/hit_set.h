@@ -26,4 +26,10 @@ std::vector<int64_t> intersect_hits(std::vector<std::vector<int64_t>> lists);
 // hands out.
 void register_hit_table(sqlite3* db, const std::vector<int64_t>* hits, int64_t* visited);
 
+// Registers the SQL function mw_is_hit(rowid) on `db`: 1 when bit `rowid`
+// of `bits` (which must outlive the connection's use of it) is set, else 0.
+// A walk along an index keeps the hits with it, and a LIMIT then counts
+// hits, not the books passed.
+void register_hit_test(sqlite3* db, const std::vector<uint64_t>* bits);
+
 }  // namespace Mirelsearch_tlb::detail

@@ -221,6 +221,7 @@ struct Tmirel_search::Impl {
     sqlite3_create_function(db(), "mw_collect", 1, SQLITE_UTF8, &collector, nullptr,
                             collect_step, collect_final);
     register_hit_table(db(), &hit_rowids, &collector.visited);
+    register_hit_test(db(), &hit_bits);
     start_budget();
     if (plan.never) {
       count = 0;
@@ -388,11 +389,17 @@ struct Tmirel_search::Impl {
         return listed_hit(call);
       }
       const bool sorted = strategy == TRowStrategy::index_driven ||
-                          strategy == TRowStrategy::table_driven;
+                          strategy == TRowStrategy::table_driven ||
+                          strategy == TRowStrategy::order_walk;
       if (sorted && position > count - position) {
         // Nearer the end than the start: the list turned round and cut
-        // after the hits still to come costs a sort of those alone.
+        // after the hits still to come costs a sort (or a walk) of those
+        // alone.
         if (strategy == TRowStrategy::index_driven) read_hits();
+        if (strategy == TRowStrategy::order_walk) {
+          read_hits();
+          mark_hits();
+        }
         read_last_hits(strategy, call);
         current_rowid = tail_rowids.front();
         return current_rowid;

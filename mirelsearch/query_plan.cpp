@@ -4,6 +4,8 @@
 // names before it is written into the ORDER BY clause.
 #include "mirelsearch/query_plan.h"
 
+#include <algorithm>
+
 #include "mirelsearch/catalogue_index.h"
 #include "mirelsearch/normalize.h"
 
@@ -262,6 +264,7 @@ TQueryPlan make_plan(const std::vector<std::shared_ptr<Istring_keyword>>& keywor
       if (Mirel::same_text_ascii_ci(Mirel::from_utf8(column), wanted)) {
         plan.order_column = column;
         plan.descending = order->get_option() == kDescending;
+        plan.order_index = sort_index_name(column);
         break;
       }
     }
@@ -290,9 +293,19 @@ std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStra
   if (plan.terms.empty())
     return "SELECT d.rowid FROM " + data + where_clause(plan) + order_clause(plan, reversed);
   switch (strategy) {
-    case TRowStrategy::order_walk:
-      // Every book in order; the caller keeps those in its set of hits.
-      return "SELECT d.rowid FROM " + data + " INDEXED BY mw_bookid" + order_clause(plan);
+    case TRowStrategy::order_walk: {
+      // The books in order, those in the set of hits kept. A sort table
+      // lists (key of the column, record number): ties of the column are
+      // put in book-id order within each run of equal keys.
+      if (default_order(plan))
+        return "SELECT d.rowid FROM " + data + " INDEXED BY mw_bookid WHERE mw_is_hit(d.rowid)" +
+               order_clause(plan, reversed);
+      const char* dir = plan.descending != reversed ? " DESC" : "";
+      const char* ties = reversed ? " DESC" : "";
+      return "SELECT s.id FROM " + table(schema, plan.order_index.c_str()) + " AS s CROSS JOIN " +
+             table(schema, "mw_keys") + " AS k ON k.id = s.id WHERE mw_is_hit(s.id) ORDER BY s.k" +
+             dir + ", k.bookid" + ties + ", s.id" + ties;
+    }
     case TRowStrategy::probe_walk: {
       // ?1 is count_word here: each book's own fields are tested, which
       // costs a few times less than asking the index about one record.
@@ -345,13 +358,22 @@ std::string bookid_order_sql(const std::string& schema) {
 TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t table_rows,
                              int64_t start, bool records_in_bookid_order) {
   if (plan.terms.empty()) return TRowStrategy::table_driven;
-  if (!hits_from_index_alone(plan) || !default_order(plan) || count <= 0)
-    return TRowStrategy::index_driven;
   // Sorting the hits costs a key lookup and a sorter insert each, some eight
   // steps of a walk along the book-id index; the walk passes table_rows /
   // count books per hit until it reaches start and one page beyond it.
   constexpr double kSortCostInSteps = 8;
   constexpr int64_t kPage = 20;
+  if (!hits_from_index_alone(plan) || count <= 0) return TRowStrategy::index_driven;
+  if (!default_order(plan)) {
+    if (plan.order_index.empty()) return TRowStrategy::index_driven;
+    // A page past the middle is read from the list's end: the walk starts
+    // there. Sorting by a text costs more than by the narrow book id.
+    const int64_t from_end = std::max<int64_t>(std::min(start, count - start), 0);
+    const double walk = static_cast<double>(from_end + kPage) * static_cast<double>(table_rows) /
+                        static_cast<double>(count);
+    return walk < kSortCostInSteps * static_cast<double>(count) ? TRowStrategy::order_walk
+                                                               : TRowStrategy::index_driven;
+  }
   const double walk = static_cast<double>(start + kPage) * static_cast<double>(table_rows) /
                       static_cast<double>(count);
   // Testing one book's fields costs about as much as reading 4 hits from

@@ -44,6 +44,9 @@ struct TQueryPlan {
   std::vector<std::string> params; // UTF-8 values of ?2, ?3, ... in order
   bool bookid_exact = false;       // `where` holds d.MS_BOOKID = ? (the index drives)
   std::string order_column;        // a column of data; empty: book id order
+  // The sort table that lists the records in order_column's order (see
+  // catalogue_index.h); empty when there is none.
+  std::string order_index;
   bool descending = false;
 };
 
@@ -60,8 +63,10 @@ TQueryPlan make_plan(const std::vector<std::shared_ptr<Istring_keyword>>& keywor
 // How the rows of a hit list are produced.
 enum class TRowStrategy {
   index_driven,  // the search index finds the hits, which are then sorted
-  order_walk,    // walk the book-id index in order, keeping the books that
-                 // are in the set of hits (read before from the index alone)
+  order_walk,    // walk the index of the list's order (book id or a sort
+                 // column) in order, keeping the books that are in the set
+                 // of hits (read before from the index alone, marked for
+                 // mw_is_hit)
   table_driven,  // the table (its indexes) finds the hits; index tested per book
   probe_walk,    // walk the book-id index in order, testing each book against
                  // the index: for a long list whose count is known without it
@@ -78,7 +83,8 @@ std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStra
                      bool records_in_bookid_order = false);
 std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStrategy strategy,
                      bool records_in_bookid_order, bool reversed);
-// The last `n` hits of an index_driven or table_driven list, last first: the
+// The last `n` hits of an index_driven, table_driven or order_walk list,
+// last first: the
 // list's order turned round with a LIMIT, so that SQLite keeps only `n` rows
 // in its sorter instead of sorting every hit to reach a page near the end.
 std::string last_rows_sql(const TQueryPlan& plan, const std::string& schema,
@@ -96,9 +102,12 @@ bool hits_from_index_alone(const TQueryPlan& plan);
 
 // The cheapest strategy for reading hits from `start` onwards when there
 // are `count` hits among `table_rows` books. order_walk, probe_walk and
-// hit_list only when hits_from_index_alone and the order is by book id;
-// probe_walk only for a plan with a count_token; hit_list only when
-// `records_in_bookid_order` (record numbers ascend with the book ids).
+// hit_list only when hits_from_index_alone and the order is by book id,
+// order_walk also by a column with an order_index (walked from the nearer
+// end of the list: a page past the middle is read backwards, see
+// last_rows_sql); probe_walk only for a plan with a count_token; hit_list
+// only when `records_in_bookid_order` (record numbers ascend with the book
+// ids).
 TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t table_rows,
                              int64_t start, bool records_in_bookid_order = false);
 

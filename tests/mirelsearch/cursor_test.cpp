@@ -496,6 +496,93 @@ TEST(CommonCharacter, PagesAgreeWithAScan) {
   }
 }
 
+// A long list sorted by a column with a sort table is walked along that
+// table from the nearer end. Pages from both ends and the middle must equal
+// a plain sort: few distinct values (long runs of ties, blanks among them),
+// ties by ascending book id in both directions, records not in book-id
+// order; and again after records changed in place, were added and deleted.
+TEST(CommonCharacter, SortedPagesAgreeWithASort) {
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  const char* readings[] = {"ア", "", "カ", "ア", "サ", "カ"};
+  const char* dates[] = {"20240105", "20231231", "", "20240105"};
+  std::vector<TBook> books;  // record by record
+  for (int i = 0; i < 300; ++i) {
+    const long long id = (i * 7) % 300 + 1;  // every id once, out of order
+    TBook b = book(id, id % 13 != 0 ? "星の本" : "星と本");
+    b.syokana = readings[i % 6];
+    b.ukeire = dates[i % 4];
+    lib.add_book(b);
+    books.push_back(b);
+  }
+  dir.write(lib);
+  std::vector<bool> deleted(books.size(), false);
+  auto check = [&] {
+    struct TRow {
+      long long id;
+      std::string reading, date;
+    };
+    std::vector<TRow> hits;
+    for (size_t i = 0; i < books.size(); ++i)
+      if (!deleted[i] && books[i].syomei.find("の") != std::string::npos)
+        hits.push_back({std::stoll(books[i].bookid), books[i].syokana, books[i].ukeire});
+    const int32_t n = static_cast<int32_t>(hits.size());
+    for (const char* column : {"MS_SYOKANA", "MS_UKEIRE"}) {
+      for (int32_t direction : {0, 1}) {
+        std::vector<TRow> sorted = hits;
+        const bool by_date = std::string(column) == "MS_UKEIRE";
+        std::sort(sorted.begin(), sorted.end(), [&](const TRow& a, const TRow& b) {
+          const std::string& x = by_date ? a.date : a.reading;
+          const std::string& y = by_date ? b.date : b.reading;
+          if (x != y) return direction == 0 ? x < y : y < x;
+          return a.id < b.id;
+        });
+        for (int32_t start : {0, 7, n / 2, n - 15, n - 1}) {
+          SCOPED_TRACE(std::string(column) + (direction ? " desc" : " asc") + " from " +
+                       std::to_string(start));
+          Tmirel_search s;
+          s.add_keyword(keyword<Tkw_syomei_ex>(U("の")));
+          s.set_sort(order(column, direction));
+          s.connect(u"");
+          s.open(kAlias);
+          ASSERT_EQ(s.get_record_count(), n);
+          int32_t moved = 0;
+          s.move_by(start, moved);
+          ASSERT_EQ(moved, start);
+          std::vector<long long> page, want;
+          for (int i = 0; i < 20 && !s.get_is_eof(); ++i, s.move_next())
+            page.push_back(std::stoll(Mirel::to_utf8(s.get_BOOKID())));
+          for (int32_t i = start; i < std::min(n, start + 20); ++i) want.push_back(sorted[i].id);
+          EXPECT_EQ(page, want);
+        }
+      }
+    }
+  };
+  check();
+  // In place: new readings and dates (some to blank, some from blank), a
+  // renumbered book, a deleted one and two new ones.
+  auto writer = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
+  for (uint32_t i : {3u, 10u, 11u, 150u, 299u}) {
+    books[i].syokana = i % 2 ? "" : "ン";
+    books[i].ukeire = i % 2 ? "20250101" : "";
+    writer->rewrite(i, Mirel::Dbase::master_row(books[i]));
+  }
+  books[20].bookid = Mirel::Dbase::book_id(400);
+  writer->rewrite(20, Mirel::Dbase::master_row(books[20]));
+  writer->set_deleted(40, true);
+  deleted[40] = true;
+  for (long long id : {0LL, 301LL}) {
+    TBook b = book(id, "新しい星の本");
+    b.syokana = "カ";
+    b.ukeire = "20240105";
+    writer->append(Mirel::Dbase::master_row(b));
+    books.push_back(b);
+    deleted.push_back(false);
+  }
+  writer->close();
+  check();
+}
+
 // Hits come in book-id order whatever order the records are in. Books
 // entered in the order of their ids let a hit list be read as the index
 // gives it; records out of that order, from the start or by a later append

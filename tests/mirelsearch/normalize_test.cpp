@@ -155,6 +155,12 @@ TEST(Plan, VisitorTextIsNeverPartOfTheSql) {
   EXPECT_EQ(plan.params.size(), 8u);  // the id, five words of the other id, two bounds
 }
 
+std::shared_ptr<Isql_order> order_by(const char* field) {
+  auto o = std::make_shared<Tsql_order>();
+  o->set_field_name(U(field));
+  return o;
+}
+
 TEST(Plan, LongListsWalkTheBookIdIndex) {
   TQueryPlan plan;
   plan.terms.push_back({"mw_fts", "x"});
@@ -168,6 +174,19 @@ TEST(Plan, LongListsWalkTheBookIdIndex) {
   plan.order_column = "MS_UKEIRE";
   EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0), TRowStrategy::index_driven);
   EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0, true), TRowStrategy::index_driven);
+  // A sort column with its own index: walked from the nearer end while the
+  // walk is shorter than sorting every hit.
+  plan.order_index = "mw_sort_MS_UKEIRE";
+  for (int64_t start : {int64_t{0}, int64_t{250000}, int64_t{499990}})
+    EXPECT_EQ(choose_strategy(plan, 500000, 1000000, start), TRowStrategy::order_walk) << start;
+  EXPECT_EQ(choose_strategy(plan, 30, 1000000, 0), TRowStrategy::index_driven);
+  EXPECT_EQ(choose_strategy(plan, 2000, 1000000, 1000), TRowStrategy::index_driven);
+  EXPECT_NE(rows_sql(plan, "master", TRowStrategy::order_walk).find("mw_sort_MS_UKEIRE"),
+            std::string::npos);
+  EXPECT_EQ(make_plan({}, {}, order_by("ms_syokana"), {"MS_SYOKANA"}).order_index,
+            "mw_sort_MS_SYOKANA");
+  EXPECT_EQ(make_plan({}, {}, order_by("MS_SYOMEI"), {"MS_SYOMEI"}).order_index, "");
+  plan.order_index.clear();
   plan.order_column.clear();
   plan.terms.clear();  // no word: the table's own indexes find the hits
   EXPECT_EQ(choose_strategy(plan, 1, 1000000, 0), TRowStrategy::table_driven);
