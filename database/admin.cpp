@@ -6,7 +6,8 @@
 
 namespace Mirel::Database {
 
-std::vector<TTableState> refresh_tables(const UnicodeString& alias) {
+std::vector<TTableState> refresh_tables(const UnicodeString& alias,
+                                        const TRefreshObserver& observer) {
   const detail::TAlias a = detail::resolve_alias(alias);
   std::vector<TTableState> out;
   for (const auto& key : detail::list_tables(a.dir)) {
@@ -14,7 +15,15 @@ std::vector<TTableState> refresh_tables(const UnicodeString& alias) {
     TTableState state;
     state.name = key;
     state.file = src.dbf_path;
-    switch (detail::refresh_table(a, src, &state.records)) {
+    if (observer.started) observer.started(key);
+    detail::TUpdateKind kind;
+    {
+      detail::TBuildProgressScope progress(
+          observer.building ? detail::TBuildProgress([&](int percent) { observer.building(key, percent); })
+                            : detail::TBuildProgress());
+      kind = detail::refresh_table(a, src, &state.records);
+    }
+    switch (kind) {
       case detail::TUpdateKind::Current:
         state.action = TTableState::Action::Current;
         break;
@@ -26,6 +35,7 @@ std::vector<TTableState> refresh_tables(const UnicodeString& alias) {
         state.action = TTableState::Action::Rebuilt;
         break;
     }
+    if (observer.done) observer.done(state);
     out.push_back(std::move(state));
   }
   return out;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,10 +19,20 @@ struct TTableState {
   Action action = Action::Current;
 };
 
+// Told of refresh_tables' work as it goes (each member may be empty): a
+// table about to be made current, the percentage done of a full build of
+// its cache, and the table once current.
+struct TRefreshObserver {
+  std::function<void(const std::string& table)> started;
+  std::function<void(const std::string& table, int percent)> building;
+  std::function<void(const TTableState& state)> done;
+};
+
 // Every .dbf table of the alias, its cache made current, in name order.
 // Throws EDatabaseError for an unknown alias, a table that cannot be read,
 // or a cache directory that cannot be written.
-std::vector<TTableState> refresh_tables(const UnicodeString& alias);
+std::vector<TTableState> refresh_tables(const UnicodeString& alias,
+                                        const TRefreshObserver& observer = {});
 
 // The cache directory in use for an alias (for messages and tools).
 std::string cache_directory(const UnicodeString& alias);

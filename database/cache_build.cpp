@@ -6,6 +6,8 @@
 // instead of rebuilding the whole table. The contents of a cache file are
 // listed in cache_rows.h.
 
+#include <utility>
+
 #include "database/cache_rows.h"
 #include "database/sql_rewrite.h"
 
@@ -28,7 +30,77 @@ bool same_name_ascii_ci(const std::string& a, const char* b) {
   return same_text_ascii_ci(std::string_view(a), std::string_view(b));
 }
 
+thread_local TBuildProgress t_progress;
+
+// Reports the percentage of a build when it has moved on since the last
+// report. Reading the rows is the first kRowsShare percent, the statements
+// run after them the rest, each by a rough weight of its work.
+class TProgress {
+ public:
+  static constexpr int kRowsShare = 35;
+
+  void rows(uint64_t done, uint64_t total) {
+    if (total > 0) report(static_cast<int>(done * kRowsShare / total));
+  }
+  void statements(double done, double total) {
+    report(kRowsShare + static_cast<int>(done * (99 - kRowsShare) / (total > 0 ? total : 1)));
+  }
+  void finished() { report(100); }
+
+ private:
+  void report(int percent) {
+    if (!t_progress || percent <= last_) return;
+    last_ = percent;
+    t_progress(percent);
+  }
+  int last_ = -1;
+};
+
+// Splits SQL text into its statements (each complete, with its ';').
+std::vector<std::string> statements_of(const std::string& sql) {
+  std::vector<std::string> out;
+  std::string pending;
+  size_t from = 0;
+  while (from < sql.size()) {
+    size_t end = sql.find(';', from);
+    end = end == std::string::npos ? sql.size() : end + 1;
+    pending.append(sql, from, end - from);
+    from = end;
+    if (sqlite3_complete(pending.c_str())) {
+      if (pending.find_first_not_of(" \t\r\n;") != std::string::npos) out.push_back(pending);
+      pending.clear();
+    }
+  }
+  if (pending.find_first_not_of(" \t\r\n;") != std::string::npos) out.push_back(pending);
+  return out;
+}
+
+// How much work a statement run after the rows is, roughly: reading every
+// row and writing an index for each (a full-text index most) outweighs
+// the bookkeeping.
+double weight_of(const std::string& statement) {
+  if (statement.find(" FROM data") != std::string::npos) return 10;
+  if (statement.find("CREATE INDEX") != std::string::npos) return 2;
+  return 0.2;
+}
+
+// Whether an index of "data" begins with `column` (an extension may have
+// made one under the name its own SQL asks for): it serves the look-ups and
+// ranges on the column as well as an index of the column alone.
+bool column_indexed(TDb& db, const std::string& column) {
+  TStmt st(db.get(),
+           "SELECT 1 FROM pragma_index_list('data') AS l, pragma_index_info(l.name) AS i "
+           "WHERE l.partial = 0 AND i.seqno = 0 AND i.name = ?1");
+  sqlite3_bind_text(st.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
+  return st.step();
+}
+
 }  // namespace
+
+TBuildProgressScope::TBuildProgressScope(TBuildProgress progress)
+    : previous_(std::exchange(t_progress, std::move(progress))) {}
+
+TBuildProgressScope::~TBuildProgressScope() { t_progress = std::move(previous_); }
 
 TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTableSource& src) {
   const auto extensions = extensions_for(src.key);
@@ -59,6 +131,7 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
     std::string layout;
     std::vector<uint64_t> rec_hashes, memo_hashes;
     TMemoContent memo_content;
+    TProgress progress;
     auto cache_op = [&](auto op) {
       try {
         op();
@@ -86,6 +159,7 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
                                      placeholders(cols.size()) + ")");
       });
       const uint32_t n = reader->record_count();
+      progress = TProgress();
       const bool has_memo = has_memo_column(cols);
       rec_hashes.assign(n, 0);
       memo_hashes.assign(has_memo ? n : 0, 0);
@@ -95,6 +169,7 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
         // Valid until the next record(): reading memos does not disturb it.
         const std::string_view record = reader->record(i);
         rec_hashes[i] = record_hash(record);
+        if ((i & 4095) == 0) progress.rows(i, n);
         if (is_deleted_record(record)) continue;
         if (has_memo) memo_hashes[i] = memo_hash(*reader, record);
         read_values(*reader, cols, record, values);
@@ -115,13 +190,31 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
       continue;  // the file changed while it was read: a new file, a new attempt
     }
     cache_op([&] {
+      std::vector<std::string> after;
       for (const auto& e : extensions)
-        if (!e.after_build_sql.empty()) db.exec(e.after_build_sql);
+        for (std::string& statement : statements_of(e.after_build_sql))
+          after.push_back(std::move(statement));
+      std::vector<std::string> indexed;
       for (const auto& c : cols)
         for (const char* ix : kIndexedColumns)
-          if (same_name_ascii_ci(c.name, ix))
-            db.exec("CREATE INDEX " + quote_identifier("ix_" + c.name) + " ON data(" +
-                    quote_identifier(c.name) + ")");
+          if (same_name_ascii_ci(c.name, ix)) indexed.push_back(c.name);
+      const double index_weight = weight_of("CREATE INDEX");
+      double total = index_weight * static_cast<double>(indexed.size()), done = 0;
+      for (const std::string& statement : after) total += weight_of(statement);
+      for (const std::string& statement : after) {
+        db.exec(statement);
+        done += weight_of(statement);
+        progress.statements(done, total);
+      }
+      // A second index on a column that an extension's index begins with
+      // would be dead weight.
+      for (const std::string& column : indexed) {
+        if (!column_indexed(db, column))
+          db.exec("CREATE INDEX " + quote_identifier("ix_" + column) + " ON data(" +
+                  quote_identifier(column) + ")");
+        done += index_weight;
+        progress.statements(done, total);
+      }
       db.exec("CREATE VIEW dbf AS SELECT * FROM data");
       set_hashes(db, 1, rec_hashes);
       set_hashes(db, 2, memo_hashes);
@@ -131,6 +224,7 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
       // Statistics let the planner pick the indexes of a ten-table join.
       db.exec("PRAGMA analysis_limit=1000; ANALYZE");
     });
+    progress.finished();
     return result;
   }
   throw_kept_changing(src);

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,23 @@ struct TBuildResult {
 MIREL_DECLARE_EXCEPTION(ECacheWrite, EDatabaseError);
 // A table that cannot be read (damaged, or changing all the time).
 MIREL_DECLARE_EXCEPTION(ESourceError, EDatabaseError);
+
+// Told how far a full build of a table's cache has come: a percentage,
+// rising from 0 to 100 (a reread of a table that changed starts again).
+using TBuildProgress = std::function<void(int percent)>;
+
+// Makes `progress` the receiver of build_full's progress in this thread
+// while the scope lives (tools show it; requests set none).
+class TBuildProgressScope {
+ public:
+  explicit TBuildProgressScope(TBuildProgress progress);
+  ~TBuildProgressScope();
+  TBuildProgressScope(const TBuildProgressScope&) = delete;
+  TBuildProgressScope& operator=(const TBuildProgressScope&) = delete;
+
+ private:
+  TBuildProgress previous_;
+};
 
 // Builds a complete cache of `src` into the database at `uri` (a new, empty
 // file or in-memory database). Rereads the table when it changed while it

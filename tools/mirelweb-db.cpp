@@ -6,6 +6,8 @@
 //   mirelweb-db [options] tables  [ALIAS]      name, records (tab-separated)
 //   mirelweb-db [options] query   [ALIAS] SQL  a header line, then the rows
 //   mirelweb-db [options] refresh [ALIAS]      name, records, what was done
+//                                              (on a terminal, each table's
+//                                              progress while it is worked on)
 //   mirelweb-db hold [--wait S] -- COMMAND...  COMMAND under the exclusive lock
 //   mirelweb-db hold [--wait S] --for S        the exclusive lock for S seconds
 //                                              (tools/hold_command.h)
@@ -37,6 +39,7 @@
 #include "database/database.h"
 #include "mirelsearch/catalogue_index.h"
 #include "tools/hold_command.h"
+#include "tools/refresh_progress.h"
 
 namespace {
 
@@ -118,12 +121,23 @@ const char* action_name(Database::TTableState::Action a) {
   }
 }
 
+// Lines go out as each table is current; a refresh on a terminal also shows
+// the table at work (refresh_progress.h).
 int run_tables(const UnicodeString& alias, bool with_action) {
-  for (const auto& t : Database::refresh_tables(alias)) {
-    std::printf("%s\t%lld", t.name.c_str(), static_cast<long long>(t.records));
-    if (with_action) std::printf("\t%s", action_name(t.action));
-    std::printf("\n");
+  Tools::TRefreshProgress progress(stdout);
+  Database::TRefreshObserver observer;
+  if (with_action) {
+    observer.started = [&](const std::string& table) { progress.started(table); };
+    observer.building = [&](const std::string& table, int percent) {
+      progress.building(table, percent);
+    };
   }
+  observer.done = [&](const Database::TTableState& t) {
+    std::string line = t.name + "\t" + std::to_string(t.records);
+    if (with_action) line += std::string("\t") + action_name(t.action);
+    progress.done(line);
+  };
+  Database::refresh_tables(alias, observer);
   return 0;
 }
 

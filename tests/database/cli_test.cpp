@@ -1,9 +1,13 @@
 // The mirelweb-db tool on the fixture library: its three commands, its
 // output encodings and its exit status on failure.
 
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -77,6 +81,38 @@ TEST_F(CliTest, RefreshSaysWhatItDid) {
   run_tool(dir() + "refresh");  // the aged files may differ from what was recorded
   EXPECT_NE(run_tool(dir() + "refresh MIRELWIN").out.find("master\t4\tcurrent\n"),
             std::string::npos);
+}
+
+// On a terminal each table's line shows its progress (a full build of
+// master's cache up to 100 %) and gives way to the result line; through a
+// pipe, as under cron, only the result lines come.
+TEST_F(CliTest, RefreshShowsProgressOnATerminalOnly) {
+  const TRun piped = run_tool(dir() + "refresh");
+  EXPECT_EQ(piped.out.find_first_of("\r%\033"), std::string::npos) << piped.out;
+  std::filesystem::remove_all(inst.cache());
+  const std::string tool = std::string(MW_BINARY_DIR) + "/mirelweb-db";
+  int terminal = -1;
+  const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::execl(tool.c_str(), tool.c_str(), "-p", inst.root().c_str(), "refresh", nullptr);
+    ::_exit(127);
+  }
+  std::string out;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(terminal, buf, sizeof buf);
+    if (n > 0) out.append(buf, static_cast<size_t>(n));
+    else if (n < 0 && errno == EINTR) continue;
+    else break;  // EIO once the tool has ended
+  }
+  ::close(terminal);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  EXPECT_NE(out.find("master\t100%"), std::string::npos) << out;
+  EXPECT_NE(out.find("\r\033[Kmaster\t4\trebuilt"), std::string::npos) << out;
+  EXPECT_LT(out.find("master\t100%"), out.find("master\t4\trebuilt")) << out;
 }
 
 TEST_F(CliTest, FailuresExitWithAMessage) {
