@@ -2,6 +2,8 @@
 
 #include "database/admin.h"
 
+#include <utility>
+
 #include "database/engine.h"
 
 namespace Mirel::Database {
@@ -18,9 +20,10 @@ std::vector<TTableState> refresh_tables(const UnicodeString& alias,
     if (observer.started) observer.started(key);
     detail::TUpdateKind kind;
     {
-      detail::TBuildProgressScope progress(
-          observer.building ? detail::TBuildProgress([&](int percent) { observer.building(key, percent); })
-                            : detail::TBuildProgress());
+      detail::TBuildProgress building;
+      if (observer.building)
+        building = [&](int percent) { observer.building(key, percent); };
+      detail::TBuildProgressScope progress(std::move(building));
       kind = detail::refresh_table(a, src, &state.records);
     }
     switch (kind) {

@@ -156,7 +156,7 @@ void sort_key_function(sqlite3_context* context, int, sqlite3_value** argv) {
 
 // mw_fill_sort(column): fills the empty sort table of `column` from "data"
 // and gives the number of rows. The keys are sorted here and appended in
-// order, so SQLite neither sorts them nor splits pages to insert them.
+// order: every insert lands on the last page of the table.
 void fill_sort_function(sqlite3_context* context, int, sqlite3_value** argv) {
   guarded(context, [&] {
     const unsigned char* name = sqlite3_value_text(argv[0]);
@@ -192,27 +192,45 @@ void fill_sort_function(sqlite3_context* context, int, sqlite3_value** argv) {
                        nullptr);
       }
     } cache_size(db);
-    // The keys one after another in one buffer: a string per row would
-    // double the memory of a million rows.
+    // The keys one after another in blocks of a few megabytes: a string per
+    // row would double the memory of a million rows, and one growing buffer
+    // would need twice its size whenever it moves.
+    constexpr size_t kBlock = size_t{4} << 20;
     struct TEntry {
+      const char* key;
+      uint32_t size;
       int64_t id;
-      uint32_t offset, size;
     };
     std::vector<TEntry> entries;
-    std::string keys;
+    std::vector<std::unique_ptr<char[]>> blocks, large;
+    size_t used = kBlock;
     {
+      auto count = prepare("SELECT count(*) FROM data");
+      if (sqlite3_step(count.get()) == SQLITE_ROW)
+        entries.reserve(static_cast<size_t>(sqlite3_column_int64(count.get(), 0)));
       auto read = prepare("SELECT rowid, " + column + " FROM data");
       int rc;
       while ((rc = sqlite3_step(read.get())) == SQLITE_ROW) {
         const std::string key = sort_key(sqlite3_column_value(read.get(), 1));
-        if (keys.size() + key.size() > UINT32_MAX) throw std::runtime_error("mw_fill_sort: too large");
-        entries.push_back({sqlite3_column_int64(read.get(), 0), static_cast<uint32_t>(keys.size()),
-                           static_cast<uint32_t>(key.size())});
-        keys += key;
+        char* at;
+        if (key.size() > kBlock / 4) {  // a block of its own
+          large.push_back(std::make_unique<char[]>(key.size()));
+          at = large.back().get();
+        } else {
+          if (used + key.size() > kBlock) {
+            blocks.push_back(std::make_unique<char[]>(kBlock));
+            used = 0;
+          }
+          at = blocks.back().get() + used;
+          used += key.size();
+        }
+        std::memcpy(at, key.data(), key.size());
+        entries.push_back(
+            {at, static_cast<uint32_t>(key.size()), sqlite3_column_int64(read.get(), 0)});
       }
       if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
     }
-    auto key_of = [&keys](const TEntry& e) { return std::string_view(keys).substr(e.offset, e.size); };
+    auto key_of = [](const TEntry& e) { return std::string_view(e.key, e.size); };
     std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) {
       const int c = key_of(a).compare(key_of(b));
       return c != 0 ? c < 0 : a.id < b.id;
@@ -258,7 +276,8 @@ std::string sort_key(sqlite3_value* value) {
     default: {
       key.push_back('\3');
       const int size = sqlite3_value_bytes(value);
-      if (size > 0) key.append(static_cast<const char*>(sqlite3_value_blob(value)), static_cast<size_t>(size));
+      if (size > 0)
+        key.append(static_cast<const char*>(sqlite3_value_blob(value)), static_cast<size_t>(size));
       break;
     }
   }
@@ -316,8 +335,8 @@ void register_index_functions(sqlite3* db) {
                           nullptr);
   sqlite3_create_function(db, "mw_sort_key", 1, flags, nullptr, sort_key_function, nullptr,
                           nullptr);
-  sqlite3_create_function(db, "mw_fill_sort", 1, SQLITE_UTF8, nullptr, fill_sort_function, nullptr,
-                          nullptr);
+  sqlite3_create_function(db, "mw_fill_sort", 1, SQLITE_UTF8, nullptr, fill_sort_function,
+                          nullptr, nullptr);
 }
 
 namespace {
@@ -396,8 +415,8 @@ std::string sort_tables_sql() {
   return sql;
 }
 
-// Keeps the sort tables current for a record whose `which` ("old" or
-// "new") values leave or enter them.
+// A record's row leaving (its old values) and entering (its new values)
+// the sort table of `column`, in a trigger.
 std::string sort_rows_out(const char* column) {
   return "  DELETE FROM " + sort_index_name(column) + " WHERE k = mw_sort_key(old." + column +
          ") AND id = old.rowid;\n";

@@ -20,8 +20,8 @@
 // column's value as a sort key (mw_sort_key) and id the record number: a
 // page of a long hit list sorted by that column is found by walking the
 // table from the nearer end and keeping the hits (ties ordered by book id
-// on the way), instead of sorting every hit's text. The full build fills it
-// sorted here (mw_fill_sort), which costs a fraction of an SQL index.
+// on the way), instead of sorting every hit's text. A full build fills it
+// in one sorted pass (mw_fill_sort); the update triggers keep it current.
 //
 // The extension is part of the cache's build key: every process that may
 // build master's cache must register it before its first query, or the
