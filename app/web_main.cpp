@@ -1,10 +1,14 @@
-// Construction, destruction and the action table of the web module, the
-// default action, and the two small helpers list_path and dash_if_blank.
+// Construction, destruction and the action table of the web module, and the
+// one-line handlers that hand each action and each tag to its function.
 #include "app/web_main.h"
 
+#include "actions/actions.h"
 #include "database/database.h"
 #include "error/error_log.h"
 #include "error/mwerror.h"
+#include "library/mwrecommenddb.h"
+#include "render/page_context.h"
+#include "search/mirel_search.h"
 
 namespace Mirel::MirelWeb {
 
@@ -23,6 +27,8 @@ TWebMain::TWebMain(const TWebMainEnvironment& environment) : environment_(enviro
   PageProducer.SetOnHTMLTag(std::bind(&TWebMain::PageProducerHTMLTag, this, _1, _2, _3, _4, _5));
   ListRowProducer.SetOnHTMLTag(std::bind(&TWebMain::ListRowProducerHTMLTag, this, _1, _2, _3, _4, _5));
   NewBookProducer.SetOnHTMLTag(std::bind(&TWebMain::NewBookProducerHTMLTag, this, _1, _2, _3, _4, _5));
+  // The row template is produced once per row of a list: read it once.
+  ListRowProducer.SetKeepParsed(true);
 
   error_log = std::make_unique<TErrorLog>(environment_.log_path);
   path = std::make_shared<Tmw_path>();
@@ -45,6 +51,7 @@ TWebMain::TWebMain(const TWebMainEnvironment& environment) : environment_(enviro
 
 TWebMain::~TWebMain() {
   Mirel::Database::set_warning_handler(nullptr);
+  context_.reset();
   newbook.reset();
   recommend_caption.clear();
   error.reset();
@@ -55,26 +62,92 @@ TWebMain::~TWebMain() {
   error_log.reset();
 }
 
-void TWebMain::WebMainDefaultActionAction(TWebRequest&, TWebResponse& response, bool&) {
-  run_guarded(kActionFailureMessage, [&] {
-    const bool error_pending = error && !error->get_name().empty();
-    PageProducer.SetHTMLFile(path->html_path + (error_pending ? u"error.html" : u"top.html"));
-    response.SetContent(PageProducer.Content());
+Taction_services TWebMain::services() {
+  return Taction_services{
+      *Request, *Response, *path, *error, mutex_timeout, environment_.limits, search, recommenddb,
+      newbook,
+      [this](const UnicodeString& file) {
+        PageProducer.SetHTMLFile(file);
+        return PageProducer.Content();
+      },
+      [this](const UnicodeString& file) {
+        NewBookProducer.SetHTMLFile(file);
+        NewBookProducer.Content();
+      },
+      [this] { produce_error_page(); },
+      [this] { prepare_error_page(); },
+  };
+}
+
+TPageContext& TWebMain::context() {
+  if (!context_) {
+    context_ = std::make_unique<TPageContext>(*Request, *setup, recommend_caption, newbook, *error,
+                                              row_number);
+    context_->tag_boundary = [this](const std::function<void()>& work) {
+      run_guarded(kTagFailureMessage, work);
+    };
+    context_->produce_row = [this] {
+      ListRowProducer.SetHTMLFile(path->html_path + u"listrow.html");
+      return ListRowProducer.Content();
+    };
+  }
+  // The search when an action made one, else the recommended books.
+  if (search)
+    context_->cursor = search.get();
+  else if (recommenddb)
+    context_->cursor = recommenddb.get();
+  else
+    context_->cursor = nullptr;
+  return *context_;
+}
+
+void TWebMain::produce_page(const UnicodeString& template_name) {
+  auto s = services();
+  produce_search_page(s, template_name);
+}
+
+void TWebMain::WebMainDefaultActionAction(TWebRequest&, TWebResponse&, bool&) {
+  run_guarded(kActionFailureMessage, [this] { auto s = services(); default_action(s); });
+}
+
+void TWebMain::WebMainRequestListAction(TWebRequest&, TWebResponse&, bool&) {
+  run_guarded(kActionFailureMessage, [this] {
+    if (answer_request_past_limits()) return;
+    auto s = services();
+    list_action(s);
   });
 }
 
-UnicodeString list_path(int32_t kind) {
-  switch (kind) {
-    case 0: return u"/list";
-    case 1: return u"/recommend";
-    case 2: return u"/newbook";
-    default: return u"";
-  }
+void TWebMain::WebMainRequestRecommendAction(TWebRequest&, TWebResponse&, bool&) {
+  run_guarded(kActionFailureMessage, [this] {
+    if (answer_request_past_limits()) return;
+    auto s = services();
+    recommend_action(s);
+  });
 }
 
-UnicodeString dash_if_blank(const UnicodeString& value, const TWebRequest& request) {
-  if (value.empty() && request.PathInfo() == "/data") return u"---";
-  return value;
+void TWebMain::WebMainRequestNewBookAction(TWebRequest&, TWebResponse&, bool&) {
+  run_guarded(kActionFailureMessage, [this] {
+    if (answer_request_past_limits()) return;
+    auto s = services();
+    newbook_action(s);
+  });
+}
+
+void TWebMain::PageProducerHTMLTag(TPageProducer&, TTag tag, const UnicodeString& tag_string,
+                                   TStrings& tag_params, UnicodeString& replace_text) {
+  page_tag(context(), tag, tag_string, tag_params, replace_text);
+}
+
+void TWebMain::ListRowProducerHTMLTag(TPageProducer&, TTag tag, const UnicodeString& tag_string,
+                                      TStrings& tag_params, UnicodeString& replace_text) {
+  row_tag(context(), tag, tag_string, tag_params, replace_text);
+}
+
+void TWebMain::NewBookProducerHTMLTag(TPageProducer&, TTag tag, const UnicodeString& tag_string,
+                                      TStrings& tag_params, UnicodeString& replace_text) {
+  run_guarded(kTagFailureMessage,
+              [&] { newbook_settings_tag(newbook, tag, tag_string, tag_params, replace_text); });
 }
 
 }  // namespace Mirel::MirelWeb

@@ -1,9 +1,10 @@
 // TWebMain, the web module: the one object that lives for the whole of a
 // request. It owns the configuration, the three page producers, the error
 // pair and log, and, once an action has created them, the search object, the
-// recommended-books source and the new-arrivals driver. Actions (actions/)
-// and tag handlers (render/) are its member functions; they own nothing and
-// read the members below.
+// recommended-books source and the new-arrivals driver. The actions
+// (actions/) and the tag handlers (render/) are functions over what they
+// use; the module's handlers forward to them, each inside the failure
+// boundary, and this is the one place that brings every folder together.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "cgi/web_module.h"
 #include "config/mw_settings.h"
 #include "platform/strings.h"
+#include "render/page_tags.h"
 #include "template/page_producer.h"
 
 namespace Mirelsearch_tlb {
@@ -25,8 +27,9 @@ namespace Mirel::MirelWeb {
 class Tmwerror;
 class Tmwrecommenddb;
 class Tmwnewbook;
-class Tmwrequests;
 class TErrorLog;
+class TPageContext;
+struct Taction_services;
 
 // Messages of the exceptions that replace a thrown object outside the family.
 inline constexpr const char16_t* kActionFailureMessage = u"サーバー管理者に問い合わせてください";
@@ -97,27 +100,14 @@ class TWebMain : public TWebModule {
                               TStrings& tag_params, UnicodeString& replace_text);
 
  private:
-  // Tag groups of PageProducerHTMLTag, each in its own file under render/;
-  // each returns true when it knew the tag (and then filled replace_text).
-  // SETUP, BACK_TO_HOME, MIRELWEB, RECOMMEND, NEWBOOK: render/navigation_tags.cpp
-  bool navigation_tag(const UnicodeString& name, const TStrings& params, UnicodeString& replace_text);
-  // QUERY_KEY_LIST, QUERY_*, BACK_TO_LIST: render/query_tags.cpp
-  // `requests` is the request's parameters, read once by the dispatcher.
-  bool query_tag(const UnicodeString& name, const TStrings& params, const Tmwrequests& requests,
-                 UnicodeString& replace_text);
-  // KASIDASI, KASIDASI_MARK, BOOKID … MEMO, NDC: render/record_tags.cpp
-  bool record_tag(const UnicodeString& name, UnicodeString& replace_text);
-  // FIND_VALUE_LIST, TOTAL_FIND_COUNT, NEXT_PAGE, PRIOR_PAGE, PAGE_LIST: render/list_tags.cpp
-  bool list_tag(const UnicodeString& name, const TStrings& params, UnicodeString& replace_text);
-  // True while FIND_VALUE_LIST produces its rows (a row may not start another list).
-  bool producing_rows_ = false;
+  // What the actions use of the module, for the attached request.
+  Taction_services services();
+  // The page context of the request, made at the first tag; its book
+  // cursor follows the module's current search or recommended-books source.
+  TPageContext& context();
+  std::unique_ptr<TPageContext> context_;
 
   TWebMainEnvironment environment_;
 };
-
-// "/list", "/recommend", "/newbook" for the list kinds 0, 1, 2; else empty.
-UnicodeString list_path(int32_t kind);
-// "---" when the path info is exactly "/data" and `value` is empty; else `value`.
-UnicodeString dash_if_blank(const UnicodeString& value, const TWebRequest& request);
 
 }  // namespace Mirel::MirelWeb

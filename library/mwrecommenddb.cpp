@@ -3,6 +3,7 @@
 // read the current row by column name.
 #include "library/mwrecommenddb.h"
 
+#include <array>
 #include <cstdlib>
 #include <limits>
 
@@ -100,6 +101,38 @@ bool Tmwrecommenddb::is_kasidasi() const { return !query_->field_is_null(u"KA_HD
 
 bool Tmwrecommenddb::is_fumei() const {
   return query_->field_is_null(u"MS_TZENKAI") && !query_->field_is_null(u"MS_TFMSUU");
+}
+
+}  // namespace Mirel::MirelWeb
+
+namespace Mirel::MirelWeb {
+
+namespace {
+
+// Indexed by Mirelsearch_tlb::Tbook_field.
+constexpr std::array<UnicodeString (Tmwrecommenddb::*)() const, 15> kAccessors = {
+    &Tmwrecommenddb::bookid, &Tmwrecommenddb::syomei, &Tmwrecommenddb::syokana,
+    &Tmwrecommenddb::chosya, &Tmwrecommenddb::chokana, &Tmwrecommenddb::syupan,
+    &Tmwrecommenddb::syunen, &Tmwrecommenddb::isbn,   &Tmwrecommenddb::page,
+    &Tmwrecommenddb::ookisa, &Tmwrecommenddb::seikyu, &Tmwrecommenddb::kenmei,
+    &Tmwrecommenddb::naiyo,  &Tmwrecommenddb::ukeire, &Tmwrecommenddb::memo,
+};
+static_assert(kAccessors.size() == static_cast<size_t>(Mirelsearch_tlb::Tbook_field::memo) + 1);
+
+}  // namespace
+
+UnicodeString Tmwrecommenddb::book_text(Mirelsearch_tlb::Tbook_field field) {
+  return (this->*kAccessors[static_cast<size_t>(field)])();
+}
+
+UnicodeString Tmwrecommenddb::book_location() {
+  const auto location = syozai();
+  return location ? location->get_Value() : UnicodeString();
+}
+
+bool Tmwrecommenddb::not_for_loan() {
+  const auto lending_class = kkubun();
+  return lending_class && lending_class->get_is_kinsi();
 }
 
 }  // namespace Mirel::MirelWeb

@@ -17,6 +17,8 @@
 //   * Engine failures (unknown alias, missing table, bad SQL, a column the
 //     result lacks, reading with no open query) are Database::EDatabaseError.
 //   * The destructor closes the query and the session, ignoring failures.
+//   * Its rows are also a book cursor (Ibook_cursor), read through the
+//     accessors below.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +26,7 @@
 
 #include "database/database.h"
 #include "platform/unicode_string.h"
+#include "search/book_cursor.h"
 #include "search/kubun.h"
 
 namespace Mirel::MirelWeb {
@@ -52,7 +55,7 @@ inline constexpr const char16_t* kRecommendSql =
     u"     left join yoyaku.dbf on MS_BOOKID = YO_BOOKID where"
     u"     MS_BOOKID IS NOT NULL ";
 
-class Tmwrecommenddb : public Mirel::Database::Idatabase {
+class Tmwrecommenddb : public Mirel::Database::Idatabase, public Mirelsearch_tlb::Ibook_cursor {
  public:
   Tmwrecommenddb();
   // A non-empty `private_dir` replaces the session's private directory;
@@ -102,6 +105,17 @@ class Tmwrecommenddb : public Mirel::Database::Idatabase {
   bool is_kasidasi() const;
   // Cannot be found where it belongs: MS_TZENKAI is NULL and MS_TFMSUU is not.
   bool is_fumei() const;
+
+  int32_t book_count() override { return record_count(); }
+  int32_t skip_books(int32_t count) override { return move_by(count); }
+  bool past_last_book() override { return is_eof(); }
+  void next_book() override { next(); }
+  UnicodeString book_text(Mirelsearch_tlb::Tbook_field field) override;
+  int32_t book_price() override { return kingaku(); }
+  UnicodeString book_location() override;
+  bool on_loan() override { return is_kasidasi(); }
+  bool missing() override { return is_fumei(); }
+  bool not_for_loan() override;
 
  private:
   UnicodeString text(const char16_t* column) const;

@@ -2,12 +2,11 @@
 // the number of hits, and the paging links (next, previous, the page
 // numbers). All read the active source and produce nothing without one; all
 // paging links carry the request's parameters with a changed PAGENUM.
-#include "app/web_main.h"
 #include "html/html_tag.h"
 #include "html/link.h"
+#include "render/page_tags.h"
+#include "platform/exception.h"
 #include "render/paging.h"
-#include "render/record_source.h"
-#include "request/mwrequests.h"
 
 namespace Mirel::MirelWeb {
 
@@ -39,8 +38,8 @@ UnicodeString paging_link(const TWebRequest& request, const Tmwrequests& request
 
 }  // namespace
 
-bool TWebMain::list_tag(const UnicodeString& name, const TStrings& params,
-                        UnicodeString& replace_text) {
+bool list_tag(TPageContext& context, const UnicodeString& name, const TStrings& params,
+              UnicodeString& replace_text) {
   enum class Kind { rows, count, next, prior, pages };
   Kind kind;
   if (name == u"FIND_VALUE_LIST") kind = Kind::rows;
@@ -50,54 +49,55 @@ bool TWebMain::list_tag(const UnicodeString& name, const TStrings& params,
   else if (name == u"PAGE_LIST") kind = Kind::pages;
   else return false;
 
-  Trecord_source source(*this);
-  if (!source) return true;
+  Mirelsearch_tlb::Ibook_cursor* const cursor = context.cursor;
+  if (cursor == nullptr) return true;
+  TWebRequest& request = context.request;
 
   switch (kind) {
     case Kind::rows: {
       // A row template that starts the list again would stand on the same
       // record forever and exhaust the stack.
-      if (producing_rows_)
+      if (context.producing_rows)
         throw Exception(u"FIND_VALUE_LIST は listrow.html の中では使えません");
-      const Tmwrequests requests(*Request);
-      const int32_t rows = setup->rows;
-      row_number = source.move_by(page_start(rows, requests.pagenum()));
-      ListRowProducer.SetHTMLFile(path->html_path + u"listrow.html");
-      const Tflag_guard guard(producing_rows_);
+      const Tmwrequests& requests = context.requests();
+      const int32_t rows = context.setup.rows;
+      context.row_number = cursor->skip_books(page_start(rows, requests.pagenum()));
+      const Tflag_guard guard(context.producing_rows);
       UnicodeString text;
-      for (int32_t i = 0; i < rows && !source.is_eof(); ++i) {
-        ++row_number;
-        text += ListRowProducer.Content();
+      for (int32_t i = 0; i < rows && !cursor->past_last_book(); ++i) {
+        ++context.row_number;
+        text += context.produce_row();
         text += u"\r\n";
-        source.next();
+        cursor->next_book();
       }
       replace_text = text;
       break;
     }
     case Kind::count:
-      replace_text = int_to_text(source.record_count());
+      replace_text = int_to_text(cursor->book_count());
       break;
     case Kind::next: {
-      Tmwrequests requests(*Request);
+      Tmwrequests requests = context.requests();
       const uint32_t pagenum = requests.pagenum();
-      if (!has_next_page(setup->rows, pagenum, source.record_count())) break;
+      if (!has_next_page(context.setup.rows, pagenum, cursor->book_count())) break;
       requests.set_pagenum(pagenum + 1u);
-      replace_text = paging_link(*Request, requests, value_of(params, u"caption"), u"next_page");
+      replace_text = paging_link(request, requests, value_of(params, u"caption"), u"next_page");
       break;
     }
     case Kind::prior: {
       // The number of hits plays no part: page 0 has no previous page, every
       // other page has one.
-      Tmwrequests requests(*Request);
+      Tmwrequests requests = context.requests();
       const uint32_t pagenum = requests.pagenum();
       if (pagenum == 0) break;
       requests.set_pagenum(pagenum - 1u);
-      replace_text = paging_link(*Request, requests, value_of(params, u"caption"), u"prior_page");
+      replace_text = paging_link(request, requests, value_of(params, u"caption"), u"prior_page");
       break;
     }
     case Kind::pages: {
-      const Tmwrequests requests(*Request);
-      const Tpage_range range = page_list_range(setup->rows, requests.pagenum(), source.record_count());
+      const Tmwrequests& requests = context.requests();
+      const Tpage_range range =
+          page_list_range(context.setup.rows, requests.pagenum(), cursor->book_count());
       Tmwrequests link_requests(requests);
       UnicodeString text;
       for (int64_t i = range.first; i <= range.last; ++i) {
@@ -109,7 +109,7 @@ bool TWebMain::list_tag(const UnicodeString& name, const TStrings& params,
           text += current.to_html();
         } else {
           link_requests.set_pagenum(static_cast<uint32_t>(i - 1));
-          text += paging_link(*Request, link_requests, number, u"page_list");
+          text += paging_link(request, link_requests, number, u"page_list");
         }
       }
       replace_text = text;

@@ -1,28 +1,38 @@
-// PageProducerHTMLTag: the tag handler of every whole page. It hands each
-// custom tag to the first tag group that knows its name (exact letter case),
-// in a fixed order: navigation and settings, the book record, the result
-// list, then the query echo; a name nobody knows goes to the current error
-// pair, which fills ERR_NAME and ERR_MSG and leaves everything else empty.
-#include "app/web_main.h"
+// The page tag handler: the dispatch over the tag groups, and the two small
+// helpers of the book and paging tags.
+#include "render/page_tags.h"
+
 #include "error/mwerror.h"
-#include "request/mwrequests.h"
 
 namespace Mirel::MirelWeb {
 
-void TWebMain::PageProducerHTMLTag(TPageProducer&, TTag tag, const UnicodeString& tag_string,
-                                   TStrings& tag_params, UnicodeString& replace_text) {
-  run_guarded(kTagFailureMessage, [&] {
-    // Predefined tags (LINK, IMAGE, TABLE ...) are replaced by nothing.
+void page_tag(TPageContext& context, TTag tag, const UnicodeString& name, const TStrings& params,
+              UnicodeString& replace_text) {
+  context.guarded([&] {
     if (tag != TTag::tgCustom) return;
-    if (navigation_tag(tag_string, tag_params, replace_text)) return;
-    if (record_tag(tag_string, replace_text)) return;
-    if (list_tag(tag_string, tag_params, replace_text)) return;
+    if (navigation_tag(context, name, params, replace_text)) return;
+    if (record_tag(context, name, replace_text)) return;
+    if (list_tag(context, name, params, replace_text)) return;
     // The remaining names are decided with the request's parameters at
     // hand; a request whose fields cannot be decoded fails here.
-    const Tmwrequests requests(*Request);
-    if (query_tag(tag_string, tag_params, requests, replace_text)) return;
-    error->replace(tag_string, tag_params, replace_text);
+    context.requests();
+    if (query_tag(context, name, params, replace_text)) return;
+    context.error.replace(name, params, replace_text);
   });
+}
+
+UnicodeString list_path(int32_t kind) {
+  switch (kind) {
+    case 0: return u"/list";
+    case 1: return u"/recommend";
+    case 2: return u"/newbook";
+    default: return u"";
+  }
+}
+
+UnicodeString dash_if_blank(const UnicodeString& value, const TWebRequest& request) {
+  if (value.empty() && request.PathInfo() == "/data") return u"---";
+  return value;
 }
 
 }  // namespace Mirel::MirelWeb

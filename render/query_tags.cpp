@@ -6,12 +6,11 @@
 // they are.
 #include <string>
 
-#include "actions/mwnewbook.h"
-#include "app/web_main.h"
 #include "html/htmltable.h"
 #include "html/link.h"
+#include "library/mwnewbook.h"
 #include "platform/html_escape.h"
-#include "request/mwrequests.h"
+#include "render/page_tags.h"
 
 namespace Mirel::MirelWeb {
 
@@ -57,13 +56,14 @@ UnicodeString back_to_list_path(int32_t status) {
 
 }  // namespace
 
-bool TWebMain::query_tag(const UnicodeString& name, const TStrings& params,
-                         const Tmwrequests& requests, UnicodeString& replace_text) {
+bool query_tag(TPageContext& context, const UnicodeString& name, const TStrings& params,
+               UnicodeString& replace_text) {
+  const Tmwrequests& requests = context.requests();
   if (name == u"QUERY_KEY_LIST") {
     switch (requests.status()) {
       case 0: replace_text = search_conditions_table(requests); break;
-      case 1: replace_text = query_key_span(recommend_caption); break;
-      case 2: replace_text = query_key_span(newbook ? newbook->caption() : UnicodeString()); break;
+      case 1: replace_text = query_key_span(context.recommend_caption); break;
+      case 2: replace_text = query_key_span(context.newbook ? context.newbook->caption() : UnicodeString()); break;
       default: break;
     }
     return true;
@@ -91,7 +91,7 @@ bool TWebMain::query_tag(const UnicodeString& name, const TStrings& params,
   if (name == u"BACK_TO_LIST") {
     Tlink link(u"");
     link.set_content(value_of(params, u"caption"));
-    link.set_href(script_url(*Request, back_to_list_path(requests.status())) + u"?" + requests.encode());
+    link.set_href(script_url(context.request, back_to_list_path(requests.status())) + u"?" + requests.encode());
     link.set_attribute(u"class", u"back_to_list");
     replace_text = link.to_html();
     return true;

@@ -4,30 +4,32 @@
 // active source and produce nothing without one.
 #include <string_view>
 
-#include "app/web_main.h"
 #include "html/html_tag.h"
-#include "render/record_source.h"
+#include "render/page_tags.h"
 #include "render/record_text.h"
 
 namespace Mirel::MirelWeb {
+
+using Mirelsearch_tlb::Ibook_cursor;
+using Mirelsearch_tlb::Tbook_field;
 
 namespace {
 
 struct Tfield_tag {
   std::u16string_view name;
-  Trecord_field field;
+  Tbook_field field;
 };
 
 // The plain text fields; KINGAKU, SYOZAI and NDC are read their own way.
 constexpr Tfield_tag kFieldTags[] = {
-    {u"BOOKID", Trecord_field::bookid}, {u"SYOMEI", Trecord_field::syomei},
-    {u"SYOKANA", Trecord_field::syokana}, {u"CHOSYA", Trecord_field::chosya},
-    {u"CHOKANA", Trecord_field::chokana}, {u"SYUPAN", Trecord_field::syupan},
-    {u"SYUNEN", Trecord_field::syunen}, {u"ISBN", Trecord_field::isbn},
-    {u"PAGE", Trecord_field::page}, {u"OOKISA", Trecord_field::ookisa},
-    {u"SEIKYU", Trecord_field::seikyu}, {u"KENMEI", Trecord_field::kenmei},
-    {u"NAIYO", Trecord_field::naiyo}, {u"UKEIRE", Trecord_field::ukeire},
-    {u"MEMO", Trecord_field::memo},
+    {u"BOOKID", Tbook_field::bookid}, {u"SYOMEI", Tbook_field::syomei},
+    {u"SYOKANA", Tbook_field::syokana}, {u"CHOSYA", Tbook_field::chosya},
+    {u"CHOKANA", Tbook_field::chokana}, {u"SYUPAN", Tbook_field::syupan},
+    {u"SYUNEN", Tbook_field::syunen}, {u"ISBN", Tbook_field::isbn},
+    {u"PAGE", Tbook_field::page}, {u"OOKISA", Tbook_field::ookisa},
+    {u"SEIKYU", Tbook_field::seikyu}, {u"KENMEI", Tbook_field::kenmei},
+    {u"NAIYO", Tbook_field::naiyo}, {u"UKEIRE", Tbook_field::ukeire},
+    {u"MEMO", Tbook_field::memo},
 };
 
 UnicodeString status_box(const char16_t* css_class, const char16_t* word) {
@@ -37,23 +39,23 @@ UnicodeString status_box(const char16_t* css_class, const char16_t* word) {
 }
 
 // The first test that holds decides; later tests are not made.
-UnicodeString lending_status(const Trecord_source& source) {
-  if (source.is_kasidasi()) return status_box(u"disabled", u"貸出中");
-  if (source.is_fumei()) return status_box(u"disabled", u"所在不明");
-  if (source.is_kinsi()) return status_box(u"disabled", u"貸出禁止");
+UnicodeString lending_status(Ibook_cursor& source) {
+  if (source.on_loan()) return status_box(u"disabled", u"貸出中");
+  if (source.missing()) return status_box(u"disabled", u"所在不明");
+  if (source.not_for_loan()) return status_box(u"disabled", u"貸出禁止");
   return status_box(u"enabled", u"貸出可");
 }
 
-UnicodeString lending_mark(const Trecord_source& source) {
-  const bool unavailable = source.is_kinsi() || source.is_kasidasi() || source.is_fumei();
+UnicodeString lending_mark(Ibook_cursor& source) {
+  const bool unavailable = source.not_for_loan() || source.on_loan() || source.missing();
   return unavailable ? u"<div class=\"disabled\">\u25B2</div>" : u"<div class=\"enabled\">\u25A0</div>";
 }
 
 }  // namespace
 
-bool TWebMain::record_tag(const UnicodeString& name, UnicodeString& replace_text) {
+bool record_tag(TPageContext& context, const UnicodeString& name, UnicodeString& replace_text) {
   enum class Kind { none, status, mark, field, kingaku, syozai, ndc } kind = Kind::none;
-  Trecord_field field = Trecord_field::bookid;
+  Tbook_field field = Tbook_field::bookid;
   if (name == u"KASIDASI") kind = Kind::status;
   else if (name == u"KASIDASI_MARK") kind = Kind::mark;
   else if (name == u"KINGAKU") kind = Kind::kingaku;
@@ -68,17 +70,18 @@ bool TWebMain::record_tag(const UnicodeString& name, UnicodeString& replace_text
       }
   if (kind == Kind::none) return false;
 
-  const Trecord_source source(*this);
-  if (!source) return true;
+  if (context.cursor == nullptr) return true;
+  Ibook_cursor& source = *context.cursor;
+  const TWebRequest& request = context.request;
   switch (kind) {
     case Kind::status: replace_text = lending_status(source); break;
     case Kind::mark: replace_text = lending_mark(source); break;
     // The price is always a number, so it never becomes "---".
-    case Kind::kingaku: replace_text = int_to_text(source.kingaku()); break;
-    case Kind::syozai: replace_text = dash_if_blank(source.syozai(), *Request); break;
+    case Kind::kingaku: replace_text = int_to_text(source.book_price()); break;
+    case Kind::syozai: replace_text = dash_if_blank(source.book_location(), request); break;
     // Not dashed: an empty classification stays empty on the detail page.
-    case Kind::ndc: replace_text = ndc_of(source.text(Trecord_field::seikyu)); break;
-    case Kind::field: replace_text = dash_if_blank(source.text(field), *Request); break;
+    case Kind::ndc: replace_text = ndc_of(source.book_text(Tbook_field::seikyu)); break;
+    case Kind::field: replace_text = dash_if_blank(source.book_text(field), request); break;
     case Kind::none: break;
   }
   return true;

@@ -25,6 +25,7 @@
 #include <memory>
 
 #include "platform/unicode_string.h"
+#include "search/book_cursor.h"
 #include "search/conditions.h"
 #include "search/kubun.h"
 
@@ -111,8 +112,10 @@ int64_t records_visited(const Tmirel_search& search);
 void set_search_clock_for_tests(std::function<std::chrono::steady_clock::time_point()> clock);
 }  // namespace detail
 
-// The search over the library's tables through the database engine.
-class Tmirel_search : public Imirel_search {
+// The search over the library's tables through the database engine. Its
+// hits are also a book cursor (mirelsearch/book_cursor.cpp), read through
+// the getters above.
+class Tmirel_search : public Imirel_search, public Ibook_cursor {
  public:
   Tmirel_search();
   ~Tmirel_search() override;
@@ -156,6 +159,17 @@ class Tmirel_search : public Imirel_search {
   bool get_is_fumei() override;
   std::shared_ptr<Ikubun> get_SYOZAI() override;
   std::shared_ptr<Ikkubun> get_kkubun() override;
+
+  int32_t book_count() override;
+  int32_t skip_books(int32_t count) override;
+  bool past_last_book() override;
+  void next_book() override;
+  UnicodeString book_text(Tbook_field field) override;
+  int32_t book_price() override;
+  UnicodeString book_location() override;
+  bool on_loan() override;
+  bool missing() override;
+  bool not_for_loan() override;
 
  private:
   friend int64_t detail::records_visited(const Tmirel_search& search);

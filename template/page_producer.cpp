@@ -6,30 +6,10 @@
 #include <string_view>
 
 #include "cgi/field_decoder.h"
-#include "template/template_reader.h"
+#include "template/template_parse.h"
 
 namespace Mirel::MirelWeb {
 namespace {
-
-bool is_blank(int c) { return c >= 1 && c <= 32; }
-bool is_ident_start(int c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
-bool is_ident_part(int c) { return is_ident_start(c) || (c >= '0' && c <= '9'); }
-
-size_t skip_blanks(TTemplateReader& in, size_t pos) {
-  while (is_blank(in.at(pos))) ++pos;
-  return pos;
-}
-
-// The end of the token that starts at `pos`: an identifier, or one byte; at
-// the end of the template the token is empty.
-size_t token_end(TTemplateReader& in, size_t pos) {
-  const int c = in.at(pos);
-  if (c < 0) return pos;
-  ++pos;
-  if (is_ident_start(c))
-    while (is_ident_part(in.at(pos))) ++pos;
-  return pos;
-}
 
 bool is_param_separator(char16_t c) { return c == u' ' || c == u'\r' || c == u'\n'; }
 
@@ -103,53 +83,40 @@ void TPageProducer::SetHTMLFile(const UnicodeString& path) {
   if (!same_text_ascii_ci(path, html_file_)) html_file_ = path;
 }
 
+const Tparsed_template& TPageProducer::parsed() {
+  if (!keep_parsed_ || !parsed_ || parsed_file_ != html_file_) {
+    auto parsed = std::make_shared<Tparsed_template>(parse_template(to_utf8(html_file_), html_file_));
+    parsed_ = std::move(parsed);
+    parsed_file_ = html_file_;
+  }
+  return *parsed_;
+}
+
 UnicodeString TPageProducer::Content() {
   // A copy: the handler may replace this producer's handler while it runs.
   const THTMLTagEvent handler = on_html_tag_;
-  TTemplateReader in(to_utf8(html_file_), html_file_);
-  const bool utf8 = in.is_utf8();
+  // Kept alive while the handlers run, whatever they do to this producer.
+  const std::shared_ptr<Tparsed_template> parsed_template = (parsed(), parsed_);
+  const bool utf8 = parsed_template->utf8;
   auto to_text = [utf8](const std::string& bytes) {
     return utf8 ? from_utf8(bytes) : from_ansi(bytes);
   };
 
   std::string page;
-  size_t pos = 0;
-  for (int c = in.at(pos); c >= 0; c = in.at(pos)) {
-    if (c != '<') {
-      page.push_back(static_cast<char>(c));
-      ++pos;
+  for (Ttemplate_node& node : parsed_template->nodes) {
+    if (!node.is_tag) {
+      page += node.text;
       continue;
     }
-    const size_t token = skip_blanks(in, pos + 1);
-    const size_t after_token = token_end(in, token);
-    if (after_token - token != 1 || in.at(token) != '#') {
-      // Not a tag: "<" and the token, without the blanks between them.
-      page.push_back('<');
-      page += in.bytes(token, after_token);
-      pos = after_token;
-      continue;
-    }
-    const size_t name = skip_blanks(in, after_token);
-    const size_t params = token_end(in, name);
-    size_t end = params;
-    int quote = 0;
-    for (int b = in.at(end); b >= 0; b = in.at(++end)) {
-      if (quote != 0) {
-        if (b == quote) quote = 0;
-      } else if (b == '"' || b == '\'') {
-        quote = b;
-      } else if (b == '>') {
-        break;
-      }
-    }
-    pos = in.at(end) == '>' ? end + 1 : end;
-
-    const UnicodeString tag_string = to_text(in.bytes(name, params));
-    TStrings tag_params = split_tag_params(trim_blanks(to_text(in.bytes(params, end))));
+    const UnicodeString tag_string = to_text(node.name);
+    if (!node.decoded) node.decoded = split_tag_params(trim_blanks(to_text(node.params)));
+    // The handler gets its own copy of the entries, which it may change.
+    TStrings tag_params = *node.decoded;
     UnicodeString replace_text;
     if (handler) handler(*this, tag_kind(tag_string), tag_string, tag_params, replace_text);
     page += utf8 ? to_utf8(replace_text) : to_ansi(replace_text);
   }
+  if (parsed_template->failure) std::rethrow_exception(parsed_template->failure);
   return to_text(page);
 }
 

@@ -1,8 +1,10 @@
 // The template page producer: reads an HTML template and replaces each
 // "<#NAME params>" tag by the text its tag handler returns.
 //
-// The template is read afresh at every Content() call, scanned as bytes of
-// its code page (UTF-8 when it starts with the UTF-8 byte-order mark, else
+// The template is read and parsed (template_parse.h) at every Content()
+// call, or, for a producer told to keep its parse (a row template produced
+// once per row), at the first call for its path only; the nodes are then
+// rendered against the handler. It is scanned as bytes of its code page (UTF-8 when it starts with the UTF-8 byte-order mark, else
 // the default code page) and the result is returned as UTF-16; replacement
 // texts are converted to the template's code page when they are inserted.
 // Failures leave Content() as Exception and nothing of the page is returned:
@@ -13,6 +15,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string_view>
 
 #include "platform/strings.h"
@@ -25,6 +28,7 @@ namespace Mirel::MirelWeb {
 enum class TTag { tgCustom = 0, tgLink, tgImage, tgTable, tgImageMap, tgObject, tgEmbed };
 
 class TPageProducer;
+struct Tparsed_template;
 
 // The parameter text of a tag (blanks at its ends already removed) as the
 // entries handed to the handler: split at spaces, CR and LF (a double-quoted
@@ -47,12 +51,21 @@ class TPageProducer {
   void SetHTMLFile(const UnicodeString& path);
   void SetOnHTMLTag(THTMLTagEvent handler) { on_html_tag_ = std::move(handler); }
 
+  // Whether the parsed template is kept for the next Content() of the same
+  // path instead of reading the file again. Off unless set.
+  void SetKeepParsed(bool keep) { keep_parsed_ = keep; }
+
   // Produces the page from the current template.
   UnicodeString Content();
 
  private:
+  const Tparsed_template& parsed();
+
   UnicodeString html_file_;
   THTMLTagEvent on_html_tag_;
+  bool keep_parsed_ = false;
+  UnicodeString parsed_file_;
+  std::shared_ptr<Tparsed_template> parsed_;
 };
 
 }  // namespace Mirel::MirelWeb

@@ -3,7 +3,7 @@
 // to the top page, the recommended books and the new arrivals.
 #include <gtest/gtest.h>
 
-#include "actions/mwnewbook.h"
+#include "library/mwnewbook.h"
 #include "tests/web/web_sandbox.h"
 
 using webtest::WebSandbox;

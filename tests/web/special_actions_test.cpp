@@ -5,7 +5,7 @@
 // holder of the new-arrivals range.
 #include <gtest/gtest.h>
 
-#include "actions/mwnewbook.h"
+#include "library/mwnewbook.h"
 #include "library/mwrecommenddb.h"
 #include "search/mirel_search.h"
 #include "tests/web/web_sandbox.h"

@@ -1,6 +1,6 @@
 // The new-arrivals holder: the range kind chosen by the template's settings
 // and the range object that goes with it.
-#include "actions/mwnewbook.h"
+#include "library/mwnewbook.h"
 
 #include "platform/exception.h"
 
