@@ -321,3 +321,38 @@ TEST_F(PageProducerTest, TheFileIsReadAfreshEachTime) {
   write("again.html", "two");
   EXPECT_EQ(producer.Content(), u"two");
 }
+
+namespace {
+
+TEST_F(PageProducerTest, AProducerThatKeepsItsParseReadsTheFileOnceAndRendersItAgain) {
+  int calls_made = 0;
+  TPageProducer producer([&](TPageProducer&, TTag, const UnicodeString&, TStrings& params,
+                             UnicodeString& replace_text) {
+    ++calls_made;
+    replace_text = params.at(0);
+    params.clear();  // a handler's change to its entries stays its own
+  });
+  producer.SetKeepParsed(true);
+  const std::string path = write("row.html", "<#T a%25b>|");
+  producer.SetHTMLFile(from_utf8(path));
+  EXPECT_EQ(producer.Content(), u"a%b|");
+  write("row.html", "changed");
+  EXPECT_EQ(producer.Content(), u"a%b|");
+  EXPECT_EQ(calls_made, 2);
+  // Another path is read afresh.
+  producer.SetHTMLFile(from_utf8(write("other.html", "x")));
+  EXPECT_EQ(producer.Content(), u"x");
+}
+
+TEST_F(PageProducerTest, AKeptParseFailsAgainWhereTheScanStopped) {
+  int calls_made = 0;
+  TPageProducer producer([&](TPageProducer&, TTag, const UnicodeString&, TStrings&,
+                             UnicodeString&) { ++calls_made; });
+  producer.SetKeepParsed(true);
+  producer.SetHTMLFile(from_utf8(write("bad.html", "<#T>\n" + std::string(4096, 'a'))));
+  EXPECT_THROW(producer.Content(), Exception);
+  EXPECT_THROW(producer.Content(), Exception);
+  EXPECT_EQ(calls_made, 2);
+}
+
+}  // namespace
