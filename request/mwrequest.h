@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "platform/unicode_string.h"
-#include "request/url_encode.h"
+#include "platform/url_codec.h"
 
 namespace Mirel::MirelWeb {
 

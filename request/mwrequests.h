@@ -22,7 +22,7 @@
 #include "cgi/web_request.h"
 #include "platform/unicode_string.h"
 #include "request/mwrequest.h"
-#include "request/url_encode.h"
+#include "platform/url_codec.h"
 
 namespace Mirel::MirelWeb {
 

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "cgi/field_decoder.h"
+#include "platform/url_codec.h"
 #include "template/template_parse.h"
 
 namespace Mirel::MirelWeb {

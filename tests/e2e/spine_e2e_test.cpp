@@ -68,3 +68,14 @@ TEST(Spine, PostBodyIsReadAndTheTopPageStillAnswers) {
   env["CONTENT_LENGTH"] = "9";
   EXPECT_EQ(box.run(env, "SYOMEI=ab").output, expected_response(kTopOut));
 }
+
+TEST(Spine, PostBodyFieldsReachTheTagsAndTheQueryStringDoesNot) {
+  CgiSandbox box;
+  box.write_file("top.html", "[<#QUERY_SYOMEI>|<#QUERY_PAGENUM>]");
+  auto env = CgiSandbox::get_env("");
+  env["REQUEST_METHOD"] = "POST";
+  env["QUERY_STRING"] = "SYOMEI=url&PAGENUM=7";
+  env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
+  env["CONTENT_LENGTH"] = "19";
+  EXPECT_EQ(box.run(env, "SYOMEI=ab&PAGENUM=3").output, expected_response("[ab|3]"));
+}

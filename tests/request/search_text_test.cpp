@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "cgi/field_decoder.h"
-#include "request/url_encode.h"
+#include "platform/url_codec.h"
 
 namespace Mirel::MirelWeb {
 namespace {

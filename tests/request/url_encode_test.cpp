@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "request/mwrequest.h"
-#include "request/url_encode.h"
+#include "platform/url_codec.h"
 
 namespace Mirel::MirelWeb {
 namespace {

@@ -1,9 +1,10 @@
-// Byte-by-byte percent-encoding of parameter values (see url_encode.h).
+// The URL codec of request fields and link parameters (see url_codec.h).
+// Both directions scan once, byte by byte, with explicit bounds.
+#include "platform/url_codec.h"
 
-#include "request/url_encode.h"
+#include "platform/exception.h"
 
 namespace Mirel::MirelWeb {
-
 namespace {
 
 bool copied_as_is(unsigned char c) {
@@ -15,6 +16,23 @@ bool copied_as_is(unsigned char c) {
     default:
       return false;
   }
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+[[noreturn]] void throw_truncated_escape(size_t position) {
+  throw Exception(u"URL 表記用エンコード（%XX）文字列のエラー：位置 - " +
+                  int_to_text(static_cast<long long>(position)));
+}
+
+[[noreturn]] void throw_bad_escape(std::string_view escape, size_t position) {
+  throw Exception(u"URL 表記エンコードでは許されない文字 (" + from_ansi(escape) +
+                  u")：位置 - " + int_to_text(static_cast<long long>(position)));
 }
 
 }  // namespace
@@ -74,6 +92,36 @@ UnicodeString url_encode(std::u16string_view text) {
   const std::string encoded = url_encode(std::string_view(to_ansi_with_references(text)));
   // The encoded text is ASCII, so widening byte by byte is exact.
   return UnicodeString(encoded.begin(), encoded.end());
+}
+
+std::string url_decode_bytes(std::string_view field) {
+  std::string out;
+  out.reserve(field.size());
+  const size_t n = field.size();
+  for (size_t i = 0; i < n; ++i) {
+    const char c = field[i];
+    if (c == '+') {
+      out.push_back(' ');
+    } else if (c != '%') {
+      out.push_back(c);
+    } else if (i + 1 < n && field[i + 1] == '%') {
+      out.push_back('%');
+      ++i;
+    } else if (i + 2 >= n) {
+      throw_truncated_escape(i + 1);
+    } else {
+      const int high = hex_value(field[i + 1]);
+      const int low = hex_value(field[i + 2]);
+      if (high < 0 || low < 0) throw_bad_escape(field.substr(i, 3), i + 1);
+      out.push_back(static_cast<char>(high * 16 + low));
+      i += 2;
+    }
+  }
+  return out;
+}
+
+UnicodeString url_decode_field(std::u16string_view field) {
+  return from_ansi(url_decode_bytes(to_ansi(field)));
 }
 
 }  // namespace Mirel::MirelWeb
