@@ -98,20 +98,27 @@ UnicodeString TPageProducer::Content() {
   // Kept alive while the handlers run, whatever they do to this producer.
   const std::shared_ptr<Tparsed_template> parsed_template = (parsed(), parsed_);
   const bool utf8 = parsed_template->utf8;
-  auto to_text = [utf8](const std::string& bytes) {
+  auto to_text = [utf8](std::string_view bytes) {
     return utf8 ? from_utf8(bytes) : from_ansi(bytes);
   };
 
   std::string page;
+  page.reserve(parsed_template->bytes.size());
   for (Ttemplate_node& node : parsed_template->nodes) {
     if (!node.is_tag) {
-      page += node.text;
+      page += parsed_template->range(node.text);
       continue;
     }
-    const UnicodeString tag_string = to_text(node.name);
-    if (!node.decoded) node.decoded = split_tag_params(trim_blanks(to_text(node.params)));
-    // The handler gets its own copy of the entries, which it may change.
-    TStrings tag_params = *node.decoded;
+    const UnicodeString tag_string = to_text(parsed_template->range(node.text));
+    // The handler gets entries of its own, which it may change; a kept
+    // parse decodes each tag's parameters once.
+    TStrings tag_params;
+    if (node.decoded) {
+      tag_params = *node.decoded;
+    } else {
+      tag_params = split_tag_params(trim_blanks(to_text(parsed_template->range(node.params))));
+      if (keep_parsed_) node.decoded = tag_params;
+    }
     UnicodeString replace_text;
     if (handler) handler(*this, tag_kind(tag_string), tag_string, tag_params, replace_text);
     page += utf8 ? to_utf8(replace_text) : to_ansi(replace_text);

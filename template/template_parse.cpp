@@ -27,17 +27,27 @@ size_t token_end(TTemplateReader& in, size_t pos) {
 }
 
 void scan(TTemplateReader& in, std::vector<Ttemplate_node>& nodes) {
-  std::string text;
-  auto flush_text = [&] {
-    if (text.empty()) return;
-    Ttemplate_node node;
-    node.text.swap(text);
-    nodes.push_back(std::move(node));
+  // The text run being collected: contiguous bytes of the template.
+  Tbyte_range run;
+  auto flush_run = [&] {
+    if (run.end > run.begin) {
+      Ttemplate_node node;
+      node.text = run;
+      nodes.push_back(std::move(node));
+    }
+  };
+  // Extends the run by [begin, end), starting a new run at a gap.
+  auto copy = [&](size_t begin, size_t end) {
+    if (begin != run.end) {
+      flush_run();
+      run.begin = begin;
+    }
+    run.end = end;
   };
   size_t pos = 0;
   for (int c = in.at(pos); c >= 0; c = in.at(pos)) {
     if (c != '<') {
-      text.push_back(static_cast<char>(c));
+      copy(pos, pos + 1);
       ++pos;
       continue;
     }
@@ -45,8 +55,8 @@ void scan(TTemplateReader& in, std::vector<Ttemplate_node>& nodes) {
     const size_t after_token = token_end(in, token);
     if (after_token - token != 1 || in.at(token) != '#') {
       // Not a tag: "<" and the token, without the blanks between them.
-      text.push_back('<');
-      text += in.bytes(token, after_token);
+      copy(pos, pos + 1);
+      copy(token, after_token);
       pos = after_token;
       continue;
     }
@@ -65,14 +75,15 @@ void scan(TTemplateReader& in, std::vector<Ttemplate_node>& nodes) {
     }
     pos = in.at(end) == '>' ? end + 1 : end;
 
-    flush_text();
+    flush_run();
+    run = Tbyte_range{pos, pos};
     Ttemplate_node tag;
     tag.is_tag = true;
-    tag.name = in.bytes(name, params);
-    tag.params = in.bytes(params, end);
+    tag.text = Tbyte_range{name, params};
+    tag.params = Tbyte_range{params, end};
     nodes.push_back(std::move(tag));
   }
-  flush_text();
+  flush_run();
 }
 
 }  // namespace
@@ -88,6 +99,7 @@ Tparsed_template parse_template(const std::string& file_name, const std::u16stri
     // page anyway; the tags before it still run.
     parsed.failure = std::current_exception();
   }
+  parsed.bytes = in.release_bytes();
   return parsed;
 }
 

@@ -20,25 +20,35 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/strings.h"
 
 namespace Mirel::MirelWeb {
 
+// Offsets into Tparsed_template::bytes.
+struct Tbyte_range {
+  size_t begin = 0;
+  size_t end = 0;
+};
+
 struct Ttemplate_node {
-  // Text: the bytes to copy. Tag: empty.
-  std::string text;
   bool is_tag = false;
-  // Tag: the name's bytes and the raw parameter text (blanks kept).
-  std::string name;
-  std::string params;
+  // Text: the bytes to copy. Tag: the name's bytes.
+  Tbyte_range text;
+  // Tag: the raw parameter text (blanks kept).
+  Tbyte_range params;
   // Tag: the parameter entries, once decoded.
   std::optional<TStrings> decoded;
 };
 
 struct Tparsed_template {
   bool utf8 = false;  // the file began with the UTF-8 byte-order mark
+  std::string bytes;  // the template after the mark, as far as it was read
+  std::string_view range(Tbyte_range r) const {
+    return std::string_view(bytes).substr(r.begin, r.end - r.begin);
+  }
   std::vector<Ttemplate_node> nodes;
   // Where the scan stopped short: thrown after the last node is rendered.
   std::exception_ptr failure;

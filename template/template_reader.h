@@ -38,6 +38,10 @@ class TTemplateReader {
   // Bytes [begin, end) already returned by at().
   std::string bytes(size_t begin, size_t end) const { return data_.substr(begin, end - begin); }
 
+  // Hands over every byte read so far (the offsets of at() stay valid in
+  // the returned text); the reader is done with afterwards.
+  std::string release_bytes() { return std::move(data_); }
+
  private:
   bool fill_to(size_t offset);
   void refill();
