@@ -17,6 +17,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/unprivileged.h"
+
 namespace fs = std::filesystem;
 
 namespace mwtest {
@@ -83,6 +85,13 @@ bool CgiSandbox::exists(const std::string& relative) const {
   return fs::exists(fs::path(dir_) / relative);
 }
 
+bool CgiSandbox::drop_root() {
+  if (!running_as_root()) return false;
+  give_tree_to_nobody(dir_, program());
+  as_nobody_ = true;
+  return true;
+}
+
 Env CgiSandbox::get_env(const std::string& path_info, const std::string& query) {
   return {{"REQUEST_METHOD", "GET"},     {"QUERY_STRING", query},
           {"PATH_INFO", path_info},      {"SERVER_PROTOCOL", "HTTP/1.1"},
@@ -110,6 +119,7 @@ CgiResult CgiSandbox::run(const Env& env, const std::string& stdin_bytes,
     ::dup2(in_pipe[0], 0);
     ::dup2(out_pipe[1], 1);
     ::dup2(err_pipe[1], 2);
+    if (as_nobody_ && !become_nobody()) ::_exit(125);
     if (::chdir(workdir.c_str()) != 0) ::_exit(126);
     char* argv[] = {const_cast<char*>(prog.c_str()), nullptr};
     ::execve(prog.c_str(), argv, envp.data());

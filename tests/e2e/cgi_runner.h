@@ -49,6 +49,12 @@ class CgiSandbox {
   // may be waited for a minute).
   void set_time_limit(int seconds) { time_limit_seconds_ = seconds; }
 
+  // For tests of what permission bits refuse, which do not bind root: when
+  // the tests run as root, gives the sandbox as it is now (the program's
+  // link aside) to the user nobody, and runs the program as nobody from
+  // then on. Returns whether it did; as any other user nothing changes.
+  bool drop_root();
+
   // Runs the program with exactly `env` as its environment.
   CgiResult run(const Env& env, const std::string& stdin_bytes = "",
                 const std::string& cwd = "") const;
@@ -60,6 +66,7 @@ class CgiSandbox {
  private:
   std::string dir_;
   int time_limit_seconds_ = 600;
+  bool as_nobody_ = false;
 };
 
 // The build directory of the program under test.

@@ -92,8 +92,10 @@ TEST(ConfigE2E, UnwritableProgramDirectoryGivesStatus500AndKeepsTheLegacyFile) {
   box.write_file("mirelweb.conf", "DB_ALIAS=MirelWin\r\n");
   box.write_file("Error.txt", "");  // an existing log stays appendable
   ::chmod(box.dir().c_str(), 0555);
+  // Permission bits do not bind root: a root test run makes the request as
+  // nobody. Any other user that they do not stop skips the test.
   const std::string probe = box.dir() + "probe";
-  if (::mkdir(probe.c_str(), 0755) == 0) {
+  if (!box.drop_root() && ::mkdir(probe.c_str(), 0755) == 0) {
     ::rmdir(probe.c_str());
     ::chmod(box.dir().c_str(), 0755);
     GTEST_SKIP() << "permission bits do not stop this user";

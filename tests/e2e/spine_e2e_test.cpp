@@ -1,8 +1,9 @@
 // The program answers a CGI request end to end: status, header block and
-// body bytes for the top page, unknown paths, a missing protocol and a
-// template that cannot be opened.
+// body bytes for the top page, unknown paths, a missing protocol, a form
+// posted to the list and a template that cannot be opened.
 #include <gtest/gtest.h>
 
+#include "catalogue_site.h"
 #include "cgi_runner.h"
 
 using mwtest::CgiSandbox;
@@ -59,14 +60,16 @@ TEST(Spine, MissingTemplateGivesTheInternalErrorPage) {
   EXPECT_EQ(r.headers().find("Content-Length: " + std::to_string(body.size())) != std::string::npos, true);
 }
 
-TEST(Spine, PostBodyIsReadAndTheTopPageStillAnswers) {
-  CgiSandbox box;
-  box.write_file("top.html", kTop);
-  auto env = CgiSandbox::get_env("");
+TEST(Spine, PostBodyIsReadAndTheListPageAnswers) {
+  // The search word comes only in the body: a program that did not read it
+  // would send the visitor back to the top page.
+  mwtest::CatalogueSite site;
+  site.write_template("list.html", "<#QUERY_SYOMEI>: <#TOTAL_FIND_COUNT>");
+  auto env = site.env("/list");
   env["REQUEST_METHOD"] = "POST";
   env["CONTENT_TYPE"] = "application/x-www-form-urlencoded";
-  env["CONTENT_LENGTH"] = "9";
-  EXPECT_EQ(box.run(env, "SYOMEI=ab").output, expected_response(kTopOut));
+  env["CONTENT_LENGTH"] = "10";
+  EXPECT_EQ(site.run(env, "SYOMEI=cat").output, expected_response("cat: 45"));
 }
 
 TEST(Spine, PostBodyFieldsReachTheTagsAndTheQueryStringDoesNot) {

@@ -209,6 +209,28 @@ TEST(TagHandlers, RowTags) {
   EXPECT_EQ(page.tag(u"SEQUENCE"), "");
 }
 
+TEST(TagHandlers, EachQueryTagEchoesItsOwnParameter) {
+  Page page("/list", "SYOMEI=s%3C&CHOSYA=c&SYUPAN=p&ISBN=i&KENMEI=k&ORDER=o&ORDERKIND=1&PAGENUM=4");
+  const std::pair<const char16_t*, const char*> tags[] = {
+      {u"QUERY_SYOMEI", "s&lt;"}, {u"QUERY_CHOSYA", "c"}, {u"QUERY_SYUPAN", "p"},
+      {u"QUERY_ISBN", "i"},       {u"QUERY_KENMEI", "k"}, {u"QUERY_ORDER", "o"},
+      {u"QUERY_ORDERKIND", "1"},  {u"QUERY_PAGENUM", "4"},
+  };
+  for (const auto& [name, expected] : tags) EXPECT_EQ(page.tag(name), expected) << to_utf8(name);
+}
+
+TEST(TagHandlers, SetupGivesLaterTagsTheirRowsAndCaptions) {
+  Page page("/recommend", "STATUS=1");
+  EXPECT_EQ(page.tag(u"SETUP", {u"rows=5", u"recommend_caption=R", u"newbook_caption=N"}), "");
+  EXPECT_EQ(page.setup.rows, 5);
+  EXPECT_EQ(page.tag(u"RECOMMEND"), "<a href=\"http://h/s/recommend?PAGENUM=0&STATUS=1\" class=\"recommend\">R</a>");
+  EXPECT_EQ(page.tag(u"NEWBOOK"), "<a href=\"http://h/s/newbook?PAGENUM=0&STATUS=2\" class=\"newbook\">N</a>");
+  EXPECT_EQ(page.tag(u"QUERY_KEY_LIST"), "<span class=\"query_key\">R</span>");
+  // A later SETUP without a parameter puts its value back to the default.
+  EXPECT_EQ(page.tag(u"SETUP", {u"recommend_caption=S"}), "");
+  EXPECT_EQ(page.setup.rows, 20);
+}
+
 TEST(TagHandlers, ParametersAreParsedOnceAndAFailingParseFailsEveryTag) {
   Page bad("/list", "SYOMEI=%zz");
   EXPECT_THROW(bad.tag(u"QUERY_SYOMEI"), Exception);
