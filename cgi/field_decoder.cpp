@@ -3,6 +3,7 @@
 #include "cgi/field_decoder.h"
 
 #include "cgi/field_text.h"
+#include "platform/strings.h"
 #include "platform/url_codec.h"
 
 namespace Mirel::MirelWeb {
@@ -22,21 +23,8 @@ TStrings split_request_fields(std::u16string_view text) {
     const size_t start = i;
     const bool begins_quoted = text[i] == u'"';
     bool closed = false;
-    while (i < n) {
-      const char16_t c = text[i];
-      if (c == u'"') {
-        const size_t close = text.find(u'"', i + 1);
-        if (close == std::u16string_view::npos) {
-          i = n;
-        } else {
-          i = close + 1;
-          closed = true;
-        }
-        break;
-      }
-      if (c == u'&' || is_line_end(c)) break;
-      ++i;
-    }
+    i = quoted_field_end(
+        text, start, [](char16_t c) { return c == u'&' || is_line_end(c); }, closed);
     std::u16string_view field = text.substr(start, i - start);
     // The separator that ended the field belongs to no field.
     if (i < n && !closed) ++i;

@@ -10,6 +10,7 @@
 
 #include "cgi/field_decoder.h"
 #include "platform/integer.h"
+#include "platform/unicode_string.h"
 
 namespace Mirel::MirelWeb {
 namespace {
@@ -48,21 +49,12 @@ std::string read_body(const TCgiInput& input, int length) {
   return body;
 }
 
-bool equals_ascii_ci(const std::string& text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
-    if (c != lower[i]) return false;
-  }
-  return true;
-}
-
 // HTTPS=on (mod_ssl, lighttpd), HTTPS=1 (some servers), REQUEST_SCHEME=https
 // (Apache, nginx).
 bool came_over_tls(const TCgiInput& input) {
   const std::string https = variable(input, "HTTPS");
-  return equals_ascii_ci(https, "on") || https == "1" ||
-         equals_ascii_ci(variable(input, "REQUEST_SCHEME"), "https");
+  return same_text_ascii_ci(https, "on") || https == "1" ||
+         same_text_ascii_ci(variable(input, "REQUEST_SCHEME"), "https");
 }
 
 }  // namespace

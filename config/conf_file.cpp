@@ -5,6 +5,7 @@
 #include "config/file_bytes.h"
 #include "config/mw_settings.h"
 #include "platform/exception.h"
+#include "platform/strings.h"
 
 namespace Mirel::MirelWeb {
 namespace {
@@ -14,13 +15,6 @@ UnicodeString decode_conf(std::string_view bytes) {
   if (bytes.substr(0, 2) == "\xFF\xFE") return from_codepage(bytes.substr(2), "UTF-16LE");
   if (bytes.substr(0, 2) == "\xFE\xFF") return from_codepage(bytes.substr(2), "UTF-16BE");
   return from_ansi(bytes);
-}
-
-std::u16string_view trim_blanks(std::u16string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && s[b] <= u' ') ++b;
-  while (e > b && s[e - 1] <= u' ') --e;
-  return s.substr(b, e - b);
 }
 
 }  // namespace

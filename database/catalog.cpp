@@ -3,13 +3,13 @@
 
 #include "database/engine.h"
 #include "database/sql_rewrite.h"
+#include "platform/unicode_string.h"
 
 namespace Mirel::Database {
 namespace {
 
 std::string table_key(std::string name) {
-  for (char& c : name)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  name = to_lower_ascii(name);
   if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dbf") == 0) name.resize(name.size() - 4);
   return name;
 }

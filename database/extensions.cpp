@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "database/engine.h"
+#include "platform/unicode_string.h"
 
 namespace Mirel::Database {
 namespace {
@@ -18,8 +19,7 @@ std::vector<TCacheExtension>& registry() {
 }  // namespace
 
 void register_cache_extension(TCacheExtension extension) {
-  for (char& c : extension.table)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  extension.table = to_lower_ascii(extension.table);
   std::lock_guard lock(g_ext_mutex);
   // One extension per table: registering again (a second instance of the
   // component, or a new version) replaces it rather than running two schemas.

@@ -5,6 +5,7 @@
 // open, and replaces only references in table positions.
 
 #include "database/sql_rewrite.h"
+#include "platform/unicode_string.h"
 
 #include <array>
 #include <cstring>
@@ -31,23 +32,7 @@ bool is_word_char(unsigned char c) {
 }
 bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 
-std::string lower_ascii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
-bool equals_ci(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
+bool equals_ci(std::string_view a, std::string_view b) { return same_text_ascii_ci(a, b); }
 
 // Splits `sql` into significant tokens; white space and comments are dropped
 // (the rewrite copies the original bytes between tokens, so they survive).
@@ -178,7 +163,7 @@ TRewrittenSql rewrite_table_names(std::string_view sql,
   for (size_t k = 0; k + 2 < toks.size(); ++k)
     if (toks[k].kind == Kind::Word && toks[k + 1].kind == Kind::Word &&
         equals_ci(text(k + 1), "as") && is_punct(k + 2, '('))
-      cte_names.push_back(lower_ascii(text(k)));
+      cte_names.push_back(to_lower_ascii(text(k)));
 
   struct Replacement {
     size_t begin, end;
@@ -225,7 +210,7 @@ TRewrittenSql rewrite_table_names(std::string_view sql,
       name = inner.substr(0, inner.size() - 4);
     } else if (toks[p].kind == Kind::Word && !is_punct(p + 1, '.') && !is_punct(p + 1, '(') &&
                !is_clause_word(text(p))) {
-      const std::string lower = lower_ascii(text(p));
+      const std::string lower = to_lower_ascii(text(p));
       bool cte = false;
       for (const auto& c : cte_names) cte = cte || c == lower;
       if (cte || !is_table(lower)) continue;
@@ -233,7 +218,7 @@ TRewrittenSql rewrite_table_names(std::string_view sql,
     } else {
       continue;
     }
-    const std::string key = lower_ascii(name);
+    const std::string key = to_lower_ascii(name);
     const std::string schema = schema_of(key);
     if (schema.empty()) continue;
 

@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "database/engine.h"
+#include "platform/unicode_string.h"
 
 namespace Mirel::Database::detail {
 namespace {
@@ -28,11 +29,6 @@ constexpr uint64_t kHashWholeLimit = 512 * 1024;
 // a younger one may miss an entry made in the same clock tick.
 constexpr int64_t kListingSettleNs = 2'000'000'000;
 
-std::string lower_ascii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 int64_t mtime_of(const struct stat& st) {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
 }
@@ -67,7 +63,7 @@ void with_listing(const std::string& dir, bool fresh, F use) {
       if (e->d_type != DT_REG && e->d_type != DT_UNKNOWN && e->d_type != DT_LNK) continue;
       std::string name = e->d_name;
       // Of two names differing only in letter case the first one listed wins.
-      l.names.emplace(lower_ascii(name), name);
+      l.names.emplace(to_lower_ascii(name), name);
     }
     ::closedir(d);
   }

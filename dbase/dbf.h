@@ -241,10 +241,9 @@ class TTableWriter {
   std::unique_ptr<Impl> impl_;
 };
 
-// Converting field text: CP932 -> UTF-8 with U+FFFD for bad bytes (fast,
-// table driven), and UTF-8 -> CP932 with '?' for characters it lacks.
-std::string cp932_to_utf8(std::string_view bytes);
-void cp932_to_utf8(std::string_view bytes, std::string& out);
-std::string utf8_to_cp932(std::string_view text);
+// Field text is converted by the platform's code page 932 converter
+// (cp932_to_utf8 and utf8_to_cp932, platform/unicode_string.h).
+using Mirel::cp932_to_utf8;
+using Mirel::utf8_to_cp932;
 
 }  // namespace Mirel::Dbase

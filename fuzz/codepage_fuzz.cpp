@@ -70,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // decoding; only its bounds are of interest here.
   MWFUZZ_CHECK(Mirel::from_codepage(bytes, "UTF-16LE").size() <= size);
 
-  // The dBASE module's tables must agree with the platform conversion.
-  MWFUZZ_CHECK(Mirel::Dbase::cp932_to_utf8(bytes) == Mirel::to_utf8(ansi));
-  if (utf_back == bytes) MWFUZZ_CHECK(Mirel::Dbase::utf8_to_cp932(bytes) == Mirel::to_ansi(utf));
+  // The direct conversions of table text must agree with the way through UTF-16.
+  MWFUZZ_CHECK(Mirel::cp932_to_utf8(bytes) == Mirel::to_utf8(ansi));
+  if (utf_back == bytes) MWFUZZ_CHECK(Mirel::utf8_to_cp932(bytes) == Mirel::to_ansi(utf));
   return 0;
 }

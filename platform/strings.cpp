@@ -12,4 +12,11 @@ UnicodeString value_of(const TStrings& list, std::u16string_view name) {
   return {};
 }
 
+std::u16string_view trim_blanks(std::u16string_view text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && text[begin] <= u' ') ++begin;
+  while (end > begin && text[end - 1] <= u' ') --end;
+  return text.substr(begin, end - begin);
+}
+
 }  // namespace Mirel

@@ -1,4 +1,5 @@
-// Code page 932 through the tables generated from iconv at build time, and
+// Code page 932 through the tables generated from iconv at build time (to
+// and from UTF-16, and straight to and from UTF-8 for bulk table text), and
 // UTF-8 by hand, both with the bad-input behaviour of unicode_string.cpp's
 // iconv loop: iconv stops at the first byte (or unit) of a sequence it
 // rejects, the loop writes one replacement and resumes one byte (or unit,
@@ -7,6 +8,7 @@
 #include "platform/text_codec.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/cp932_tables.h"
 
@@ -177,6 +179,114 @@ std::string utf16_to_utf8(std::u16string_view text) {
       out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
       out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
       out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+// Writes the UTF-8 form of `cp` at `dst` (room for 4 bytes); returns the end.
+char* put_utf8(uint32_t cp, char* dst) {
+  if (cp < 0x80) {
+    *dst++ = static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    *dst++ = static_cast<char>(0xC0 | (cp >> 6));
+    *dst++ = static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    // Code page 932 has no character outside the BMP.
+    *dst++ = static_cast<char>(0xE0 | (cp >> 12));
+    *dst++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *dst++ = static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return dst;
+}
+
+}  // namespace
+
+void cp932_to_utf8(std::string_view bytes, std::string& out) {
+  size_t i = 0;
+  const size_t n = bytes.size();
+  // ASCII runs need no table.
+  while (i < n && static_cast<unsigned char>(bytes[i]) < 0x80) ++i;
+  if (i == n) {
+    out.assign(bytes);
+    return;
+  }
+  // A byte never becomes more than 3 UTF-8 bytes (a pair at most 3 as well).
+  out.resize(n * 3);
+  char* const begin = out.data();
+  std::memcpy(begin, bytes.data(), i);
+  char* dst = begin + i;
+  const auto* src = reinterpret_cast<const unsigned char*>(bytes.data());
+  while (i < n) {
+    const unsigned char b = src[i];
+    if (b < 0x80) {
+      *dst++ = static_cast<char>(b);
+      ++i;
+      continue;
+    }
+    uint16_t unit = kCp932Single[b];
+    if (unit == kCp932Lead) {
+      if (i + 1 == n) {  // a lead byte cut off at the end
+        dst = put_utf8(kReplacement, dst);
+        break;
+      }
+      unit = kCp932Pairs[(kCp932LeadIndex[b] - 1u) * 256u + src[i + 1]];
+      if (unit != kCp932Bad) {
+        dst = put_utf8(unit, dst);
+        i += 2;
+        continue;
+      }
+    }
+    dst = put_utf8(unit == kCp932Bad ? kReplacement : unit, dst);
+    ++i;
+  }
+  out.resize(static_cast<size_t>(dst - begin));
+}
+
+std::string utf8_to_cp932(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  const size_t n = text.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {
+      out.push_back(static_cast<char>(b));
+      ++i;
+      continue;
+    }
+    // One UTF-8 sequence; anything malformed is one '?' per byte.
+    uint32_t cp = 0;
+    const size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 0;
+    bool ok = len != 0 && i + len <= n;
+    if (ok) {
+      cp = b & (0xFF >> (len + 1));
+      for (size_t k = 1; k < len; ++k) {
+        const unsigned char c = static_cast<unsigned char>(text[i + k]);
+        if ((c & 0xC0) != 0x80) {
+          ok = false;
+          break;
+        }
+        cp = cp << 6 | (c & 0x3F);
+      }
+    }
+    if (!ok) {
+      out.push_back('?');
+      ++i;
+      continue;
+    }
+    i += len;
+    const uint16_t code = cp < 0x10000 && !(cp >= 0xD800 && cp <= 0xDFFF)
+                              ? kCp932Encode[kCp932EncodeBlock[cp >> 8] * 256u + (cp & 0xFFu)]
+                              : kCp932Bad;
+    if (code == kCp932Bad) {
+      out.push_back('?');
+    } else if (code < 0x100) {
+      out.push_back(static_cast<char>(code));
+    } else {
+      out.push_back(static_cast<char>(code >> 8));
+      out.push_back(static_cast<char>(code & 0xFF));
     }
   }
   return out;

@@ -15,5 +15,7 @@ std::u16string cp932_to_utf16(std::string_view bytes);
 std::string utf16_to_cp932(std::u16string_view text);
 std::u16string utf8_to_utf16(std::string_view bytes);
 std::string utf16_to_utf8(std::u16string_view text);
+void cp932_to_utf8(std::string_view bytes, std::string& out);
+std::string utf8_to_cp932(std::string_view text);
 
 }  // namespace Mirel::detail

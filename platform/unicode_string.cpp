@@ -112,6 +112,13 @@ UnicodeString from_ansi(std::string_view bytes) { return detail::cp932_to_utf16(
 std::string to_ansi(std::u16string_view text) { return detail::utf16_to_cp932(text); }
 UnicodeString from_utf8(std::string_view bytes) { return detail::utf8_to_utf16(bytes); }
 std::string to_utf8(std::u16string_view text) { return detail::utf16_to_utf8(text); }
+void cp932_to_utf8(std::string_view bytes, std::string& out) { detail::cp932_to_utf8(bytes, out); }
+std::string cp932_to_utf8(std::string_view bytes) {
+  std::string out;
+  detail::cp932_to_utf8(bytes, out);
+  return out;
+}
+std::string utf8_to_cp932(std::string_view text) { return detail::utf8_to_cp932(text); }
 UnicodeString from_codepage(std::string_view bytes, const char* codepage) {
   if (is_cp932(codepage)) return detail::cp932_to_utf16(bytes);
   if (is_utf8(codepage)) return detail::utf8_to_utf16(bytes);
@@ -148,6 +155,11 @@ UnicodeString to_upper_ascii(std::u16string_view s) {
 }
 UnicodeString to_lower_ascii(std::u16string_view s) {
   UnicodeString r(s);
+  for (auto& c : r) c = lower_ascii(c);
+  return r;
+}
+std::string to_lower_ascii(std::string_view s) {
+  std::string r(s);
   for (auto& c : r) c = lower_ascii(c);
   return r;
 }

@@ -35,6 +35,15 @@ std::string to_ansi(std::u16string_view text);
 UnicodeString from_utf8(std::string_view bytes);
 std::string to_utf8(std::u16string_view text);
 
+// Default code page <-> UTF-8 directly, for bulk text that never needs to
+// be UTF-16 (the database engine imports table fields as UTF-8).
+// cp932_to_utf8 gives exactly to_utf8(from_ansi(bytes)); utf8_to_cp932
+// writes '?' for each byte of a malformed UTF-8 sequence and for a
+// character the code page cannot hold.
+std::string cp932_to_utf8(std::string_view bytes);
+void cp932_to_utf8(std::string_view bytes, std::string& out);
+std::string utf8_to_cp932(std::string_view text);
+
 // Any iconv code page <-> UTF-16. An unknown code page name throws Exception.
 UnicodeString from_codepage(std::string_view bytes, const char* codepage);
 std::string to_codepage(std::u16string_view text, const char* codepage);
@@ -47,6 +56,7 @@ bool same_text_ascii_ci(std::u16string_view a, std::u16string_view b);
 bool same_text_ascii_ci(std::string_view a, std::string_view b);
 UnicodeString to_upper_ascii(std::u16string_view s);
 UnicodeString to_lower_ascii(std::u16string_view s);
+std::string to_lower_ascii(std::string_view s);
 
 // Decimal formatting ("%i", "%u", "%ld" of the C library).
 UnicodeString int_to_text(long long v);

@@ -2,6 +2,8 @@
 // Both directions scan once, byte by byte, with explicit bounds.
 #include "platform/url_codec.h"
 
+#include <algorithm>
+
 #include "platform/exception.h"
 
 namespace Mirel::MirelWeb {
@@ -89,7 +91,14 @@ std::string to_ansi_with_references(std::u16string_view text) {
 }  // namespace
 
 UnicodeString url_encode(std::u16string_view text) {
-  const std::string encoded = url_encode(std::string_view(to_ansi_with_references(text)));
+  // ASCII is itself in the code page: most values of a link (numbers, empty
+  // fields) need no conversion.
+  std::string bytes;
+  if (std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; }))
+    bytes.assign(text.begin(), text.end());
+  else
+    bytes = to_ansi_with_references(text);
+  const std::string encoded = url_encode(std::string_view(bytes));
   // The encoded text is ASCII, so widening byte by byte is exact.
   return UnicodeString(encoded.begin(), encoded.end());
 }

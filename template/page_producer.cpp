@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+#include "platform/strings.h"
 #include "platform/url_codec.h"
 #include "template/template_parse.h"
 
@@ -37,13 +38,6 @@ UnicodeString remove_quotes(std::u16string_view entry) {
   return UnicodeString(reversed.rbegin(), reversed.rend());
 }
 
-UnicodeString trim_blanks(std::u16string_view text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && text[begin] <= 32) ++begin;
-  while (end > begin && text[end - 1] <= 32) --end;
-  return UnicodeString(text.substr(begin, end - begin));
-}
-
 TTag tag_kind(std::u16string_view name) {
   static constexpr std::pair<std::u16string_view, TTag> kKinds[] = {
       {u"LINK", TTag::tgLink},         {u"IMAGE", TTag::tgImage},   {u"TABLE", TTag::tgTable},
@@ -64,16 +58,8 @@ TStrings split_tag_params(std::u16string_view text) {
     while (i < n && is_param_separator(text[i])) ++i;
     if (i >= n) break;
     const size_t start = i;
-    while (i < n) {
-      const char16_t c = text[i];
-      if (c == u'"') {
-        const size_t close = text.find(u'"', i + 1);
-        i = close == std::u16string_view::npos ? n : close + 1;
-        break;
-      }
-      if (is_param_separator(c)) break;
-      ++i;
-    }
+    bool closed = false;
+    i = quoted_field_end(text, start, is_param_separator, closed);
     entries.push_back(url_decode_field(remove_quotes(text.substr(start, i - start))));
   }
   return entries;
@@ -109,7 +95,7 @@ UnicodeString TPageProducer::Content() {
       page += parsed_template->range(node.text);
       continue;
     }
-    const UnicodeString tag_string = to_text(parsed_template->range(node.text));
+    const UnicodeString& tag_string = node.name;
     // The handler gets entries of its own, which it may change; a kept
     // parse decodes each tag's parameters once.
     TStrings tag_params;

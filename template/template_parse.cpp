@@ -1,6 +1,7 @@
 // The template scan (see template_parse.h), run once per template file.
 #include "template/template_parse.h"
 
+#include "platform/unicode_string.h"
 #include "template/template_reader.h"
 
 namespace Mirel::MirelWeb {
@@ -100,6 +101,11 @@ Tparsed_template parse_template(const std::string& file_name, const std::u16stri
     parsed.failure = std::current_exception();
   }
   parsed.bytes = in.release_bytes();
+  for (Ttemplate_node& node : parsed.nodes) {
+    if (!node.is_tag) continue;
+    const std::string_view name = parsed.range(node.text);
+    node.name = parsed.utf8 ? from_utf8(name) : from_ansi(name);
+  }
   return parsed;
 }
 

@@ -39,6 +39,8 @@ struct Ttemplate_node {
   Tbyte_range text;
   // Tag: the raw parameter text (blanks kept).
   Tbyte_range params;
+  // Tag: the name as text, converted once when the template is parsed.
+  UnicodeString name;
   // Tag: the parameter entries, once decoded.
   std::optional<TStrings> decoded;
 };
