@@ -56,6 +56,9 @@ struct Taction_services {
   // Makes the error page of the current error pair the response's content
   // without sending it, for a holder of the database mutex.
   std::function<void()> prepare_error_page;
+  // A list without books is still the page (a feed with no entries), not
+  // the not-found page.
+  bool produce_without_books;
 };
 
 // A source of books, opened and closed by produce_list_page while it holds
@@ -100,6 +103,14 @@ void list_action(Taction_services& services);
 void recommend_action(Taction_services& services);
 // "/newbook".
 void newbook_action(Taction_services& services);
+// "/feed": the new arrivals of "/newbook" as an Atom feed made from
+// feed.xml, sent as application/atom+xml; no new arrivals make a feed
+// without entries.
+void feed_action(Taction_services& services);
+// The new-arrivals search of "/newbook" and "/feed" put into
+// services.search: the settings pass over list.html, then the range under
+// the mutex. False when the mutex stayed busy (the busy page is sent).
+bool prepare_newbook_search(Taction_services& services);
 
 // The tag handler of the new-arrivals settings pass: SETUP sets the range
 // kind and width of `newbook` (created when empty); every tag becomes the

@@ -43,7 +43,7 @@ Tlist_outcome produce_under_mutex(Taction_services& services, Tlisted_source& so
   }
   Tlist_outcome outcome = Tlist_outcome::page;
   try {
-    if (books->book_count() != 0) {
+    if (books->book_count() != 0 || services.produce_without_books) {
       services.response.SetContent(services.produce(services.path.html_path + template_name));
     } else {
       set_not_found_error(services.error);

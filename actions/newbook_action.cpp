@@ -13,7 +13,7 @@
 
 namespace Mirel::MirelWeb {
 
-void newbook_action(Taction_services& services) {
+bool prepare_newbook_search(Taction_services& services) {
   std::shared_ptr<Tmwnewbook>& newbook = services.newbook;
   newbook = std::make_shared<Tmwnewbook>();
 
@@ -35,7 +35,7 @@ void newbook_action(Taction_services& services) {
   } catch (const EMutexTimeout&) {
     set_busy_error(services.error);
     services.produce_error_page();
-    return;
+    return false;
   }
 
   auto search = std::make_shared<Mirelsearch_tlb::Tmirel_search>();
@@ -54,10 +54,13 @@ void newbook_action(Taction_services& services) {
   search->add_range(range);
   search->set_sort(order);
   search->set_flag(true);
+  return true;
+}
 
+void newbook_action(Taction_services& services) {
   // The mutex of the range fetch is released by now; the service takes it
   // again for the search and the page.
-  produce_search_page(services, u"list.html");
+  if (prepare_newbook_search(services)) produce_search_page(services, u"list.html");
 }
 
 void newbook_settings_tag(std::shared_ptr<Tmwnewbook>& newbook, TTag tag, const UnicodeString& name,

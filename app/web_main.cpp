@@ -6,6 +6,7 @@
 #include "database/database.h"
 #include "error/error_log.h"
 #include "error/mwerror.h"
+#include "library/book_holdings.h"
 #include "library/mwrecommenddb.h"
 #include "render/page_context.h"
 #include "search/mirel_search.h"
@@ -23,6 +24,7 @@ TWebMain::TWebMain(const TWebMainEnvironment& environment) : environment_(enviro
       {"RequestPage", "/data", false, action(&TWebMain::WebMainRequestListAction)},
       {"RequestRecommend", "/recommend", false, action(&TWebMain::WebMainRequestRecommendAction)},
       {"RequestNewBook", "/newbook", false, action(&TWebMain::WebMainRequestNewBookAction)},
+      {"RequestFeed", "/feed", false, action(&TWebMain::WebMainRequestFeedAction)},
   };
   PageProducer.SetOnHTMLTag(std::bind(&TWebMain::PageProducerHTMLTag, this, _1, _2, _3, _4, _5));
   ListRowProducer.SetOnHTMLTag(std::bind(&TWebMain::ListRowProducerHTMLTag, this, _1, _2, _3, _4, _5));
@@ -34,6 +36,8 @@ TWebMain::TWebMain(const TWebMainEnvironment& environment) : environment_(enviro
   path = std::make_shared<Tmw_path>();
   setup = std::make_shared<Tmw_setup>();
   error = std::make_shared<Tmwerror>();
+  // Every holder of the database mutex waits this long ([Web] LockWaitSeconds).
+  mutex_timeout = environment_.limits.lock_wait_ms;
   // The configuration: mirelweb.ini beside the program, migrated from
   // mirelweb.conf when only that exists. A failure is logged and ends the
   // construction; a foreign exception becomes the administrator message.
@@ -52,6 +56,7 @@ TWebMain::TWebMain(const TWebMainEnvironment& environment) : environment_(enviro
 TWebMain::~TWebMain() {
   Mirel::Database::set_warning_handler(nullptr);
   context_.reset();
+  holdings_.reset();
   newbook.reset();
   recommend_caption.clear();
   error.reset();
@@ -68,7 +73,10 @@ Taction_services TWebMain::services() {
       newbook,
       [this](const UnicodeString& file) {
         PageProducer.SetHTMLFile(file);
-        return PageProducer.Content();
+        UnicodeString page = PageProducer.Content();
+        // Read under the same mutex as the page; not kept past it.
+        holdings_.reset();
+        return page;
       },
       [this](const UnicodeString& file) {
         NewBookProducer.SetHTMLFile(file);
@@ -76,6 +84,7 @@ Taction_services TWebMain::services() {
       },
       [this] { produce_error_page(); },
       [this] { prepare_error_page(); },
+      false,
   };
 }
 
@@ -87,8 +96,12 @@ TPageContext& TWebMain::context() {
       run_guarded(kTagFailureMessage, work);
     };
     context_->produce_row = [this] {
-      ListRowProducer.SetHTMLFile(path->html_path + u"listrow.html");
+      ListRowProducer.SetHTMLFile(path->html_path + context_->row_template);
       return ListRowProducer.Content();
+    };
+    context_->holdings = [this]() -> Ibook_holdings& {
+      if (!holdings_) holdings_ = std::make_unique<Tmwbook_holdings>(path->db_alias);
+      return *holdings_;
     };
   }
   // The search when an action made one, else the recommended books.
@@ -131,6 +144,14 @@ void TWebMain::WebMainRequestNewBookAction(TWebRequest&, TWebResponse&, bool&) {
     if (answer_request_past_limits()) return;
     auto s = services();
     newbook_action(s);
+  });
+}
+
+void TWebMain::WebMainRequestFeedAction(TWebRequest&, TWebResponse&, bool&) {
+  run_guarded(kActionFailureMessage, [this] {
+    if (answer_request_past_limits()) return;
+    auto s = services();
+    feed_action(s);
   });
 }
 

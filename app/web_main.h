@@ -29,6 +29,7 @@ class Tmwrecommenddb;
 class Tmwnewbook;
 class TErrorLog;
 class TPageContext;
+class Ibook_holdings;
 struct Taction_services;
 
 // Messages of the exceptions that replace a thrown object outside the family.
@@ -90,6 +91,7 @@ class TWebMain : public TWebModule {
   void WebMainRequestListAction(TWebRequest& request, TWebResponse& response, bool& handled);
   void WebMainRequestRecommendAction(TWebRequest& request, TWebResponse& response, bool& handled);
   void WebMainRequestNewBookAction(TWebRequest& request, TWebResponse& response, bool& handled);
+  void WebMainRequestFeedAction(TWebRequest& request, TWebResponse& response, bool& handled);
 
   // Tag handlers of the three producers.
   void PageProducerHTMLTag(TPageProducer& sender, TTag tag, const UnicodeString& tag_string,
@@ -106,6 +108,9 @@ class TWebMain : public TWebModule {
   // cursor follows the module's current search or recommended-books source.
   TPageContext& context();
   std::unique_ptr<TPageContext> context_;
+  // The loans, reservations and kinds of material of the page's books,
+  // opened by the first tag that needs them and closed with the page.
+  std::unique_ptr<Ibook_holdings> holdings_;
 
   TWebMainEnvironment environment_;
 };

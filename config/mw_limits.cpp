@@ -1,4 +1,5 @@
-// The request limits of section "Limits" in mirelweb.ini.
+// The request limits of section "Limits" in mirelweb.ini, and the wait for
+// the database lock of section "Web".
 #include "config/mw_settings.h"
 #include "platform/integer.h"
 
@@ -18,6 +19,12 @@ Tmw_limits read_limits(const std::string& program_dir) {
   read(u"MaxWords", limits.max_words);
   read(u"SearchMilliseconds", limits.search_ms);
   read(u"CpuSeconds", limits.cpu_seconds);
+  // A site may show its busy page sooner than after the full minute; a
+  // longer wait would only keep more processes queued behind the lock.
+  if (const auto text = doc.value(u"Web", u"LockWaitSeconds")) {
+    const auto seconds = text_to_int(std::u16string_view(*text));
+    if (seconds && *seconds >= 0 && *seconds <= 60) limits.lock_wait_ms = static_cast<uint32_t>(*seconds) * 1000u;
+  }
   return limits;
 }
 

@@ -51,10 +51,13 @@ struct Tmw_limits {
   int64_t max_words = 16;            // "MaxWords": in one search field
   int64_t search_ms = 5000;          // "SearchMilliseconds": wall time of one search
   int64_t cpu_seconds = 30;          // "CpuSeconds": CPU time of one search (RLIMIT_CPU)
+  // Section "Web", key "LockWaitSeconds" (0 to 60, in whole seconds): how
+  // long every holder of the database mutex waits before the busy page.
+  uint32_t lock_wait_ms = 60000;
 };
 
 // The limits from `program_dir` + "mirelweb.ini" (defaults when the file or
-// a key is missing). Never throws.
+// a key is missing, or a value out of range). Never throws.
 Tmw_limits read_limits(const std::string& program_dir);
 
 // Tmw_path <-> section "Path" of an ini file.

@@ -36,6 +36,22 @@ UnicodeString paging_link(const TWebRequest& request, const Tmwrequests& request
   return link.to_html();
 }
 
+// The row template FIND_VALUE_LIST names with row= (a feed's entries are no
+// HTML rows), else listrow.html. Only a bare file name of the template
+// directory is taken.
+UnicodeString row_template_of(const TStrings& params) {
+  const UnicodeString file = value_of(params, u"row");
+  if (file.empty()) return u"listrow.html";
+  bool bare = file.front() != u'.';
+  for (const char16_t c : file)
+    bare = bare && ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+                    c == u'.' || c == u'_' || c == u'-');
+  if (!bare)
+    throw Exception(u"FIND_VALUE_LIST の row=" + file +
+                    u" は使えません。テンプレートと同じディレクトリのファイル名だけを書いてください");
+  return file;
+}
+
 }  // namespace
 
 bool list_tag(TPageContext& context, const UnicodeString& name, const TStrings& params,
@@ -59,6 +75,7 @@ bool list_tag(TPageContext& context, const UnicodeString& name, const TStrings& 
       // record forever and exhaust the stack.
       if (context.producing_rows)
         throw Exception(u"FIND_VALUE_LIST は listrow.html の中では使えません");
+      context.row_template = row_template_of(params);
       const Tmwrequests& requests = context.requests();
       const int32_t rows = context.setup.rows;
       context.row_number = cursor->skip_books(page_start(rows, requests.pagenum()));

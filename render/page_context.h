@@ -19,6 +19,7 @@
 
 #include "cgi/web_request.h"
 #include "config/mw_settings.h"
+#include "library/book_holdings.h"
 #include "platform/unicode_string.h"
 #include "request/mwrequests.h"
 #include "search/book_cursor.h"
@@ -56,6 +57,9 @@ class TPageContext {
   Mirelsearch_tlb::Ibook_cursor* cursor = nullptr;
   // True while FIND_VALUE_LIST produces its rows.
   bool producing_rows = false;
+  // The row template of those rows, a file name in the template directory:
+  // "listrow.html" unless FIND_VALUE_LIST names another (row=feedrow.xml).
+  UnicodeString row_template = u"listrow.html";
 
   // Runs one tag's work inside the failure boundary (the error log, the
   // reason phrase, the replacement of a foreign exception). Without one the
@@ -64,6 +68,9 @@ class TPageContext {
   // Produces one row of a result list from the row template, for the
   // book the cursor stands on.
   std::function<UnicodeString()> produce_row;
+  // Loans, reservations and kinds of material by book id, opened at the
+  // first use; none where the tags that need them have no source.
+  std::function<Ibook_holdings&()> holdings;
 
   void guarded(const std::function<void()>& work) {
     if (tag_boundary)

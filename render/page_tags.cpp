@@ -11,8 +11,13 @@ void page_tag(TPageContext& context, TTag tag, const UnicodeString& name, const 
   context.guarded([&] {
     if (tag != TTag::tgCustom) return;
     if (navigation_tag(context, name, params, replace_text)) return;
-    if (record_tag(context, name, replace_text)) return;
+    if (holding_tag(context, name, params, replace_text)) return;
+    if (record_tag(context, name, replace_text)) {
+      escape_record_field(name, params, replace_text);
+      return;
+    }
     if (list_tag(context, name, params, replace_text)) return;
+    if (list_caption_tag(context, name, params, replace_text)) return;
     // The remaining names are decided with the request's parameters at
     // hand; a request whose fields cannot be decoded fails here.
     context.requests();

@@ -40,6 +40,18 @@ bool list_tag(TPageContext& context, const UnicodeString& name, const TStrings& 
 bool query_tag(TPageContext& context, const UnicodeString& name, const TStrings& params,
                UnicodeString& replace_text);
 
+// ISBN13, ISBN10, KASIDASI_DUE, YOYAKU_COUNT, SKUBUN, DETAIL_URL, and
+// UKEIRE with format= (holding_tags.cpp).
+bool holding_tag(TPageContext& context, const UnicodeString& name, const TStrings& params,
+                 UnicodeString& replace_text);
+// The escape= parameter of a record field tag applied to its text; the
+// status tags are left as they are (holding_tags.cpp).
+void escape_record_field(const UnicodeString& name, const TStrings& params,
+                         UnicodeString& replace_text);
+// FIRST_HIT, LAST_HIT, LIST_KIND, ORDER_CAPTION, SITE_URL (list_caption_tags.cpp).
+bool list_caption_tag(TPageContext& context, const UnicodeString& name, const TStrings& params,
+                      UnicodeString& replace_text);
+
 // "/list", "/recommend", "/newbook" for the list kinds 0, 1, 2; else empty.
 UnicodeString list_path(int32_t kind);
 // "---" when the path info is exactly "/data" and `value` is empty; else `value`.

@@ -38,7 +38,9 @@ void row_tag(TPageContext& context, TTag tag, const UnicodeString& name, const T
       return;
     }
 
-    if (name == u"CHOSYA") {
+    // With escape= the author is the plain field in that form (for an
+    // attribute or a script), not the link.
+    if (name == u"CHOSYA" && value_of(params, u"escape").empty()) {
       if (context.cursor == nullptr) return;
       // A new search by author from its first page; the link shows the
       // whole author, the search uses only its first characters.
