@@ -92,6 +92,7 @@ TEST_P(Deployment, ServesEveryPageAndTheStylesheet) {
   EXPECT_EQ(css.status, 200) << css.raw;
   EXPECT_NE(css.raw.find("Content-Type: text/css"), std::string::npos) << css.raw;
   EXPECT_EQ(get("/favicon.svg").status, 200);
+  EXPECT_EQ(get("/opensearch.xml").status, 200);
 
   const auto root = get("/");
   EXPECT_TRUE(root.status == 301 || root.status == 302) << root.raw;

@@ -87,7 +87,8 @@ std::string SampleSite::lighttpd_conf(const std::string& more_environment) const
   std::string env = "\"TMPDIR\" => \"" + tmp_dir() + "\"";
   if (!more_environment.empty()) env += ", " + more_environment;
   // Without a type the browser refuses the stylesheet.
-  return "mimetype.assign = (\".css\" => \"text/css\", \".svg\" => \"image/svg+xml\")\n"
+  return "mimetype.assign = (\".css\" => \"text/css\", \".svg\" => \"image/svg+xml\", "
+         "\".xml\" => \"application/opensearchdescription+xml\")\n"
          "server.modules += (\"mod_setenv\")\nsetenv.add-environment = (" + env + ")\n";
 }
 
