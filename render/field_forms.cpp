@@ -221,7 +221,7 @@ UnicodeString today_yyyymmdd() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
   if (localtime_r(&now, &local) == nullptr) return {};
-  char text[16];
+  char text[40];  // room for any int the compiler cannot rule out
   std::snprintf(text, sizeof text, "%04d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
   return ascii_text(text);
 }
