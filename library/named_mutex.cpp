@@ -57,7 +57,8 @@ std::string octal(unsigned mode) {
 // Another user must not be able to put a file of their own at the path: the
 // directory is writable only by its owner (and group), or sticky like /tmp,
 // where a file can be removed or renamed only by its owner.
-void check_directory(const std::string& dir, const std::string& path) {
+// Returns the directory's owner.
+uid_t check_directory(const std::string& dir, const std::string& path) {
   struct stat st{};
   if (::stat(dir.c_str(), &st) != 0) refuse_errno(path, errno);
   if ((st.st_mode & S_IWOTH) != 0 && (st.st_mode & S_ISVTX) == 0) {
@@ -66,18 +67,22 @@ void check_directory(const std::string& dir, const std::string& path) {
            u"。chmod +t でスティッキービットを付けるか、Web サーバーのユーザーだけが書き込める"
            u"ディレクトリを TMPDIR に指定してください");
   }
+  return st.st_uid;
 }
 
 // A file found at the path is used only when no other user can hold its
 // lock, rewrite it or have it stand for another file; a file of this user
 // that others may open (as older versions made it) is narrowed first.
-void check_existing(int fd, const std::string& path) {
+// Root (a maintenance hold run from cron) also takes the file of the lock
+// directory's owner, the web server's user, which made it on a request.
+void check_existing(int fd, const std::string& path, uid_t directory_owner) {
   struct stat st{};
   if (::fstat(fd, &st) != 0) refuse_errno(path, errno);
   if (!S_ISREG(st.st_mode)) refuse(path, u"通常のファイルではありません");
   if (st.st_nlink != 1) refuse(path, u"ハードリンクされたファイルです");
   const uid_t me = ::geteuid();
-  if (st.st_uid != me && st.st_uid != 0)
+  const bool trusted = st.st_uid == me || st.st_uid == 0 || (me == 0 && st.st_uid == directory_owner);
+  if (!trusted)
     refuse(path, u"他のユーザー(uid " + from_ansi(std::to_string(st.st_uid)) + u")のファイルです");
   if ((st.st_mode & 0007) != 0) {
     if (st.st_uid != me || ::fchmod(fd, st.st_mode & 0770) != 0)
@@ -90,7 +95,7 @@ void check_existing(int fd, const std::string& path) {
 // path from being followed; O_NONBLOCK keeps a FIFO planted there from
 // blocking the open (it is then refused as not a regular file).
 int open_lock_file(const std::string& dir, const std::string& path) {
-  check_directory(dir, path);
+  const uid_t directory_owner = check_directory(dir, path);
   for (int attempt = 0; attempt < 16; ++attempt) {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
                     0600);
@@ -103,7 +108,7 @@ int open_lock_file(const std::string& dir, const std::string& path) {
     fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0) {
       try {
-        check_existing(fd, path);
+        check_existing(fd, path, directory_owner);
       } catch (...) {
         ::close(fd);
         throw;
