@@ -1,10 +1,12 @@
 // Tmirel_search: the catalogue search over the library's tables. open()
-// makes the caches current through the database engine, counts the hits
-// and prepares a forward-only cursor; the hit list itself is produced only
-// when a record is first read, by the strategy that is cheapest for the
-// position asked for (a page far down a long list walks the book-id index,
-// a short list is found through the search index and sorted). A record's
-// columns are read once per hit, when its first getter is called.
+// makes the caches current through the database engine and counts the
+// hits; the first read of a record chooses, once per open, the reader of
+// the hit list that is cheapest for that position (a page far down a long
+// list walks the book-id or sort index, a short list is found through the
+// search index and sorted, a page past the middle of a sorted list is read
+// from the list's end), which then only steps forward. The cursor's states
+// are listed at Tmirel_search::Impl. A record's columns are read once per
+// hit, when its first getter is called.
 #include "search/mirel_search.h"
 
 #include <sqlite3.h>
@@ -143,20 +145,53 @@ struct Tmirel_search::Impl {
   TSearchBudget budget;
   std::chrono::steady_clock::time_point deadline{};
   std::vector<uint64_t> hit_bits;
-  bool walking = false;
-  // The hits are read from hit_rowids by position (TRowStrategy::hit_list).
-  bool listing = false;
-  // A page in the second half of a sorted list is read from the list's end:
-  // the hits from tail_start to the last, in order (-1: not read so).
-  std::vector<int64_t> tail_rowids;
-  int64_t tail_start = -1;
   // Whether record numbers ascend with book ids: -1 until asked.
   int records_in_bookid_order = -1;
 
-  // The hit list, stepped forward as far as needed.
-  Statement rows;
-  int64_t rows_position = -1;  // index of the hit rows stands on
-  int64_t current_rowid = 0;
+  // The cursor over the hits. Its states:
+  //
+  //   CLOSED    No catalogue: after construction, close(), or an open()
+  //             that failed. The value-returning calls throw.
+  //             open() -> COUNTED.
+  //   COUNTED   open() made the caches current, built the plan and counted
+  //             the hits (a plan the search index alone decides has its
+  //             hits read here, since they give the count); position is 0
+  //             and there is no reader. move_by and move_next move the
+  //             position only; past the last hit -> PAST_END. The first
+  //             read of a record -> READING.
+  //   READING   The reader was chosen, once, for the position of that
+  //             first read (the start of the page): choose_strategy, and
+  //             for a sorted list a start past its middle. The reader gives
+  //             the record number at each later position, which never goes
+  //             back; a field read loads the record there once
+  //             (loaded_position). Moving past the last hit -> PAST_END.
+  //   PAST_END  position == count (a reader, if any, is kept until
+  //             close): get_is_eof is true; the record getters and a
+  //             move_by by a positive count throw.
+  //
+  //   close() from any state -> CLOSED; open() closes first. An error
+  //   while the reader is chosen (the time budget, a list that changed)
+  //   leaves none, so the next read chooses again; an error inside the
+  //   reader leaves it where it stopped.
+  //
+  // The readers, one per way of producing the list:
+  //   TListedHits   hit_list: the n-th hit is the n-th record of the list
+  //                 read from the search index.
+  //   TTailHits     a sorted list (index_driven, table_driven, order_walk)
+  //                 first read past its middle: the hits from there to the
+  //                 end, read at once from the list's end (last_rows_sql).
+  //   TSteppedRows  the hit list's SQL (rows_sql) stepped forward as far as
+  //                 asked; an order_walk keeps the rows in the set of hits.
+  struct THitReader {
+    virtual ~THitReader() = default;
+    // The record number of the hit at `position` (never less than the last
+    // one asked for).
+    virtual int64_t rowid_at(int64_t position, const char* call) = 0;
+  };
+  struct TListedHits;
+  struct TTailHits;
+  struct TSteppedRows;
+  std::unique_ptr<THitReader> reader;  // null in CLOSED and COUNTED
 
   // Statements used once per hit, prepared on first use.
   Statement record_stmt, kasidasi_stmt, syozai_stmt, kkubun_stmt;
@@ -308,33 +343,19 @@ struct Tmirel_search::Impl {
            ((hit_bits[static_cast<size_t>(id / 64)] >> (id % 64)) & 1) != 0;
   }
 
-  // Steps the hit list to its next hit; false at its end.
-  bool next_hit() {
-    while (step(db(), rows.get())) {
-      ++collector.visited;
-      if (!walking || is_hit(sqlite3_column_int64(rows.get(), 0))) return true;
-    }
-    return false;
-  }
-
   void reset_cursor() {
-    rows.reset();
+    reader.reset();
     record_stmt.reset();
     kasidasi_stmt.reset();
     syozai_stmt.reset();
     kkubun_stmt.reset();
-    walking = false;
-    listing = false;
-    tail_rowids.clear();
-    tail_start = -1;
     hit_bits.clear();
-    rows_position = -1;
     loaded_position = -1;
     record.clear();
   }
 
-  // Brings the hit list to `position` and returns the record number there.
-  // Asked once per open, and only of a plan that could use it.
+  // Whether record numbers ascend with book ids. Asked once per open, and
+  // only of a plan that could use it.
   bool bookid_order() {
     if (records_in_bookid_order < 0) {
       records_in_bookid_order = 0;
@@ -355,94 +376,18 @@ struct Tmirel_search::Impl {
     return Statement(stmt);
   }
 
-  // The record number of the hit at `position` in the list read from the
-  // index (ascending record numbers, which are the book-id order here).
-  int64_t listed_hit(const char* call) {
-    const auto n = static_cast<int64_t>(hit_rowids.size());
-    ++collector.visited;
-    if (position >= n)
-      throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
-    current_rowid = hit_rowids[static_cast<size_t>(plan.descending ? n - 1 - position : position)];
-    return current_rowid;
-  }
-
+  // The record number of the hit at `position`, choosing the reader on
+  // the first read after open (COUNTED -> READING).
   int64_t current_record(const char* call) {
     require_record(call);
-    if (listing) return listed_hit(call);
-    if (tail_start >= 0 && position >= tail_start) {
-      current_rowid = tail_rowids[static_cast<size_t>(position - tail_start)];
-      return current_rowid;
-    }
-    if (!rows || rows_position > position) {
+    if (!reader) {
       check_budget();
-      rows.reset();
-      int64_t table_rows = scalar_plain("SELECT max(rowid) FROM " + quote_identifier(master) + ".data");
-      const bool by_bookid = plan.order_column.empty() || plan.order_column == "MS_BOOKID";
-      const bool records_in_order = hits_from_index_alone(plan) && by_bookid && bookid_order();
-      TRowStrategy strategy = choose_strategy(plan, count, table_rows, position, records_in_order);
-      if (strategy == TRowStrategy::hit_list) {
-        read_hits();
-        // The index lists hits by ascending record number; make sure.
-        if (!std::is_sorted(hit_rowids.begin(), hit_rowids.end()))
-          std::sort(hit_rowids.begin(), hit_rowids.end());
-        listing = true;
-        return listed_hit(call);
-      }
-      const bool sorted = strategy == TRowStrategy::index_driven ||
-                          strategy == TRowStrategy::table_driven ||
-                          strategy == TRowStrategy::order_walk;
-      if (sorted && position > count - position) {
-        // Nearer the end than the start: the list turned round and cut
-        // after the hits still to come costs a sort (or a walk) of those
-        // alone.
-        if (strategy == TRowStrategy::index_driven) read_hits();
-        if (strategy == TRowStrategy::order_walk) {
-          read_hits();
-          mark_hits();
-        }
-        read_last_hits(strategy, call);
-        current_rowid = tail_rowids.front();
-        return current_rowid;
-      }
-      walking = strategy == TRowStrategy::order_walk;
-      if (walking) {
-        read_hits();
-        mark_hits();
-      } else if (strategy == TRowStrategy::index_driven) {
-        read_hits();  // the rows are the set of hits, sorted
-      }
-      rows = prepare(db(), rows_sql(plan, master, strategy, records_in_order));
-      if (strategy == TRowStrategy::probe_walk)
-        sqlite3_bind_text(rows.get(), 1, plan.count_word.c_str(), -1, SQLITE_TRANSIENT);
-      else if (!walking)
-        bind_plan(rows.get(), plan);
-      rows_position = -1;
+      reader = choose_reader(call);
     }
-    while (rows_position < position) {
-      if (!next_hit())
-        throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
-      ++rows_position;
-    }
-    current_rowid = sqlite3_column_int64(rows.get(), 0);
-    return current_rowid;
+    return reader->rowid_at(position, call);
   }
 
-  // Reads the hits from `position` to the end into tail_rowids.
-  void read_last_hits(TRowStrategy strategy, const char* call) {
-    const int64_t n = count - position;
-    Statement last = prepare(db(), last_rows_sql(plan, master, strategy, n));
-    bind_plan(last.get(), plan);
-    tail_rowids.clear();
-    tail_rowids.reserve(static_cast<size_t>(n));
-    while (step(db(), last.get())) {
-      ++collector.visited;
-      tail_rowids.push_back(sqlite3_column_int64(last.get(), 0));
-    }
-    if (static_cast<int64_t>(tail_rowids.size()) != n)
-      throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
-    std::reverse(tail_rowids.begin(), tail_rowids.end());
-    tail_start = position;
-  }
+  std::unique_ptr<THitReader> choose_reader(const char* call);
 
   int64_t scalar_plain(const std::string& sql) {
     Statement stmt = prepare(db(), sql);
@@ -500,6 +445,106 @@ struct Tmirel_search::Impl {
     return out;
   }
 };
+
+struct Tmirel_search::Impl::TListedHits final : THitReader {
+  Impl& search;
+  explicit TListedHits(Impl& s) : search(s) {}
+
+  // Ascending record numbers, which are the book-id order here.
+  int64_t rowid_at(int64_t position, const char* call) override {
+    const std::vector<int64_t>& hits = search.hit_rowids;
+    const auto n = static_cast<int64_t>(hits.size());
+    ++search.collector.visited;
+    if (position >= n)
+      throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
+    return hits[static_cast<size_t>(search.plan.descending ? n - 1 - position : position)];
+  }
+};
+
+struct Tmirel_search::Impl::TTailHits final : THitReader {
+  std::vector<int64_t> rowids;  // the hits from `start` to the last, in order
+  int64_t start;
+
+  // The list's order turned round and cut after the hits still to come
+  // costs a sort (or a walk) of those alone.
+  TTailHits(Impl& search, TRowStrategy strategy, int64_t from, const char* call) : start(from) {
+    const int64_t n = search.count - start;
+    Statement last = prepare(search.db(), last_rows_sql(search.plan, search.master, strategy, n));
+    bind_plan(last.get(), search.plan);
+    rowids.reserve(static_cast<size_t>(n));
+    while (step(search.db(), last.get())) {
+      ++search.collector.visited;
+      rowids.push_back(sqlite3_column_int64(last.get(), 0));
+    }
+    if (static_cast<int64_t>(rowids.size()) != n)
+      throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
+    std::reverse(rowids.begin(), rowids.end());
+  }
+
+  int64_t rowid_at(int64_t position, const char*) override {
+    return rowids[static_cast<size_t>(position - start)];
+  }
+};
+
+struct Tmirel_search::Impl::TSteppedRows final : THitReader {
+  Impl& search;
+  bool walking;  // keep only the rows in the set of hits (hit_bits)
+  Statement rows;
+  int64_t rows_position = -1;  // index of the hit `rows` stands on
+
+  TSteppedRows(Impl& s, TRowStrategy strategy, bool records_in_order)
+      : search(s), walking(strategy == TRowStrategy::order_walk) {
+    rows = prepare(search.db(), rows_sql(search.plan, search.master, strategy, records_in_order));
+    if (strategy == TRowStrategy::probe_walk)
+      sqlite3_bind_text(rows.get(), 1, search.plan.count_word.c_str(), -1, SQLITE_TRANSIENT);
+    else if (!walking)
+      bind_plan(rows.get(), search.plan);
+  }
+
+  int64_t rowid_at(int64_t position, const char* call) override {
+    while (rows_position < position) {
+      if (!next_hit())
+        throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
+      ++rows_position;
+    }
+    return sqlite3_column_int64(rows.get(), 0);
+  }
+
+  // Steps the list to its next hit; false at its end.
+  bool next_hit() {
+    while (step(search.db(), rows.get())) {
+      ++search.collector.visited;
+      if (!walking || search.is_hit(sqlite3_column_int64(rows.get(), 0))) return true;
+    }
+    return false;
+  }
+};
+
+std::unique_ptr<Tmirel_search::Impl::THitReader> Tmirel_search::Impl::choose_reader(
+    const char* call) {
+  const int64_t table_rows =
+      scalar_plain("SELECT max(rowid) FROM " + quote_identifier(master) + ".data");
+  const bool by_bookid = plan.order_column.empty() || plan.order_column == "MS_BOOKID";
+  const bool records_in_order = hits_from_index_alone(plan) && by_bookid && bookid_order();
+  const TRowStrategy strategy = choose_strategy(plan, count, table_rows, position, records_in_order);
+  if (strategy == TRowStrategy::hit_list) {
+    read_hits();
+    // The index lists hits by ascending record number; make sure.
+    if (!std::is_sorted(hit_rowids.begin(), hit_rowids.end()))
+      std::sort(hit_rowids.begin(), hit_rowids.end());
+    return std::make_unique<TListedHits>(*this);
+  }
+  if (strategy == TRowStrategy::index_driven) {
+    read_hits();  // the rows are the set of hits, sorted
+  } else if (strategy == TRowStrategy::order_walk) {
+    read_hits();
+    mark_hits();
+  }
+  const bool sorted = strategy != TRowStrategy::probe_walk;
+  if (sorted && position > count - position)
+    return std::make_unique<TTailHits>(*this, strategy, position, call);
+  return std::make_unique<TSteppedRows>(*this, strategy, records_in_order);
+}
 
 Tmirel_search::Tmirel_search() : impl_(std::make_unique<Impl>()) {}
 Tmirel_search::~Tmirel_search() = default;

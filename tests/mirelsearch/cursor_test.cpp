@@ -1,6 +1,7 @@
 // The search object's cursor, record getters, lending status, ranges, sort
 // orders and failures, and an index that follows changes of master.dbf.
 #include <algorithm>
+#include <chrono>
 
 #include <gtest/gtest.h>
 
@@ -281,6 +282,27 @@ TEST_F(Cursor, ReopenStartsAtTheFirstHit) {
   search_.close();
   search_.open(kAlias);
   EXPECT_EQ(search_.get_BOOKID(), u"0000000001");
+}
+
+// A budget that runs out as the first record is read leaves the cursor
+// without a reader: the next read, in time, chooses one for the same place.
+TEST_F(Cursor, TimeoutBeforeTheFirstReadLeavesNoReader) {
+  auto now = std::chrono::steady_clock::time_point{};
+  detail::set_search_clock_for_tests([&now] { return now; });
+  struct RestoreClock {
+    ~RestoreClock() { detail::set_search_clock_for_tests(nullptr); }
+  } restore;
+  search_.add_keyword(keyword<Tkw_syomei_ex>(u"本"));
+  search_.set_budget(TSearchBudget{1000, 0});
+  search_.open(kAlias);
+  int32_t moved = 0;
+  search_.move_by(40, moved);
+  now += std::chrono::seconds(2);
+  EXPECT_THROW(search_.get_BOOKID(), ESearchTimeout);
+  now -= std::chrono::seconds(2);
+  EXPECT_EQ(search_.get_BOOKID(), u"0000000041");
+  search_.move_next();
+  EXPECT_EQ(search_.get_BOOKID(), u"0000000042");
 }
 
 // A failed read names the call that failed.
