@@ -1,8 +1,6 @@
 // The search index of master.dbf's cache: its schema, its bulk fill after a
 // full build, the triggers that keep it current, and the SQL functions they
-// call. The index is contentless (only tokens are stored); a deleted or
-// changed row is taken out with FTS5's 'delete' command, which recomputes
-// the old row's tokens from the old column values.
+// and the search call. The lists of records themselves are posting_index's.
 #include "mirelsearch/catalogue_index.h"
 
 #include <sqlite3.h>
@@ -15,7 +13,7 @@
 #include <string_view>
 
 #include "database/database.h"
-#include "mirelsearch/index_tokenizer.h"
+#include "mirelsearch/posting_index.h"
 #include "mirelsearch/normalize.h"
 
 namespace Mirelsearch_tlb {
@@ -43,87 +41,11 @@ void guarded(sqlite3_context* context, Body body) {
   }
 }
 
-void result_string(sqlite3_context* context, const std::string& s) {
-  sqlite3_result_text(context, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
-}
-
 // The kind of field named by an optional SQL argument: 'p' is a publisher.
 TFieldKind field_kind(int argc, sqlite3_value** argv, int i) {
   if (i >= argc) return TFieldKind::general;
   const unsigned char* kind = sqlite3_value_text(argv[i]);
   return kind != nullptr && kind[0] == 'p' ? TFieldKind::publisher : TFieldKind::general;
-}
-
-// mw_bigrams(text [, kind]): bigram tokens of the normalised text.
-void bigrams_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
-  guarded(context, [&] {
-    result_string(context,
-                  bigram_tokens(normalize_text(argument_text(argv[0]), field_kind(argc, argv, 1))));
-  });
-}
-
-// mw_unigrams(letter, text...): the unigram tokens of the normalised texts
-// in the group named by letter.
-void unigrams_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
-  guarded(context, [&] {
-    const unsigned char* letter = sqlite3_value_text(argv[0]);
-    if (letter == nullptr || letter[0] == 0) throw std::runtime_error("mw_unigrams: no group letter");
-    const TFieldKind kind = letter[0] == 'p' ? TFieldKind::publisher : TFieldKind::general;
-    std::vector<Mirel::UnicodeString> texts;
-    for (int i = 1; i < argc; ++i) texts.push_back(normalize_text(argument_text(argv[i]), kind));
-    std::vector<std::u16string_view> views(texts.begin(), texts.end());
-    result_string(context, unigram_tokens(static_cast<char>(letter[0]), views));
-  });
-}
-
-// mw_token_changes(before, after): how the counts of the tokens change
-// when a record's tokens `before` become `after` (space-separated, each
-// token at most once), as a JSON object {"token": +1 or -1, ...}.
-void token_changes_function(sqlite3_context* context, int, sqlite3_value** argv) {
-  guarded(context, [&] {
-    auto tokens = [](sqlite3_value* value) {
-      const unsigned char* text = sqlite3_value_text(value);
-      std::vector<std::string_view> out;
-      if (text == nullptr) return out;
-      std::string_view rest(reinterpret_cast<const char*>(text),
-                            static_cast<size_t>(sqlite3_value_bytes(value)));
-      while (!rest.empty()) {
-        const size_t space = rest.find(' ');
-        if (space != 0) out.push_back(rest.substr(0, space));
-        if (space == std::string_view::npos) break;
-        rest.remove_prefix(space + 1);
-      }
-      std::sort(out.begin(), out.end());
-      out.erase(std::unique(out.begin(), out.end()), out.end());
-      return out;
-    };
-    const std::vector<std::string_view> before = tokens(argv[0]), after = tokens(argv[1]);
-    std::string json = "{";
-    auto add = [&json](std::string_view token, const char* delta) {
-      if (json.size() > 1) json += ',';
-      json += '"';
-      json += token;  // letters and digits only
-      json += "\":";
-      json += delta;
-    };
-    size_t i = 0, j = 0;
-    while (i < before.size() || j < after.size()) {
-      if (j == after.size() || (i < before.size() && before[i] < after[j])) {
-        add(before[i++], "-1");
-      } else if (i == before.size() || after[j] < before[i]) {
-        add(after[j++], "1");
-      } else {
-        ++i;
-        ++j;
-      }
-    }
-    result_string(context, json + "}");
-  });
-}
-
-// mw_isbn_tokens(text): tokens of the ISBN key and its other form.
-void isbn_tokens_function(sqlite3_context* context, int, sqlite3_value** argv) {
-  guarded(context, [&] { result_string(context, isbn_tokens(isbn_key(argument_text(argv[0])))); });
 }
 
 // mw_isbn_contains(text, key): 1 when the ISBN key `key` is part of the
@@ -284,27 +206,6 @@ std::string sort_key(sqlite3_value* value) {
   return key;
 }
 
-const std::vector<TIndexColumn>& index_columns() {
-  static const std::vector<TIndexColumn> columns = {
-      {"syomei", "MS_SYOMEI", false}, {"syokana", "MS_SYOKANA", false},
-      {"chosya", "MS_CHOSYA", false}, {"chokana", "MS_CHOKANA", false},
-      {"syupan", "MS_SYUPAN", true},  {"kenmei", "MS_KENMEI", false},
-      {"naiyo", "MS_NAIYO", false},
-  };
-  return columns;
-}
-
-const std::vector<TUnigramGroup>& unigram_groups() {
-  // The letters are those of the keyword kinds that search text fields.
-  static const std::vector<TUnigramGroup> groups = {
-      {'t', {"MS_SYOMEI", "MS_SYOKANA"}},
-      {'a', {"MS_CHOSYA", "MS_CHOKANA"}},
-      {'p', {"MS_SYUPAN"}},
-      {'c', {"MS_KENMEI", "MS_NAIYO"}},
-  };
-  return groups;
-}
-
 const std::vector<const char*>& sort_columns() {
   // The sort fields offered by the sample templates besides the book id
   // (which has mw_bookid).
@@ -320,15 +221,8 @@ std::string sort_index_name(const std::string& column) {
 }
 
 void register_index_functions(sqlite3* db) {
-  register_index_tokenizer(db);
+  register_posting_functions(db);
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
-  sqlite3_create_function(db, "mw_bigrams", -1, flags, nullptr, bigrams_function, nullptr, nullptr);
-  sqlite3_create_function(db, "mw_unigrams", -1, flags, nullptr, unigrams_function, nullptr,
-                          nullptr);
-  sqlite3_create_function(db, "mw_isbn_tokens", 1, flags, nullptr, isbn_tokens_function, nullptr,
-                          nullptr);
-  sqlite3_create_function(db, "mw_token_changes", 2, flags, nullptr, token_changes_function,
-                          nullptr, nullptr);
   sqlite3_create_function(db, "mw_isbn_contains", 2, flags, nullptr, isbn_contains_function,
                           nullptr, nullptr);
   sqlite3_create_function(db, "mw_contains", -1, flags, nullptr, contains_function, nullptr,
@@ -341,50 +235,25 @@ void register_index_functions(sqlite3* db) {
 
 namespace {
 
-// "fn(prefix.COLUMN), ..." for every indexed column, in FTS5 column order.
-std::string token_values(const char* prefix) {
-  std::string out;
-  for (const auto& column : index_columns()) {
-    if (!out.empty()) out += ", ";
-    out += std::string("mw_bigrams(") + prefix + column.dbf_column +
-           (column.publisher ? ", 'p')" : ")");
-  }
-  return out;
-}
-
-// "mw_unigrams('t', prefix.A, prefix.B) || ' ' || ..." over the groups.
-std::string character_value(const char* prefix) {
-  std::string out;
-  for (const auto& group : unigram_groups()) {
-    if (!out.empty()) out += " || ' ' || ";
-    out += std::string("mw_unigrams('") + group.letter + "'";
-    for (const char* column : group.dbf_columns) out += std::string(", ") + prefix + column;
-    out += ")";
-  }
-  return out;
-}
-
-// A record's text in mw_uni: its characters and its ISBN grams.
-std::string unigram_value(const char* prefix) {
-  return character_value(prefix) + " || ' ' || mw_isbn_tokens(" + prefix + "MS_ISBN)";
-}
-
-// Adds to mw_unicount the changes of the character tokens from `before` to
-// `after` (SQL expressions; '' for none).
-std::string count_changes(const std::string& before, const std::string& after) {
-  return "  INSERT INTO mw_unicount(token, n) SELECT key, value FROM json_each("
-         "mw_token_changes(" + before + ", " + after + ")) WHERE true "
-         "ON CONFLICT(token) DO UPDATE SET n = n + excluded.n;\n";
-}
-
 // "old.A IS NOT new.A OR ..." over the indexed columns.
 std::string any_changed() {
   std::string out;
-  for (const auto& column : index_columns()) {
-    if (!out.empty()) out += " OR ";
-    out += std::string("old.") + column.dbf_column + " IS NOT new." + column.dbf_column;
-  }
-  return out + " OR old.MS_ISBN IS NOT new.MS_ISBN";
+  for (const auto& group : index_groups())
+    for (const char* column : group.dbf_columns)
+      out += std::string("old.") + column + " IS NOT new." + column + " OR ";
+  return out + "old.MS_ISBN IS NOT new.MS_ISBN";
+}
+
+// The call of mw_index_change for a record leaving (old), entering (new) or
+// both.
+std::string index_change(bool had, bool has) {
+  std::string out = std::string("  SELECT mw_index_change(0, ") + (has ? "new.rowid" : "old.rowid") +
+                    (had ? ", 1, old.MS_ISBN" : ", 0, NULL");
+  if (has) return out + ", 1, " + indexed_columns("new.") + ");\n";
+  out += ", 0";
+  for (const auto& group : index_groups())
+    for (size_t c = 0; c < group.dbf_columns.size(); ++c) out += ", NULL";
+  return out + ", NULL);\n";
 }
 
 // True when book id `a` sorts after book id `b` as ORDER BY sorts them
@@ -426,81 +295,24 @@ std::string sort_rows_in(const char* column) {
          column + "), new.rowid);\n";
 }
 
-std::string fts_column_list() {
-  std::string out;
-  for (const auto& column : index_columns()) {
-    if (!out.empty()) out += ", ";
-    out += column.fts_column;
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string index_schema_sql() {
-  // Tokens are ASCII letters and digits, split at spaces by our own
-  // tokenizer (index_tokenizer.h), which also puts a word-start token at
-  // the position of its bigram. No prefix index: it doubled the cost of
-  // a full build, and one-character keywords, the prefix queries that
-  // mattered, are answered by mw_uni, which keeps no positions
-  // (detail='none'): a term's entry is only the list of its records.
-  // Nothing ranks hits by relevance, so neither table keeps the token
-  // count of each record (columnsize=0): a table and a row per record less.
-  // mw_unicount holds how many records hold each character token, so a
-  // search for one character need not count its (often very many) records.
+  // The lists of records of the index's terms (posting_index.h) stay empty
+  // while a full build inserts its rows: they are filled in one pass
+  // afterwards (index_after_build_sql), as are the sort tables and mw_keys.
   // mw_keys repeats each record's book id in a narrow table: sorting a hit
   // list by book id then reads a few small pages instead of every wide row.
-  // All four stay empty while a full build inserts its rows: they are
-  // filled in bulk afterwards (index_after_build_sql).
   // mw_order holds one row: whether record numbers ascend with the book ids
   // (ties allowed), as they do when books are entered in the order of their
   // ids. A hit list read from the index is then already sorted.
   return "CREATE TABLE mw_keys(id INTEGER PRIMARY KEY, bookid);\n"
-         "CREATE TABLE mw_order(in_order INTEGER NOT NULL);\n"
-         "CREATE VIRTUAL TABLE mw_fts USING fts5(" + fts_column_list() +
-         ", content='', columnsize=0, tokenize='mw');\n"
-         "CREATE VIRTUAL TABLE mw_uni USING fts5(chars, content='', columnsize=0, "
-         "tokenize='mw', detail='none');\n"
-         "CREATE TABLE mw_unicount(token TEXT PRIMARY KEY, n INTEGER NOT NULL) WITHOUT ROWID;\n" +
-         sort_tables_sql();
+         "CREATE TABLE mw_order(in_order INTEGER NOT NULL);\n" +
+         posting_schema_sql() + sort_tables_sql();
 }
 
 std::string index_after_build_sql() {
-  const std::string columns = fts_column_list();
-  // One INSERT ... SELECT keeps FTS5's pending terms in memory across many
-  // rows and writes them out as a few segments; an insert per row (a
-  // trigger) flushes a segment per statement and then spends most of the
-  // build merging them. The pending-term buffer stays at 1 MiB: a larger
-  // one is slower (4 MiB cost half as much again on 100,000 books, 64 MiB
-  // twice as much), its hash table no longer fitting in the CPU's cache.
-  // While the rows go in there is no automatic merging. Then 'optimize'
-  // puts everything into one segment on the top level: without it the
-  // large segments of the fill stay on the lowest level, and the first
-  // in-place update that fills that level merges them all again (seconds,
-  // instead of a fraction). In-place updates write small segments: merging
-  // them only once 16 share a level (instead of 4) halves the cost of a
-  // thousand changed records, for a few more segments read by a query.
-  std::string sql;
-  for (const char* table : {"mw_fts", "mw_uni"}) {
-    const std::string t = table;
-    sql += "INSERT INTO " + t + "(" + t + ", rank) VALUES ('hashsize', 1048576);\n"
-           "INSERT INTO " + t + "(" + t + ", rank) VALUES ('automerge', 0);\n";
-  }
-  sql += "INSERT INTO mw_fts(rowid, " + columns + ") SELECT rowid, " + token_values("") +
-         " FROM data ORDER BY rowid;\n"
-         "INSERT INTO mw_uni(rowid, chars) SELECT rowid, " + unigram_value("") +
-         " FROM data ORDER BY rowid;\n";
-  for (const char* table : {"mw_fts", "mw_uni"}) {
-    const std::string t = table;
-    sql += "INSERT INTO " + t + "(" + t + ") VALUES ('optimize');\n"
-           "INSERT INTO " + t + "(" + t + ", rank) VALUES ('automerge', 16);\n";
-  }
-  // The counts come from the finished index in one pass; from then on the
-  // triggers add the difference each changed record makes.
-  sql += "CREATE VIRTUAL TABLE temp.mw_uni_vocab USING fts5vocab(main, mw_uni, row);\n"
-         "INSERT INTO mw_unicount(token, n) SELECT term, doc FROM temp.mw_uni_vocab "
-         "WHERE term NOT GLOB 'i*';\n"
-         "DROP TABLE temp.mw_uni_vocab;\n";
+  std::string sql = "SELECT mw_build_index();\n";
   for (const char* column : sort_columns())
     sql += std::string("SELECT mw_fill_sort('") + column + "');\n";
   return sql +
@@ -514,7 +326,6 @@ std::string index_after_build_sql() {
 }
 
 std::string index_update_sql() {
-  const std::string columns = fts_column_list();
   // TEMP triggers, made only by the connection that changes records in
   // place: kept in the cache file, their text would be parsed again by
   // every request that attaches it (a quarter of a detail page's work).
@@ -530,33 +341,17 @@ std::string index_update_sql() {
                      " BEGIN\n" + sort_rows_out(column) + sort_rows_in(column) + "END;\n";
   }
   return sort_triggers +
-         "CREATE TEMP TRIGGER IF NOT EXISTS mw_fts_insert AFTER INSERT ON main.data BEGIN\n"
-         "  INSERT INTO mw_fts(rowid, " + columns + ") VALUES (new.rowid, " + token_values("new.") +
-         ");\n"
-         "  INSERT INTO mw_uni(rowid, chars) VALUES (new.rowid, " + unigram_value("new.") + ");\n" +
-         count_changes("''", character_value("new.")) +
+         "CREATE TEMP TRIGGER IF NOT EXISTS mw_index_insert AFTER INSERT ON main.data BEGIN\n" +
+         index_change(false, true) +
          "  INSERT INTO mw_keys(id, bookid) VALUES (new.rowid, new.MS_BOOKID);\n" +
          keep_order("new.rowid") + "END;\n"
-         "CREATE TEMP TRIGGER IF NOT EXISTS mw_fts_delete AFTER DELETE ON main.data BEGIN\n"
-         "  INSERT INTO mw_fts(mw_fts, rowid, " + columns + ") VALUES ('delete', old.rowid, " +
-         token_values("old.") + ");\n"
-         "  INSERT INTO mw_uni(mw_uni, rowid, chars) VALUES ('delete', old.rowid, " +
-         unigram_value("old.") + ");\n" +
-         count_changes(character_value("old."), "''") +
+         "CREATE TEMP TRIGGER IF NOT EXISTS mw_index_delete AFTER DELETE ON main.data BEGIN\n" +
+         index_change(true, false) +
          "  DELETE FROM mw_keys WHERE id = old.rowid;\nEND;\n"
          // A record rewritten without a change to its indexed text (a new
-         // location or stocktaking date) has the same tokens: leave the index.
-         "CREATE TEMP TRIGGER IF NOT EXISTS mw_fts_update AFTER UPDATE ON main.data WHEN " +
-         any_changed() + " BEGIN\n"
-         "  INSERT INTO mw_fts(mw_fts, rowid, " + columns + ") VALUES ('delete', old.rowid, " +
-         token_values("old.") + ");\n"
-         "  INSERT INTO mw_fts(rowid, " + columns + ") VALUES (new.rowid, " + token_values("new.") +
-         ");\n"
-         "  INSERT INTO mw_uni(mw_uni, rowid, chars) VALUES ('delete', old.rowid, " +
-         unigram_value("old.") + ");\n"
-         "  INSERT INTO mw_uni(rowid, chars) VALUES (new.rowid, " + unigram_value("new.") + ");\n" +
-         count_changes(character_value("old."), character_value("new.")) +
-         "END;\n"
+         // location or stocktaking date) has the same terms: leave the index.
+         "CREATE TEMP TRIGGER IF NOT EXISTS mw_index_update AFTER UPDATE ON main.data WHEN " +
+         any_changed() + " BEGIN\n" + index_change(true, true) + "END;\n"
          "CREATE TEMP TRIGGER IF NOT EXISTS mw_keys_update AFTER UPDATE ON main.data WHEN "
          "old.MS_BOOKID IS NOT new.MS_BOOKID BEGIN\n"
          "  UPDATE mw_keys SET bookid = new.MS_BOOKID WHERE id = new.rowid;\n" +

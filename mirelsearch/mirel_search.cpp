@@ -20,6 +20,7 @@
 #include "database/database.h"
 #include "mirelsearch/catalogue_index.h"
 #include "mirelsearch/hit_set.h"
+#include "mirelsearch/posting_index.h"
 #include "mirelsearch/query_plan.h"
 #include "platform/cpu_limit.h"
 
@@ -61,8 +62,6 @@ Statement prepare(sqlite3* db, const std::string& sql) {
 }
 
 void bind_plan(sqlite3_stmt* stmt, const TQueryPlan& plan) {
-  if (!plan.fts_match.empty())
-    sqlite3_bind_text(stmt, 1, plan.fts_match.c_str(), -1, SQLITE_TRANSIENT);
   for (size_t i = 0; i < plan.params.size(); ++i)
     sqlite3_bind_text(stmt, static_cast<int>(i + 2), plan.params[i].c_str(), -1, SQLITE_TRANSIENT);
 }
@@ -260,10 +259,8 @@ struct Tmirel_search::Impl {
     start_budget();
     if (plan.never) {
       count = 0;
-    } else if (!plan.count_token.empty()) {
-      Statement stmt = prepare(db(), token_count_sql(master));
-      sqlite3_bind_text(stmt.get(), 1, plan.count_token.c_str(), -1, SQLITE_TRANSIENT);
-      count = step(db(), stmt.get()) ? sqlite3_column_int64(stmt.get(), 0) : 0;
+    } else if (plan.counted) {
+      count = term_count(db(), master, plan.count_term);
     } else if (hits_from_index_alone(plan)) {
       read_hits();
       count = static_cast<int64_t>(hit_rowids.size());
@@ -296,12 +293,11 @@ struct Tmirel_search::Impl {
   static int on_progress(void* self) { return static_cast<Impl*>(self)->past_deadline() ? 1 : 0; }
 
   // The records of the SQL `sql` (one mw_collect over them), with the plan's
-  // parameters and ?1 bound to `match` when given.
-  std::vector<int64_t> collect(const std::string& sql, const std::string* match) {
+  // parameters.
+  std::vector<int64_t> collect(const std::string& sql) {
     collector.ids.clear();
     Statement stmt = prepare(db(), sql);
     bind_plan(stmt.get(), plan);
-    if (match != nullptr) sqlite3_bind_text(stmt.get(), 1, match->c_str(), -1, SQLITE_TRANSIENT);
     while (step(db(), stmt.get())) {
     }
     std::vector<int64_t> ids = std::move(collector.ids);
@@ -312,20 +308,33 @@ struct Tmirel_search::Impl {
     return ids;
   }
 
-  // Reads the record numbers of all hits (once per open): every term's list
-  // from the index once, intersected, then narrowed by the conditions on
-  // the records themselves, which read only the records left.
+  // Reads the record numbers of all hits (once per open): every word's
+  // lists from the index once, intersected; the words whose lists hold
+  // candidates only are then checked against the records' normalised text,
+  // and the conditions on the records themselves read only the records left.
   void read_hits() {
     if (hits_read) return;
     std::vector<std::vector<int64_t>> lists;
     for (const TIndexTerm& term : plan.terms) {
       check_budget();
-      lists.push_back(collect(term_rowids_sql(term, master), &term.match));
+      if (term.low != term.high) {
+        lists.push_back(read_term_range(db(), master, term.low, term.high));
+        collector.visited += static_cast<int64_t>(lists.back().size());
+      }
+      for (uint64_t t : term.terms) {
+        lists.push_back(read_term(db(), master, t));
+        collector.visited += static_cast<int64_t>(lists.back().size());
+      }
     }
     check_budget();
     hit_rowids = intersect_hits(std::move(lists));
+    for (const TIndexTerm& term : plan.terms) {
+      if (term.group == 0 || hit_rowids.empty()) continue;
+      check_budget();
+      hit_rowids = check_word(db(), master, term.group, term.word, hit_rowids);
+    }
     if (!plan.where.empty() && !hit_rowids.empty())
-      hit_rowids = collect(filter_hits_sql(plan, master), nullptr);
+      hit_rowids = collect(filter_hits_sql(plan, master));
     hits_read = true;
   }
 

@@ -1,4 +1,4 @@
-// Normalisation and index tokens of the catalogue search. ICU is reached
+// Normalisation of the catalogue search. ICU is reached
 // through dlopen: linking it would cost every CGI process its relocation
 // and start-up even on pages that never search, so the library is mapped
 // only when the first non-ASCII text has to be normalised.
@@ -124,18 +124,6 @@ bool is_stable(char16_t c) {
 char16_t ascii_form(char16_t c) {
   if (c >= 0xFF01 && c <= 0xFF5E) return static_cast<char16_t>(c - 0xFEE0);
   return c == 0x3000 ? u' ' : u'\0';
-}
-
-constexpr char kBase36[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-constexpr uint32_t kEndMarker = 36 * 36 * 36 * 36 - 1;  // "zzzz", above U+10FFFF
-
-void append_code_point(std::string& out, uint32_t cp) {
-  char buf[4];
-  for (int i = 3; i >= 0; --i) {
-    buf[i] = kBase36[cp % 36];
-    cp /= 36;
-  }
-  out.append(buf, 4);
 }
 
 // Code points of UTF-16 text; a lone surrogate counts as itself.
@@ -439,156 +427,6 @@ std::string isbn_other_form(const std::string& key) {
     return nine + (check == 10 ? 'x' : static_cast<char>('0' + check));
   }
   return {};
-}
-
-namespace {
-
-// The code points of a normalised text without its kWordStart marks; a
-// code point that was marked has kStartBit set (code points end at 21 bits).
-constexpr char32_t kStartBit = 0x80000000;
-
-std::u32string marked_code_points(std::u16string_view normalized) {
-  std::u32string out;
-  out.reserve(normalized.size());
-  char32_t mark = 0;
-  for (size_t i = 0; i < normalized.size(); ++i) {
-    char32_t c = normalized[i];
-    if (c == kWordStart) {
-      mark = kStartBit;
-      continue;
-    }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < normalized.size() && normalized[i + 1] >= 0xDC00 &&
-        normalized[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (normalized[i + 1] - 0xDC00);
-      ++i;
-    }
-    out.push_back(c | mark);
-    mark = 0;
-  }
-  return out;
-}
-
-bool is_start(char32_t c) { return (c & kStartBit) != 0; }
-uint32_t code_of(char32_t c) { return static_cast<uint32_t>(c & ~kStartBit); }
-
-}  // namespace
-
-std::string bigram_tokens(std::u16string_view normalized) {
-  const std::u32string cps = marked_code_points(normalized);
-  std::string out;
-  out.reserve(cps.size() * 9);
-  for (size_t i = 0; i < cps.size(); ++i) {
-    if (i > 0) out.push_back(' ');
-    const size_t token = out.size();
-    append_code_point(out, code_of(cps[i]));
-    append_code_point(out, i + 1 < cps.size() ? code_of(cps[i + 1]) : kEndMarker);
-    if (is_start(cps[i])) {
-      char bigram[8];
-      out.copy(bigram, 8, token);
-      out += " +w";
-      out.append(bigram, 8);
-    }
-  }
-  return out;
-}
-
-std::string bigram_query(std::u16string_view normalized_word) {
-  const std::u32string cps = marked_code_points(normalized_word);
-  if (cps.empty()) return {};
-  std::string out = "\"";
-  if (is_start(cps[0])) out.push_back('w');
-  if (cps.size() == 1) {
-    append_code_point(out, code_of(cps[0]));
-    return out + "\"*";
-  }
-  for (size_t i = 0; i + 1 < cps.size(); ++i) {
-    if (i > 0) out.push_back(' ');
-    append_code_point(out, code_of(cps[i]));
-    append_code_point(out, code_of(cps[i + 1]));
-  }
-  return out + "\"";
-}
-
-std::string unigram_tokens(char letter, const std::vector<std::u16string_view>& normalized) {
-  std::u32string cps, starts;
-  for (std::u16string_view text : normalized) {
-    for (char32_t c : marked_code_points(text)) {
-      cps.push_back(code_of(c));
-      if (is_start(c)) starts.push_back(code_of(c));
-    }
-  }
-  std::string out;
-  out.reserve(cps.size() * 6);
-  for (std::u32string* set : {&cps, &starts}) {
-    std::sort(set->begin(), set->end());
-    set->erase(std::unique(set->begin(), set->end()), set->end());
-    for (char32_t cp : *set) {
-      if (!out.empty()) out.push_back(' ');
-      if (set == &starts) out.push_back('w');
-      out.push_back(letter);
-      append_code_point(out, cp);
-    }
-  }
-  return out;
-}
-
-bool is_one_code_point(std::u16string_view normalized_word) {
-  return marked_code_points(normalized_word).size() == 1;
-}
-
-std::string unigram_query(char letter, std::u16string_view normalized_word) {
-  const std::u32string cps = marked_code_points(normalized_word);
-  if (cps.size() != 1) return {};
-  std::string out = "\"";
-  if (is_start(cps[0])) out.push_back('w');
-  out.push_back(letter);
-  append_code_point(out, code_of(cps[0]));
-  return out + "\"";
-}
-
-std::string isbn_tokens(const std::string& key) {
-  std::string out;
-  auto add_form = [&out](const std::string& form) {
-    const std::string padded = form + std::string(kIsbnGram - 1, 'z');
-    for (size_t i = 0; i < form.size(); ++i) {
-      if (!out.empty()) out.push_back(' ');
-      out.push_back('i');
-      out.append(padded, i, kIsbnGram);
-    }
-  };
-  add_form(key);
-  std::string other = isbn_other_form(key);
-  if (!other.empty()) add_form(other);
-  return out;
-}
-
-std::string isbn_query(const std::string& key) {
-  if (key.empty()) return {};
-  if (key.size() < kIsbnGram) return "\"i" + key + "\"*";
-  // Grams that tile the key from its end: the field is checked against the
-  // whole key afterwards, so the grams need only be few and selective.
-  // None overlaps the 978/979 that begins nearly every ISBN-13 (its list of
-  // records would be the whole catalogue), and at most two are taken: those
-  // nearest the end, where the title number and check digit vary most (the
-  // group and publisher codes at the start are shared by many books).
-  const bool isbn13 = key.size() >= 3 + kIsbnGram &&
-                      (key.compare(0, 3, "978") == 0 || key.compare(0, 3, "979") == 0);
-  const size_t lowest = isbn13 ? 3 : 0;
-  std::vector<size_t> starts;
-  for (size_t p = key.size() - kIsbnGram; p > lowest; p = p >= kIsbnGram ? p - kIsbnGram : 0) {
-    starts.push_back(p);
-    if (p < lowest + kIsbnGram) break;
-  }
-  if (starts.empty() || starts.back() != lowest) starts.push_back(lowest);
-  if (starts.size() > 2) starts.resize(2);
-  std::string out;
-  for (size_t p : starts) {
-    if (!out.empty()) out += " AND ";
-    out += "\"i";
-    out.append(key, p, kIsbnGram);
-    out += "\"";
-  }
-  return out;
 }
 
 bool isbn_contains(const std::string& field_key, const std::string& key) {

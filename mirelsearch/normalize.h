@@ -1,6 +1,5 @@
-// Text normalisation for catalogue matching, and the index tokens built from
-// it. Both the index (built inside the database cache) and the keywords a
-// visitor types go through the same functions, so they meet whatever form
+// Text normalisation for catalogue matching. Both the index (built inside
+// the database cache) and the keywords a visitor types go through the same functions, so they meet whatever form
 // either side was written in.
 //
 // normalize_text, in this order:
@@ -66,46 +65,6 @@ std::string isbn_key(std::u16string_view text);
 // character) <-> ISBN-13 starting with 978. Empty when there is none.
 std::string isbn_other_form(const std::string& key);
 
-// Index tokens. A text's bigram tokens: for every code point, the code
-// point and its successor (or an end marker after the last), each code point
-// written as four base-36 characters; so a word of n >= 2 code points is a
-// phrase of n-1 consecutive tokens and a one-code-point word is the prefix
-// of a token. Tokens are ASCII letters and digits only. A code point marked
-// with kWordStart adds a second token at the same position, "w" and its
-// bigram, written "+w..." for the index tokenizer (index_tokenizer.h); a
-// word that begins with kWordStart asks for that token first.
-std::string bigram_tokens(std::u16string_view normalized);
-// The query for one normalised word: a quoted phrase of its bigram tokens,
-// or a prefix query ("abcd"*) for one code point (slow without a prefix
-// index: searches use unigram_query for those). Empty for an empty word.
-std::string bigram_query(std::u16string_view normalized_word);
-
-// Unigram tokens: every code point of the texts once, each written as
-// `letter` followed by its four base-36 characters (and "w", `letter` and
-// the four characters for a code point that begins a Latin word). The letter names the
-// group of fields the texts came from, so one index holds all groups. A
-// one-code-point word is found through these (no positions are needed),
-// longer words through the bigram phrases.
-std::string unigram_tokens(char letter, const std::vector<std::u16string_view>& normalized);
-// The token of a one-code-point word in the group `letter`, quoted for an
-// FTS5 query; empty when the word is not exactly one code point.
-std::string unigram_query(char letter, std::u16string_view normalized_word);
-// True when the normalised word is exactly one code point (kWordStart
-// aside).
-bool is_one_code_point(std::u16string_view normalized_word);
-
-// ISBN tokens: 'i' and kIsbnGram key characters from every position of
-// each form, padded with 'z' at the end, so a key of kIsbnGram characters
-// is a token, a shorter one the prefix of a token and a longer one a set
-// of tokens. Grams
-// this long are rare (every ISBN-13 starts 9784, so short grams would put
-// most books under the first tokens of every query).
-inline constexpr size_t kIsbnGram = 4;
-std::string isbn_tokens(const std::string& key);
-// The query for an ISBN key: the prefix of a gram for a key shorter than a
-// gram, otherwise some of the key's grams (which every ISBN containing the
-// key has, though not every ISBN with those grams contains the key).
-std::string isbn_query(const std::string& key);
 // True when `key` is part of the ISBN key `field_key` or of its other form.
 bool isbn_contains(const std::string& field_key, const std::string& key);
 

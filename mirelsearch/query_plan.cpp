@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "mirelsearch/catalogue_index.h"
+#include "mirelsearch/index_terms.h"
 #include "mirelsearch/normalize.h"
 
 namespace Mirelsearch_tlb::detail {
@@ -15,19 +16,6 @@ namespace {
 
 constexpr int32_t kMatchExact = 3;
 constexpr int32_t kDescending = 1;
-
-// Index columns searched by each keyword kind.
-const char* fts_columns_of(Tkeyword_kind kind) {
-  switch (kind) {
-    case Tkeyword_kind::syomei: return "{syomei syokana}";
-    case Tkeyword_kind::chosya: return "{chosya chokana}";
-    case Tkeyword_kind::syupan: return "{syupan}";
-    case Tkeyword_kind::content: return "{kenmei naiyo}";
-    case Tkeyword_kind::isbn:
-    case Tkeyword_kind::bookid: break;
-  }
-  return "";
-}
 
 // A plan in the making: the plan, and for every term the same condition as
 // a test of one record's own fields (used instead of the index when the
@@ -41,8 +29,7 @@ struct TPlanBuilder {
   std::vector<TFieldTest> tests;
   bool one_char_term = false;  // the last term added is a one-character word
 
-  void add_term(const char* table, std::string match, TFieldTest test) {
-    TIndexTerm term{table, std::move(match)};
+  void add_term(TIndexTerm term, TFieldTest test) {
     // A word given twice is looked up once.
     for (const TIndexTerm& known : plan.terms)
       if (known == term) return;
@@ -64,7 +51,7 @@ std::string contains_test(const std::vector<const char*>& columns) {
   return out + ")";
 }
 
-// Letter of a keyword kind's group in mw_uni.
+// Letter of a keyword kind's group of fields in the index.
 char unigram_letter(Tkeyword_kind kind) {
   switch (kind) {
     case Tkeyword_kind::syomei: return 't';
@@ -89,9 +76,9 @@ void add_where(TQueryPlan& plan, const std::string& condition, const std::string
   plan.params.push_back(value);
 }
 
-// The columns of the unigram group `letter`.
+// The columns of the group `letter`.
 const std::vector<const char*>& group_columns(char letter) {
-  for (const auto& group : unigram_groups())
+  for (const auto& group : index_groups())
     if (group.letter == letter) return group.dbf_columns;
   static const std::vector<const char*> none;
   return none;
@@ -124,9 +111,14 @@ void add_keyword(TPlanBuilder& builder, const Istring_keyword& keyword) {
     }
     // Grams say only that each piece is somewhere in the ISBN; a key
     // longer than one gram is checked against the field itself.
-    const bool checked = key.size() > kIsbnGram;
+    const bool checked = key.size() > kIsbnGramLength;
     if (checked) add_where(plan, "mw_isbn_contains(d.MS_ISBN, ?)", key);
-    builder.add_term("mw_uni", isbn_query(key),
+    const TIsbnLookup lookup = isbn_lookup(key);
+    TIndexTerm term;
+    term.terms = lookup.grams;
+    term.low = lookup.low;
+    term.high = lookup.high;
+    builder.add_term(std::move(term),
                      checked ? TPlanBuilder::TFieldTest{}
                              : TPlanBuilder::TFieldTest{"mw_isbn_contains(d.MS_ISBN, ?)", key});
     builder.one_char_term = false;
@@ -150,19 +142,25 @@ void add_keyword(TPlanBuilder& builder, const Istring_keyword& keyword) {
     }
     const char letter = unigram_letter(kind);
     TPlanBuilder::TFieldTest test{contains_test(group_columns(letter)), value};
-    if (is_one_code_point(normalized)) {
-      const std::string query = unigram_query(letter, normalized);
-      const size_t before = plan.terms.size();
-      builder.add_term("mw_uni", query, std::move(test));
-      if (plan.terms.size() == before) continue;  // a repeated word
-      builder.one_char_term = true;
-      plan.count_token = query.substr(1, query.size() - 2);  // without the quotes
+    TWordTerms lookup = word_terms(letter, normalized);
+    TIndexTerm term;
+    term.terms = std::move(lookup.terms);
+    if (!lookup.exact) {
+      term.group = letter;
+      term.word = normalized;
+    }
+    const bool one_char = lookup.exact && term.terms.size() == 1 &&
+                          (term.terms[0] & 0xFF) == 4;  // a unigram
+    const uint64_t first = term.terms.empty() ? 0 : term.terms[0];
+    const size_t before = plan.terms.size();
+    builder.add_term(std::move(term), std::move(test));
+    if (plan.terms.size() == before) continue;  // a repeated word
+    builder.one_char_term = one_char;
+    if (one_char) {
+      plan.counted = true;
+      plan.count_term = first;
       plan.count_word = value;
       plan.count_columns.assign(group_columns(letter).begin(), group_columns(letter).end());
-    } else {
-      builder.add_term("mw_fts", std::string(fts_columns_of(kind)) + " : " + bigram_query(normalized),
-                       std::move(test));
-      builder.one_char_term = false;
     }
   }
   // Words that all vanished leave nothing to match: no book has them.
@@ -247,14 +245,11 @@ TQueryPlan make_plan(const std::vector<std::shared_ptr<Istring_keyword>>& keywor
     for (const auto& test : builder.tests) add_where(plan, test.condition, test.value);
     plan.terms.clear();
   }
-  if (plan.terms.size() == 1) {
-    plan.fts_match = plan.terms.front().match;
-    plan.index_table = plan.terms.front().table;
-  }
-  // Only a search for one character and nothing else is counted from
-  // mw_unicount.
+  // Only a search for one character and nothing else is counted from the
+  // length of its list.
   if (plan.terms.size() != 1 || !builder.one_char_term || !plan.where.empty()) {
-    plan.count_token.clear();
+    plan.counted = false;
+    plan.count_term = 0;
     plan.count_word.clear();
     plan.count_columns.clear();
   }
@@ -336,17 +331,9 @@ std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStra
          order_clause(plan, reversed);
 }
 
-std::string term_rowids_sql(const TIndexTerm& term, const std::string& schema) {
-  return "SELECT mw_collect(rowid) FROM " + table(schema, term.table) + "(?1)";
-}
-
 std::string filter_hits_sql(const TQueryPlan& plan, const std::string& schema) {
   return "SELECT mw_collect(d.rowid) FROM mw_hits AS f CROSS JOIN " + table(schema, "data") +
          " AS d ON d.rowid = f.rowid" + where_clause(plan);
-}
-
-std::string token_count_sql(const std::string& schema) {
-  return "SELECT n FROM " + table(schema, "mw_unicount") + " WHERE token = ?1";
 }
 
 bool hits_from_index_alone(const TQueryPlan& plan) { return !plan.never && !plan.terms.empty(); }
@@ -380,7 +367,7 @@ TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t tabl
   // the index: when the count is known already, a walk shorter than
   // count / 4 spares reading the whole list of hits.
   constexpr double kProbeCostInHits = 4;
-  if (!plan.count_token.empty() && walk * kProbeCostInHits < static_cast<double>(count))
+  if (plan.counted && walk * kProbeCostInHits < static_cast<double>(count))
     return TRowStrategy::probe_walk;
   // Books are usually entered in the order of their ids: the list of hits
   // is then the sorted list, and no walk or sort is needed at all.

@@ -1,9 +1,8 @@
 // Turning the conditions and the sort of a search into SQL over the cache of
-// master.dbf ("data", aliased d) and its search index (mw_fts for words of
-// two or more characters, mw_uni for one-character words and ISBNs). Every
-// word becomes one index term, looked up once; the search intersects the
-// terms' lists of records (hit_set.h), so a search costs what its words'
-// lists cost, whatever their mix. Every text that came from a visitor is a
+// master.dbf ("data", aliased d) and look-ups of its search index
+// (catalogue_index.h). Every word becomes one index term, looked up once;
+// the search intersects the terms' lists of records (hit_set.h), so a
+// search costs what its words' lists cost, whatever their mix. Every text that came from a visitor is a
 // bound parameter; the only names written into the SQL are our own and the
 // column names of the table itself.
 #pragma once
@@ -17,27 +16,27 @@
 
 namespace Mirelsearch_tlb::detail {
 
-// One word of a search as the index knows it: an FTS5 query on one of the
-// index tables, whose records are exactly the word's hits (an ISBN key
-// longer than a gram: a superset, which `where` narrows).
+// One word of a search as the index knows it: the records in the lists of
+// all `terms` (or, for an ISBN key shorter than a gram, in the list of any
+// term in [low, high)); for a word of three or more code points those are
+// candidates, kept when mw_text's group `group` contains `word`. An ISBN
+// key longer than a gram is a superset too, which `where` narrows.
 struct TIndexTerm {
-  const char* table = "mw_fts";
-  std::string match;
-  bool operator==(const TIndexTerm& other) const {
-    return std::string(table) == other.table && match == other.match;
-  }
+  std::vector<uint64_t> terms;
+  uint64_t low = 0, high = 0;
+  char group = 0;      // 0: the lists are exact
+  std::u16string word;  // normalised
+  bool operator==(const TIndexTerm& other) const = default;
 };
 
 struct TQueryPlan {
   bool never = false;              // a condition no book can meet (no SQL is run)
   std::vector<TIndexTerm> terms;   // every word once; empty: no index condition
-  // The one term's query when there is exactly one (?1 of the SQL below).
-  std::string fts_match;
-  const char* index_table = "mw_fts";  // the FTS5 table fts_match is run on
-  // When one character is the whole search: its mw_uni token (whose count
-  // is kept in mw_unicount), the normalised character (UTF-8) and the
-  // columns it is looked for in, for testing single books.
-  std::string count_token;
+  // When one character is the whole search: its term (whose list's length
+  // is kept), the normalised character (UTF-8) and the columns it is looked
+  // for in, for testing single books.
+  bool counted = false;
+  uint64_t count_term = 0;
   std::string count_word;
   std::vector<std::string> count_columns;
   std::vector<std::string> where;  // conditions on d, parameters ?2, ?3, ...
@@ -89,14 +88,9 @@ std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStra
 // in its sorter instead of sorting every hit to reach a page near the end.
 std::string last_rows_sql(const TQueryPlan& plan, const std::string& schema,
                           TRowStrategy strategy, int64_t n);
-// The records of one term (?1 is its match), handed to the aggregate
-// mw_collect (registered by the caller).
-std::string term_rowids_sql(const TIndexTerm& term, const std::string& schema);
 // The records of mw_hits that meet the plan's `where` (params as above),
 // handed to mw_collect.
 std::string filter_hits_sql(const TQueryPlan& plan, const std::string& schema);
-// The number of hits of a plan with a count_token (?1 is the token).
-std::string token_count_sql(const std::string& schema);
 // True when the plan has index terms: its hits are read into a set.
 bool hits_from_index_alone(const TQueryPlan& plan);
 
@@ -105,7 +99,7 @@ bool hits_from_index_alone(const TQueryPlan& plan);
 // hit_list only when hits_from_index_alone and the order is by book id,
 // order_walk also by a column with an order_index (walked from the nearer
 // end of the list: a page past the middle is read backwards, see
-// last_rows_sql); probe_walk only for a plan with a count_token; hit_list
+// last_rows_sql); probe_walk only for a counted plan; hit_list
 // only when `records_in_bookid_order` (record numbers ascend with the book
 // ids).
 TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t table_rows,

@@ -421,7 +421,7 @@ TEST(IndexMaintenance, RebuiltWhenBuiltByAnotherVersion) {
   const std::string version = std::to_string(detail::kIndexVersion * 1000 + detail::kNormalizeVersion);
   const std::string sql =
       "UPDATE mw_meta SET v = replace(v, 'ext=" + version + ":', 'ext=1:') WHERE k = 'build';"
-      "INSERT INTO mw_fts(mw_fts) VALUES ('delete-all');";
+      "DELETE FROM mw_post;";
   EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
   sqlite3_stmt* check = nullptr;
   sqlite3_prepare_v2(db, "SELECT v LIKE '%ext=1:%' FROM mw_meta WHERE k = 'build'", -1, &check, nullptr);

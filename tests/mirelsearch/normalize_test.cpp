@@ -96,33 +96,6 @@ TEST(IsbnKey, KeepsDigitsAndX) {
   EXPECT_EQ(isbn_key(U("13-4")), "134");  // no label, nothing dropped
 }
 
-TEST(Tokens, OneWordIsAPhraseOfItsBigrams) {
-  // "ab": a=0x61 -> "002p", b=0x62 -> "002q"; the end marker is "zzzz".
-  EXPECT_EQ(bigram_tokens(u"ab"), "002p002q 002qzzzz");
-  EXPECT_EQ(bigram_query(u"ab"), "\"002p002q\"");
-  EXPECT_EQ(bigram_query(u"a"), "\"002p\"*");
-  EXPECT_EQ(bigram_query(u""), "");
-  // A character outside the BMP is one code point, not two halves.
-  EXPECT_EQ(bigram_tokens(U("𠮷")).size(), 8u);
-  EXPECT_EQ(isbn_query("12"), "\"i12\"*");
-  EXPECT_EQ(isbn_query("1234"), "\"i1234\"");
-  EXPECT_EQ(isbn_query("123456"), "\"i3456\" AND \"i1234\"");
-  EXPECT_EQ(isbn_query("12345678"), "\"i5678\" AND \"i1234\"");
-  // Not the 9784 that nearly every ISBN-13 begins with.
-  EXPECT_EQ(isbn_query("9784101010014"), "\"i0014\" AND \"i0101\"");
-  EXPECT_EQ(isbn_query("9784"), "\"i9784\"");
-  EXPECT_EQ(isbn_tokens("123"), "i123z i23zz i3zzz");
-}
-
-TEST(Tokens, UnigramsAreEachCharacterOnce) {
-  EXPECT_EQ(unigram_tokens('t', {u"abca", u"b"}), "t002p t002q t002r");
-  EXPECT_EQ(unigram_tokens('t', {u"", u""}), "");
-  EXPECT_EQ(unigram_query('t', u"a"), "\"t002p\"");
-  EXPECT_EQ(unigram_query('t', u"ab"), "");
-  EXPECT_EQ(unigram_tokens('a', {U("𠮷")}).size(), 5u);
-  EXPECT_TRUE(is_one_code_point(U("𠮷")));
-}
-
 // Grams only say each piece is somewhere; the field decides.
 TEST(IsbnContains, EitherFormButNotScatteredGrams) {
   const std::string isbn10 = "4101010013", isbn13 = isbn_other_form("4101010013");
@@ -163,7 +136,9 @@ std::shared_ptr<Isql_order> order_by(const char* field) {
 
 TEST(Plan, LongListsWalkTheBookIdIndex) {
   TQueryPlan plan;
-  plan.terms.push_back({"mw_fts", "x"});
+  TIndexTerm term;
+  term.terms = {1};
+  plan.terms.push_back(term);
   EXPECT_EQ(choose_strategy(plan, 500000, 1000000, 0), TRowStrategy::order_walk);
   EXPECT_EQ(choose_strategy(plan, 2000, 1000000, 0), TRowStrategy::order_walk);
   EXPECT_EQ(choose_strategy(plan, 30, 1000000, 0), TRowStrategy::index_driven);
@@ -200,8 +175,9 @@ std::shared_ptr<Istring_keyword> title(const char* text) {
 
 TEST(Plan, OneCharacterAloneIsCountedFromTheKeptCounts) {
   TQueryPlan alone = make_plan({title("の")}, {}, nullptr, {});
-  EXPECT_EQ(alone.index_table, std::string("mw_uni"));
-  EXPECT_FALSE(alone.count_token.empty());
+  EXPECT_TRUE(alone.counted);
+  ASSERT_EQ(alone.terms.size(), 1u);
+  EXPECT_EQ(alone.count_term, alone.terms[0].terms.at(0));
   EXPECT_EQ(alone.count_columns, (std::vector<std::string>{"MS_SYOMEI", "MS_SYOKANA"}));
   // Many hits and an early page: test books in order instead of reading
   // every hit; a late page or few hits: read the hits.
@@ -217,13 +193,15 @@ TEST(Plan, OneCharacterAloneIsCountedFromTheKeptCounts) {
   // once (repeats too); none has a kept count.
   TQueryPlan mixed = make_plan({title("の 星空 の 星空 星")}, {}, nullptr, {});
   ASSERT_EQ(mixed.terms.size(), 3u);
-  EXPECT_EQ(mixed.terms[0].table, std::string("mw_uni"));
-  EXPECT_EQ(mixed.terms[1].table, std::string("mw_fts"));
-  EXPECT_TRUE(mixed.count_token.empty());
+  EXPECT_EQ(mixed.terms[0].terms.size(), 1u);  // の: its unigram
+  EXPECT_EQ(mixed.terms[1].terms.size(), 1u);  // 星空: its bigram, exact
+  EXPECT_EQ(mixed.terms[1].group, 0);
+  EXPECT_NE(mixed.terms[0].terms, mixed.terms[2].terms);
+  EXPECT_FALSE(mixed.counted);
   EXPECT_TRUE(hits_from_index_alone(mixed));
   TQueryPlan twice = make_plan({title("の の")}, {}, nullptr, {});
   EXPECT_EQ(twice.terms.size(), 1u);
-  EXPECT_FALSE(twice.count_token.empty());
+  EXPECT_TRUE(twice.counted);
 }
 
 TEST(Plan, OneBookIdTestsTheRecordInsteadOfReadingWords) {
@@ -236,7 +214,7 @@ TEST(Plan, OneBookIdTestsTheRecordInsteadOfReadingWords) {
   EXPECT_TRUE(plan.terms.empty());
   EXPECT_FALSE(hits_from_index_alone(plan));
   EXPECT_EQ(plan.where.size(), 4u);  // the id, two words, the ISBN key
-  EXPECT_EQ(count_sql(plan, "m").find("mw_uni"), std::string::npos);
+  EXPECT_EQ(count_sql(plan, "m").find("mw_post"), std::string::npos);
 }
 
 }  // namespace

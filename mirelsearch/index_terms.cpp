@@ -1,0 +1,232 @@
+// Index terms as integers and record lists as varint deltas (index_terms.h).
+#include "mirelsearch/index_terms.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "mirelsearch/normalize.h"
+#include "search/conditions.h"
+
+namespace Mirelsearch_tlb::detail {
+namespace {
+
+// Code points of a normalised column, each with whether it begins a Latin
+// word; calls `each(code_point, word_start)` in order.
+template <typename Each>
+void for_each_code_point(std::u16string_view text, Each each) {
+  bool mark = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c == kWordStart) {
+      mark = true;
+      continue;
+    }
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    }
+    each(c, mark);
+    mark = false;
+  }
+}
+
+char upper(char letter) { return static_cast<char>(letter - 'a' + 'A'); }
+
+// Terms are built from bytes directly: kind, then 3 bytes per code point.
+TTerm code_point_term(char kind, char32_t first) {
+  return (TTerm{static_cast<unsigned char>(kind)} << 56) | (TTerm{first & 0xFFFFFF} << 32) | 4;
+}
+TTerm two_code_point_term(char kind, char32_t first, char32_t second) {
+  return (TTerm{static_cast<unsigned char>(kind)} << 56) | (TTerm{first & 0xFFFFFF} << 32) |
+         (TTerm{second & 0xFFFFFF} << 8) | 7;
+}
+
+}  // namespace
+
+const std::vector<TIndexGroup>& index_groups() {
+  // The letters are those of the keyword kinds that search text fields.
+  static const std::vector<TIndexGroup> groups = {
+      {'t', {"MS_SYOMEI", "MS_SYOKANA"}},
+      {'a', {"MS_CHOSYA", "MS_CHOKANA"}},
+      {'p', {"MS_SYUPAN"}},
+      {'c', {"MS_KENMEI", "MS_NAIYO"}},
+  };
+  return groups;
+}
+
+int group_index(char letter) {
+  const auto& groups = index_groups();
+  for (size_t i = 0; i < groups.size(); ++i)
+    if (groups[i].letter == letter) return static_cast<int>(i);
+  return -1;
+}
+
+TTerm pack_term(std::string_view bytes) {
+  if (bytes.size() > 7) throw std::length_error("index term longer than 7 bytes");
+  TTerm term = 0;
+  for (size_t i = 0; i < bytes.size(); ++i)
+    term |= TTerm{static_cast<unsigned char>(bytes[i])} << (56 - 8 * i);
+  return term | bytes.size();
+}
+
+std::string term_bytes(TTerm term) {
+  std::string out;
+  const size_t n = term & 0xFF;
+  for (size_t i = 0; i < n && i < 7; ++i)
+    out.push_back(static_cast<char>((term >> (56 - 8 * i)) & 0xFF));
+  return out;
+}
+
+void add_group_terms(char letter, std::u16string_view text, std::vector<TTerm>& out) {
+  const char start = upper(letter);
+  while (true) {
+    const size_t end = text.find(kColumnBreak);
+    const std::u16string_view column = text.substr(0, end);
+    // Each code point with the one after it (kEndOfColumn after the last),
+    // never across two columns.
+    char32_t previous = 0;
+    bool previous_start = false, any = false;
+    auto bigram = [&](char32_t next) {
+      out.push_back(two_code_point_term(letter, previous, next));
+      if (previous_start) out.push_back(two_code_point_term(start, previous, next));
+    };
+    for_each_code_point(column, [&](char32_t c, bool word_start) {
+      out.push_back(code_point_term(letter, c));
+      if (word_start) out.push_back(code_point_term(start, c));
+      if (any) bigram(c);
+      previous = c;
+      previous_start = word_start;
+      any = true;
+    });
+    if (any) bigram(kEndOfColumn);
+    if (end == std::u16string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+}
+
+void add_isbn_terms(const std::string& key, std::vector<TTerm>& out) {
+  auto add_form = [&out](const std::string& form) {
+    // Padded at the end so that every position starts a gram.
+    const std::string padded = form + std::string(kIsbnGramLength - 1, 'z');
+    for (size_t i = 0; i < form.size(); ++i)
+      out.push_back(pack_term("i" + padded.substr(i, kIsbnGramLength)));
+  };
+  if (key.empty()) return;
+  add_form(key);
+  const std::string other = isbn_other_form(key);
+  if (!other.empty()) add_form(other);
+}
+
+TWordTerms word_terms(char letter, std::u16string_view normalized_word) {
+  std::vector<std::pair<char32_t, bool>> cps;
+  for_each_code_point(normalized_word,
+                      [&cps](char32_t c, bool word_start) { cps.emplace_back(c, word_start); });
+  TWordTerms out;
+  if (cps.empty()) return out;
+  // Only the first code point's mark matters: the word must begin a word
+  // of the text there; marks inside it are matched as plain code points.
+  const char first_kind = cps[0].second ? upper(letter) : letter;
+  if (cps.size() == 1) {
+    out.terms.push_back(code_point_term(first_kind, cps[0].first));
+    return out;
+  }
+  for (size_t i = 0; i + 1 < cps.size(); ++i)
+    out.terms.push_back(two_code_point_term(i == 0 ? first_kind : letter, cps[i].first,
+                                            cps[i + 1].first));
+  std::sort(out.terms.begin(), out.terms.end());
+  out.terms.erase(std::unique(out.terms.begin(), out.terms.end()), out.terms.end());
+  out.exact = cps.size() == 2;
+  return out;
+}
+
+TIsbnLookup isbn_lookup(const std::string& key) {
+  TIsbnLookup out;
+  if (key.empty()) return out;
+  if (key.size() < kIsbnGramLength) {
+    // Every gram that begins with the key: the key's bytes with any tail.
+    out.low = pack_term("i" + key);
+    std::string after = "i" + key;
+    ++after.back();  // a digit or 'x': never the last byte value
+    out.high = pack_term(after);
+    return out;
+  }
+  // Grams that tile the key from its end: the field is checked against the
+  // whole key afterwards, so the grams need only be few and selective.
+  // None overlaps the 978/979 that begins nearly every ISBN-13 (its list of
+  // records would be the whole catalogue), and at most two are taken: those
+  // nearest the end, where the title number and check digit vary most (the
+  // group and publisher codes at the start are shared by many books).
+  const bool isbn13 = key.size() >= 3 + kIsbnGramLength &&
+                      (key.compare(0, 3, "978") == 0 || key.compare(0, 3, "979") == 0);
+  const size_t lowest = isbn13 ? 3 : 0;
+  std::vector<size_t> starts;
+  for (size_t p = key.size() - kIsbnGramLength; p > lowest;
+       p = p >= kIsbnGramLength ? p - kIsbnGramLength : 0) {
+    starts.push_back(p);
+    if (p < lowest + kIsbnGramLength) break;
+  }
+  if (starts.empty() || starts.back() != lowest) starts.push_back(lowest);
+  if (starts.size() > 2) starts.resize(2);
+  for (size_t p : starts) out.grams.push_back(pack_term("i" + key.substr(p, kIsbnGramLength)));
+  return out;
+}
+
+void append_varint(std::string& out, uint64_t value) {
+  while (value >= 0x80) {
+    out.push_back(static_cast<char>((value & 0x7F) | 0x80));
+    value >>= 7;
+  }
+  out.push_back(static_cast<char>(value));
+}
+
+std::string encode_ids(const std::vector<int64_t>& ids) {
+  std::string out;
+  out.reserve(ids.size() * 2);
+  int64_t previous = 0;
+  for (int64_t id : ids) {
+    append_varint(out, static_cast<uint64_t>(id - previous));
+    previous = id;
+  }
+  return out;
+}
+
+void decode_ids(std::string_view blob, std::vector<int64_t>& out) {
+  uint64_t value = 0;
+  int shift = 0;
+  int64_t previous = 0;
+  for (char ch : blob) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (shift > 63) throw EMirelSearch(u"検索索引の記録番号が壊れています");
+    value |= uint64_t{byte & 0x7Fu} << shift;
+    if (byte & 0x80) {
+      shift += 7;
+      continue;
+    }
+    previous += static_cast<int64_t>(value);
+    out.push_back(previous);
+    value = 0;
+    shift = 0;
+  }
+  if (shift != 0) throw EMirelSearch(u"検索索引の記録番号が途中で切れています");
+}
+
+std::vector<int64_t> apply_changes(const std::vector<int64_t>& base,
+                                   const std::vector<int64_t>& removed,
+                                   const std::vector<int64_t>& added) {
+  std::vector<int64_t> kept;
+  if (removed.empty()) {
+    kept = base;
+  } else {
+    kept.reserve(base.size());
+    std::set_difference(base.begin(), base.end(), removed.begin(), removed.end(),
+                        std::back_inserter(kept));
+  }
+  if (added.empty()) return kept;
+  std::vector<int64_t> out;
+  out.reserve(kept.size() + added.size());
+  std::merge(kept.begin(), kept.end(), added.begin(), added.end(), std::back_inserter(out));
+  return out;
+}
+
+}  // namespace Mirelsearch_tlb::detail

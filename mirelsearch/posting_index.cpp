@@ -1,0 +1,593 @@
+// Building, changing and reading the lists of the search index
+// (posting_index.h). A full build reads the table once in record order,
+// normalises each record's indexed fields once (the text goes to mw_text,
+// the terms straight into integers) and appends the record number to each
+// of its terms' lists in memory; when those pass kSegmentBytes they are
+// written out as one segment, a row per term in term order.
+#include "mirelsearch/posting_index.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "mirelsearch/normalize.h"
+#include "search/conditions.h"
+
+namespace Mirelsearch_tlb::detail {
+namespace {
+
+struct StmtDeleter {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using TStmt = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
+
+TStmt prepare(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    throw EMirelSearch(u"検索索引の SQL を準備できません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
+  }
+  return TStmt(stmt);
+}
+
+// One step that must not fail; true for a row.
+bool step(sqlite3* db, sqlite3_stmt* stmt) {
+  const int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  if (rc == SQLITE_INTERRUPT) throw ESearchTimeout(u"検索が時間内に終わりませんでした");
+  throw EMirelSearch(u"検索索引を読み書きできません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
+}
+
+void run(sqlite3* db, sqlite3_stmt* stmt) {
+  while (step(db, stmt)) {
+  }
+  sqlite3_reset(stmt);
+}
+
+void bind_term(sqlite3_stmt* stmt, int i, TTerm term) {
+  const std::string bytes = term_bytes(term);
+  sqlite3_bind_blob(stmt, i, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+}
+
+TTerm column_term(sqlite3_stmt* stmt, int i) {
+  const void* blob = sqlite3_column_blob(stmt, i);
+  return pack_term(std::string_view(static_cast<const char*>(blob),
+                                    static_cast<size_t>(sqlite3_column_bytes(stmt, i))));
+}
+
+std::string_view column_bytes(sqlite3_stmt* stmt, int i) {
+  const void* blob = sqlite3_column_blob(stmt, i);
+  if (blob == nullptr) return {};
+  return {static_cast<const char*>(blob), static_cast<size_t>(sqlite3_column_bytes(stmt, i))};
+}
+
+std::string q(const std::string& schema) {
+  std::string out = "\"";
+  for (char c : schema) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  return out + "\".";
+}
+
+Mirel::UnicodeString value_text(sqlite3_value* value) {
+  const unsigned char* text = sqlite3_value_text(value);
+  if (text == nullptr) return {};
+  return Mirel::from_utf8(std::string_view(reinterpret_cast<const char*>(text),
+                                           static_cast<size_t>(sqlite3_value_bytes(value))));
+}
+
+// The normalised text of each group of a record whose indexed columns are
+// values[0..] in indexed_columns() order (the ISBN last).
+std::array<Mirel::UnicodeString, 4> group_texts(sqlite3_value** values) {
+  std::array<Mirel::UnicodeString, 4> out;
+  size_t i = 0;
+  const auto& groups = index_groups();
+  for (size_t g = 0; g < groups.size() && g < out.size(); ++g) {
+    for (size_t c = 0; c < groups[g].dbf_columns.size(); ++c, ++i) {
+      if (c > 0) out[g].push_back(kColumnBreak);
+      const bool publisher = std::strcmp(groups[g].dbf_columns[c], "MS_SYUPAN") == 0;
+      out[g] += normalize_text(value_text(values[i]),
+                               publisher ? TFieldKind::publisher : TFieldKind::general);
+    }
+  }
+  return out;
+}
+
+size_t column_count() {
+  size_t n = 0;
+  for (const auto& group : index_groups()) n += group.dbf_columns.size();
+  return n;
+}
+
+// A record's terms, each once, ascending.
+std::vector<TTerm> record_terms(const std::array<Mirel::UnicodeString, 4>& texts,
+                                const std::string& isbn) {
+  std::vector<TTerm> terms;
+  const auto& groups = index_groups();
+  for (size_t g = 0; g < groups.size() && g < texts.size(); ++g)
+    add_group_terms(groups[g].letter, texts[g], terms);
+  add_isbn_terms(isbn, terms);
+  std::sort(terms.begin(), terms.end());
+  terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
+  return terms;
+}
+
+// Binds a group's text as UTF-8, NULL when empty.
+void bind_group_text(sqlite3_stmt* stmt, int i, const Mirel::UnicodeString& text) {
+  if (text.empty()) {
+    sqlite3_bind_null(stmt, i);
+    return;
+  }
+  const std::string utf8 = Mirel::to_utf8(text);
+  sqlite3_bind_text(stmt, i, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+}
+
+std::string text_insert_sql() {
+  std::string columns, values;
+  int i = 2;
+  for (const auto& group : index_groups()) {
+    columns += std::string(", ") + group.letter;
+    values += ", ?" + std::to_string(i++);
+  }
+  return "INSERT OR REPLACE INTO mw_text(id" + columns + ") VALUES(?1" + values + ")";
+}
+
+// ---- The full build ----
+
+// The lists of one segment in memory. A term's numbers go, as varint
+// deltas, into a chain of blocks cut from large pages, each block twice the
+// last up to kMaxBlock: a rare term costs a few bytes, a common one little
+// more than its deltas, and nothing is allocated per number.
+class TSegmentBuilder {
+ public:
+  TSegmentBuilder() { reset_table(1 << 16); }
+
+  void add(TTerm term, uint32_t id) {
+    TSlot& slot = slots_[find(term)];
+    uint8_t bytes[5];
+    size_t n = 0;
+    for (uint32_t delta = id - slot.last; ; delta >>= 7) {
+      if (delta < 0x80) {
+        bytes[n++] = static_cast<uint8_t>(delta);
+        break;
+      }
+      bytes[n++] = static_cast<uint8_t>((delta & 0x7F) | 0x80);
+    }
+    slot.last = id;
+    ++slot.count;
+    for (size_t i = 0; i < n; ++i) {
+      if (slot.used == slot.capacity) grow(slot);
+      at(slot.tail)[4 + slot.used++] = bytes[i];
+    }
+  }
+
+  // Memory held, in bytes.
+  size_t size() const {
+    return pages_.size() * kPage + slots_.capacity() * sizeof(TSlot) +
+           table_.capacity() * sizeof(uint32_t);
+  }
+  bool empty() const { return slots_.empty(); }
+
+  // Writes every list as a row of segment `seg`, in term order, and starts
+  // an empty segment (keeping the memory for it).
+  void write(sqlite3* db, sqlite3_stmt* insert, int64_t seg, int64_t& entries) {
+    std::vector<uint32_t> order(slots_.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [this](uint32_t a, uint32_t b) { return slots_[a].term < slots_[b].term; });
+    std::string ids;
+    for (uint32_t index : order) {
+      const TSlot& slot = slots_[index];
+      ids.clear();
+      uint32_t bytes = kFirstBlock;
+      for (uint32_t block = slot.head;;) {
+        const bool last = block == slot.tail;
+        const uint8_t* b = at(block);
+        ids.append(reinterpret_cast<const char*>(b + 4), last ? slot.used : bytes - 4);
+        if (last) break;
+        std::memcpy(&block, b, 4);
+        bytes = next_block(bytes);
+      }
+      bind_term(insert, 1, slot.term);
+      sqlite3_bind_int64(insert, 2, seg);
+      sqlite3_bind_int64(insert, 3, slot.count);
+      sqlite3_bind_blob(insert, 4, ids.data(), static_cast<int>(ids.size()), SQLITE_STATIC);
+      run(db, insert);
+      entries += slot.count;
+    }
+    slots_.clear();
+    page_used_ = kPage;
+    page_ = 0;
+    reset_table(table_.size());
+  }
+
+ private:
+  static constexpr uint32_t kPage = 1 << 20;
+  static constexpr uint32_t kFirstBlock = 16, kMaxBlock = 1024;
+  struct TSlot {
+    TTerm term;
+    uint32_t last = 0, count = 0;
+    uint32_t head = 0, tail = 0;
+    uint32_t used = 0, capacity = 0;  // payload bytes in the tail block
+  };
+
+  uint8_t* at(uint32_t block) { return pages_[block / kPage].get() + block % kPage; }
+  const uint8_t* at(uint32_t block) const { return pages_[block / kPage].get() + block % kPage; }
+  // The size of the block after one of `bytes` (a block is its 4-byte link
+  // to the next and its payload).
+  static uint32_t next_block(uint32_t bytes) { return std::min(kMaxBlock, bytes * 2); }
+
+  uint32_t allocate(uint32_t bytes) {
+    if (page_used_ + bytes > kPage) {
+      ++page_;
+      if (page_ > pages_.size()) pages_.push_back(std::make_unique<uint8_t[]>(kPage));
+      page_used_ = 0;
+    }
+    const uint32_t block = (page_ - 1) * kPage + page_used_;
+    page_used_ += bytes;
+    return block;
+  }
+
+  void grow(TSlot& slot) {
+    const uint32_t bytes = slot.capacity == 0 ? kFirstBlock : next_block(slot.capacity + 4);
+    const uint32_t block = allocate(bytes);
+    if (slot.capacity == 0) slot.head = block;
+    else std::memcpy(at(slot.tail), &block, 4);
+    slot.tail = block;
+    slot.used = 0;
+    slot.capacity = bytes - 4;
+  }
+
+  static uint32_t hash(TTerm term, size_t mask) {
+    return static_cast<uint32_t>(((term * 0x9E3779B97F4A7C15ull) >> 32) & mask);
+  }
+
+  uint32_t find(TTerm term) {
+    const size_t mask = table_.size() - 1;
+    for (uint32_t i = hash(term, mask);; i = static_cast<uint32_t>((i + 1) & mask)) {
+      const uint32_t index = table_[i];
+      if (index == kEmpty) {
+        if ((slots_.size() + 1) * 4 > table_.size() * 3) {
+          reset_table(table_.size() * 2);
+          return find(term);
+        }
+        table_[i] = static_cast<uint32_t>(slots_.size());
+        slots_.push_back(TSlot{term});
+        return table_[i];
+      }
+      if (slots_[index].term == term) return index;
+    }
+  }
+
+  void reset_table(size_t size) {
+    table_.assign(size, kEmpty);
+    const size_t mask = size - 1;
+    for (uint32_t index = 0; index < slots_.size(); ++index) {
+      uint32_t i = hash(slots_[index].term, mask);
+      while (table_[i] != kEmpty) i = static_cast<uint32_t>((i + 1) & mask);
+      table_[i] = index;
+    }
+  }
+
+  static constexpr uint32_t kEmpty = 0xFFFFFFFF;
+  std::vector<uint32_t> table_;
+  std::vector<TSlot> slots_;
+  std::vector<std::unique_ptr<uint8_t[]>> pages_;
+  uint32_t page_ = 0, page_used_ = kPage;  // pages in use, bytes used of the last
+};
+
+
+// The build's lists in memory are written out as a segment once they hold
+// this much: larger segments are fewer rows per term, but the build's
+// memory must stay small at a million books.
+constexpr size_t kSegmentBytes = size_t{48} << 20;
+
+// Errors inside a function end the SQL statement with the message, never an
+// exception through SQLite's C frames.
+template <typename Body>
+void guarded(sqlite3_context* context, Body body) {
+  try {
+    body();
+  } catch (const Mirel::Exception& e) {
+    const std::string message = Mirel::to_utf8(e.message());
+    sqlite3_result_error(context, message.c_str(), -1);
+  } catch (const std::exception& e) {
+    sqlite3_result_error(context, e.what(), -1);
+  } catch (...) {
+    sqlite3_result_error(context, "search index function failed", -1);
+  }
+}
+
+// mw_build_index(): see register_posting_functions.
+void build_function(sqlite3_context* context, int, sqlite3_value**) {
+  guarded(context, [&] {
+    sqlite3* db = sqlite3_context_db_handle(context);
+    TStmt read = prepare(db, "SELECT rowid, " + indexed_columns("") + " FROM data ORDER BY rowid");
+    TStmt text = prepare(db, text_insert_sql());
+    TStmt insert = prepare(db, "INSERT INTO mw_post(term, seg, n, ids) VALUES(?1, ?2, ?3, ?4)");
+    const int columns = static_cast<int>(column_count());
+    TSegmentBuilder lists;
+    int64_t seg = 0, entries = 0;
+    std::vector<sqlite3_value*> values(static_cast<size_t>(columns) + 1);
+    while (step(db, read.get())) {
+      const int64_t id = sqlite3_column_int64(read.get(), 0);
+      if (id < 0 || id > 0xFFFFFFFF) throw EMirelSearch(u"検索索引に入らない記録番号です");
+      for (int i = 0; i <= columns; ++i) values[static_cast<size_t>(i)] = sqlite3_column_value(read.get(), i + 1);
+      const auto texts = group_texts(values.data());
+      const std::string isbn = isbn_key(value_text(values[static_cast<size_t>(columns)]));
+      for (TTerm term : record_terms(texts, isbn)) lists.add(term, static_cast<uint32_t>(id));
+      sqlite3_bind_int64(text.get(), 1, id);
+      for (size_t g = 0; g < texts.size() && g < index_groups().size(); ++g)
+        bind_group_text(text.get(), static_cast<int>(g) + 2, texts[g]);
+      run(db, text.get());
+      if (lists.size() > kSegmentBytes) lists.write(db, insert.get(), seg++, entries);
+    }
+    if (!lists.empty()) lists.write(db, insert.get(), seg++, entries);
+    TStmt meta = prepare(db, "INSERT INTO mw_post_meta(entries) VALUES(?1)");
+    sqlite3_bind_int64(meta.get(), 1, entries);
+    run(db, meta.get());
+    sqlite3_result_int64(context, entries);
+  });
+}
+
+// ---- Changes in place ----
+
+// The statements of mw_index_change, kept with the calling statement (as
+// auxiliary data of its constant first argument) and finalised with it.
+struct TChangeStatements {
+  sqlite3* db;
+  TStmt old_text, save_text, drop_text, add_undel, add_insert, del_unadd, del_insert;
+  int64_t changes = 0, bound = 0;  // rows of mw_post_add and mw_post_del; fold above bound
+
+  explicit TChangeStatements(sqlite3* d) : db(d) {
+    std::string groups;
+    for (const auto& group : index_groups()) groups += (groups.empty() ? "" : ", ") + std::string(1, group.letter);
+    old_text = prepare(db, "SELECT " + groups + " FROM mw_text WHERE id = ?1");
+    save_text = prepare(db, text_insert_sql());
+    drop_text = prepare(db, "DELETE FROM mw_text WHERE id = ?1");
+    add_undel = prepare(db, "DELETE FROM mw_post_del WHERE term = ?1 AND id = ?2");
+    add_insert = prepare(db, "INSERT INTO mw_post_add(term, id) VALUES(?1, ?2)");
+    del_unadd = prepare(db, "DELETE FROM mw_post_add WHERE term = ?1 AND id = ?2");
+    del_insert = prepare(db, "INSERT INTO mw_post_del(term, id) VALUES(?1, ?2)");
+    TStmt count = prepare(db,
+                          "SELECT (SELECT count(*) FROM mw_post_add) + (SELECT count(*) FROM "
+                          "mw_post_del), (SELECT coalesce(max(entries), 0) FROM mw_post_meta)");
+    if (step(db, count.get())) {
+      changes = sqlite3_column_int64(count.get(), 0);
+      // Changes cost each query of a changed term a look-up besides its
+      // segments; a thirty-second of the index keeps that small, and a
+      // fold then rewrites the changed terms' lists rarely.
+      bound = std::max<int64_t>(65536, sqlite3_column_int64(count.get(), 1) / 32);
+    }
+  }
+
+  // `first` undoes a change of the other kind; `second` records one when
+  // there was none to undo.
+  void record(sqlite3_stmt* first, sqlite3_stmt* second, TTerm term, int64_t id) {
+    bind_term(first, 1, term);
+    sqlite3_bind_int64(first, 2, id);
+    run(db, first);
+    if (sqlite3_changes(db) > 0) {
+      --changes;
+      return;
+    }
+    bind_term(second, 1, term);
+    sqlite3_bind_int64(second, 2, id);
+    run(db, second);
+    ++changes;
+  }
+};
+
+// mw_index_change(0, id, had, old_isbn, has, columns..., isbn)
+void change_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  guarded(context, [&] {
+    const int columns = static_cast<int>(column_count());
+    if (argc != 6 + columns) throw EMirelSearch(u"mw_index_change: 引数の数が違います");
+    sqlite3* db = sqlite3_context_db_handle(context);
+    auto* statements = static_cast<TChangeStatements*>(sqlite3_get_auxdata(context, 0));
+    if (statements == nullptr) {
+      auto made = std::make_unique<TChangeStatements>(db);
+      sqlite3_set_auxdata(context, 0, made.release(),
+                          [](void* p) { delete static_cast<TChangeStatements*>(p); });
+      statements = static_cast<TChangeStatements*>(sqlite3_get_auxdata(context, 0));
+      if (statements == nullptr) throw EMirelSearch(u"mw_index_change: 文を保持できません");
+    }
+    TChangeStatements& s = *statements;
+    const int64_t id = sqlite3_value_int64(argv[1]);
+    const bool had = sqlite3_value_int(argv[2]) != 0, has = sqlite3_value_int(argv[4]) != 0;
+
+    std::array<Mirel::UnicodeString, 4> old_texts, new_texts;
+    std::vector<TTerm> before, after;
+    if (had) {
+      sqlite3_bind_int64(s.old_text.get(), 1, id);
+      if (step(db, s.old_text.get()))
+        for (size_t g = 0; g < index_groups().size() && g < old_texts.size(); ++g) {
+          const std::string_view bytes = column_bytes(s.old_text.get(), static_cast<int>(g));
+          old_texts[g] = Mirel::from_utf8(bytes);
+        }
+      sqlite3_reset(s.old_text.get());
+      before = record_terms(old_texts, isbn_key(value_text(argv[3])));
+    }
+    if (has) {
+      new_texts = group_texts(argv + 5);
+      after = record_terms(new_texts, isbn_key(value_text(argv[5 + columns])));
+    }
+    std::vector<TTerm> gone, come;
+    std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
+                        std::back_inserter(gone));
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                        std::back_inserter(come));
+    for (TTerm term : gone) s.record(s.del_unadd.get(), s.del_insert.get(), term, id);
+    for (TTerm term : come) s.record(s.add_undel.get(), s.add_insert.get(), term, id);
+    if (!has) {
+      sqlite3_bind_int64(s.drop_text.get(), 1, id);
+      run(db, s.drop_text.get());
+    } else if (!had || new_texts != old_texts) {
+      sqlite3_bind_int64(s.save_text.get(), 1, id);
+      for (size_t g = 0; g < new_texts.size() && g < index_groups().size(); ++g)
+        bind_group_text(s.save_text.get(), static_cast<int>(g) + 2, new_texts[g]);
+      run(db, s.save_text.get());
+    }
+    if (s.changes > s.bound) {
+      fold_changes(db);
+      s.changes = 0;
+    }
+    sqlite3_result_null(context);
+  });
+}
+
+// The record numbers of `term`'s changes of one kind.
+std::vector<int64_t> change_ids(sqlite3* db, sqlite3_stmt* stmt, TTerm term) {
+  std::vector<int64_t> out;
+  bind_term(stmt, 1, term);
+  while (step(db, stmt)) out.push_back(sqlite3_column_int64(stmt, 0));
+  sqlite3_reset(stmt);
+  return out;
+}
+
+// Statements reading a term's list from one schema.
+struct TListReader {
+  sqlite3* db;
+  TStmt segments, adds, dels;
+  TListReader(sqlite3* d, const std::string& schema)
+      : db(d),
+        segments(prepare(db, "SELECT ids FROM " + q(schema) + "mw_post WHERE term = ?1 ORDER BY seg")),
+        adds(prepare(db, "SELECT id FROM " + q(schema) + "mw_post_add WHERE term = ?1 ORDER BY id")),
+        dels(prepare(db, "SELECT id FROM " + q(schema) + "mw_post_del WHERE term = ?1 ORDER BY id")) {}
+
+  std::vector<int64_t> read(TTerm term) {
+    std::vector<int64_t> base;
+    bind_term(segments.get(), 1, term);
+    while (step(db, segments.get())) decode_ids(column_bytes(segments.get(), 0), base);
+    sqlite3_reset(segments.get());
+    const std::vector<int64_t> added = change_ids(db, adds.get(), term);
+    const std::vector<int64_t> removed = change_ids(db, dels.get(), term);
+    if (added.empty() && removed.empty()) return base;
+    return apply_changes(base, removed, added);
+  }
+};
+
+}  // namespace
+
+std::string posting_schema_sql() {
+  std::string groups;
+  for (const auto& group : index_groups()) groups += std::string(", ") + group.letter + " TEXT";
+  return "CREATE TABLE mw_post(term BLOB NOT NULL, seg INTEGER NOT NULL, n INTEGER NOT NULL, "
+         "ids BLOB NOT NULL, PRIMARY KEY(term, seg)) WITHOUT ROWID;\n"
+         "CREATE TABLE mw_post_add(term BLOB NOT NULL, id INTEGER NOT NULL, "
+         "PRIMARY KEY(term, id)) WITHOUT ROWID;\n"
+         "CREATE TABLE mw_post_del(term BLOB NOT NULL, id INTEGER NOT NULL, "
+         "PRIMARY KEY(term, id)) WITHOUT ROWID;\n"
+         "CREATE TABLE mw_text(id INTEGER PRIMARY KEY" + groups + ");\n"
+         "CREATE TABLE mw_post_meta(entries INTEGER NOT NULL);\n";
+}
+
+std::string indexed_columns(const std::string& prefix) {
+  std::string out;
+  for (const auto& group : index_groups())
+    for (const char* column : group.dbf_columns) out += prefix + column + ", ";
+  return out + prefix + "MS_ISBN";
+}
+
+void register_posting_functions(sqlite3* db) {
+  sqlite3_create_function(db, "mw_build_index", 0, SQLITE_UTF8, nullptr, build_function, nullptr,
+                          nullptr);
+  sqlite3_create_function(db, "mw_index_change", -1, SQLITE_UTF8, nullptr, change_function,
+                          nullptr, nullptr);
+}
+
+std::vector<int64_t> read_term(sqlite3* db, const std::string& schema, TTerm term) {
+  return TListReader(db, schema).read(term);
+}
+
+std::vector<int64_t> read_term_range(sqlite3* db, const std::string& schema, TTerm low,
+                                     TTerm high) {
+  std::vector<TTerm> terms;
+  {
+    TStmt list = prepare(db, "SELECT DISTINCT term FROM " + q(schema) + "mw_post WHERE term >= ?1 "
+                             "AND term < ?2 UNION SELECT term FROM " + q(schema) +
+                             "mw_post_add WHERE term >= ?1 AND term < ?2");
+    bind_term(list.get(), 1, low);
+    bind_term(list.get(), 2, high);
+    while (step(db, list.get())) terms.push_back(column_term(list.get(), 0));
+  }
+  TListReader reader(db, schema);
+  std::vector<int64_t> out;
+  for (TTerm term : terms) {
+    const std::vector<int64_t> ids = reader.read(term);
+    out.insert(out.end(), ids.begin(), ids.end());
+  }
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+int64_t term_count(sqlite3* db, const std::string& schema, TTerm term) {
+  TStmt count = prepare(db, "SELECT (SELECT coalesce(sum(n), 0) FROM " + q(schema) +
+                                "mw_post WHERE term = ?1) + (SELECT count(*) FROM " + q(schema) +
+                                "mw_post_add WHERE term = ?1) - (SELECT count(*) FROM " +
+                                q(schema) + "mw_post_del WHERE term = ?1)");
+  bind_term(count.get(), 1, term);
+  return step(db, count.get()) ? sqlite3_column_int64(count.get(), 0) : 0;
+}
+
+std::vector<int64_t> check_word(sqlite3* db, const std::string& schema, char letter,
+                                const std::u16string& word,
+                                const std::vector<int64_t>& candidates) {
+  std::vector<int64_t> out;
+  if (candidates.empty() || group_index(letter) < 0) return out;
+  TStmt text = prepare(db, std::string("SELECT ") + letter + " FROM " + q(schema) +
+                               "mw_text WHERE id = ?1");
+  for (int64_t id : candidates) {
+    sqlite3_bind_int64(text.get(), 1, id);
+    if (step(db, text.get()) &&
+        contains_normalized(Mirel::from_utf8(column_bytes(text.get(), 0)), word))
+      out.push_back(id);
+    sqlite3_reset(text.get());
+  }
+  return out;
+}
+
+void fold_changes(sqlite3* db) {
+  std::vector<TTerm> terms;
+  {
+    TStmt list = prepare(db, "SELECT term FROM mw_post_add UNION SELECT term FROM mw_post_del");
+    while (step(db, list.get())) terms.push_back(column_term(list.get(), 0));
+  }
+  if (terms.empty()) return;
+  int64_t delta = 0;
+  {
+    TStmt count = prepare(db, "SELECT (SELECT count(*) FROM mw_post_add) - "
+                              "(SELECT count(*) FROM mw_post_del)");
+    if (step(db, count.get())) delta = sqlite3_column_int64(count.get(), 0);
+  }
+  TListReader reader(db, "main");
+  TStmt drop = prepare(db, "DELETE FROM mw_post WHERE term = ?1");
+  TStmt insert = prepare(db, "INSERT INTO mw_post(term, seg, n, ids) VALUES(?1, 0, ?2, ?3)");
+  for (TTerm term : terms) {
+    const std::vector<int64_t> ids = reader.read(term);
+    bind_term(drop.get(), 1, term);
+    run(db, drop.get());
+    if (ids.empty()) continue;
+    const std::string blob = encode_ids(ids);
+    bind_term(insert.get(), 1, term);
+    sqlite3_bind_int64(insert.get(), 2, static_cast<int64_t>(ids.size()));
+    sqlite3_bind_blob(insert.get(), 3, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+    run(db, insert.get());
+  }
+  TStmt clear = prepare(db, "DELETE FROM mw_post_add");
+  run(db, clear.get());
+  clear = prepare(db, "DELETE FROM mw_post_del");
+  run(db, clear.get());
+  TStmt meta = prepare(db, "UPDATE mw_post_meta SET entries = entries + ?1");
+  sqlite3_bind_int64(meta.get(), 1, delta);
+  run(db, meta.get());
+}
+
+}  // namespace Mirelsearch_tlb::detail

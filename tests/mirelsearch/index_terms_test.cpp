@@ -1,0 +1,108 @@
+// Terms packed into integers, the terms of texts and words, and record lists
+// coded and changed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "mirelsearch/index_terms.h"
+#include "mirelsearch/normalize.h"
+#include "search/conditions.h"
+
+namespace Mirelsearch_tlb::detail {
+namespace {
+
+using Mirel::U;
+
+TEST(Terms, IntegersOrderAsTheirBytes) {
+  const std::vector<std::string> sorted = {"", "a", std::string("a\0", 2), "a\x01", "ab",
+                                           "abcdefg", "b", "\xff\xff"};
+  for (size_t i = 0; i < sorted.size(); ++i) {
+    EXPECT_EQ(term_bytes(pack_term(sorted[i])), sorted[i]);
+    for (size_t j = i + 1; j < sorted.size(); ++j)
+      EXPECT_LT(pack_term(sorted[i]), pack_term(sorted[j])) << i << " " << j;
+  }
+  EXPECT_THROW(pack_term("abcdefgh"), std::length_error);
+}
+
+std::vector<TTerm> terms_of(char letter, std::u16string_view text) {
+  std::vector<TTerm> out;
+  add_group_terms(letter, text, out);
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+bool has(const std::vector<TTerm>& terms, TTerm t) {
+  return std::binary_search(terms.begin(), terms.end(), t);
+}
+
+TEST(Terms, ATextHoldsTheTermsOfItsWords) {
+  // Two columns: a word across the break is no word of the text.
+  const std::u16string text = normalize_text(u"赤い鳥") + kColumnBreak + normalize_text(u"New York");
+  const auto terms = terms_of('t', text);
+  for (const char16_t* word : {u"赤", u"赤い", u"赤い鳥", u"鳥", u"n", u"new", u"york"}) {
+    const TWordTerms lookup = word_terms('t', normalize_text(word));
+    ASSERT_FALSE(lookup.terms.empty());
+    for (TTerm t : lookup.terms) EXPECT_TRUE(has(terms, t)) << Mirel::to_utf8(word);
+  }
+  // 鳥 ends the first column: no bigram with the second's first letter, and
+  // "ew" does not begin a word, while "new" does.
+  EXPECT_FALSE(has(terms, word_terms('t', normalize_text(u"鳥n")).terms[0]));
+  EXPECT_FALSE(has(terms, word_terms('t', normalize_text(u"ew")).terms[0]));
+  EXPECT_TRUE(has(terms, word_terms('t', u"ew").terms[0]));  // inside a word
+  EXPECT_TRUE(has(terms, word_terms('t', u"\x01yo").terms[0]));
+  // Another group's letter never meets this group's terms.
+  EXPECT_FALSE(has(terms, word_terms('a', normalize_text(u"赤")).terms[0]));
+  // A code point outside the BMP is one code point.
+  EXPECT_EQ(word_terms('t', U("𠮷")).terms.size(), 1u);
+  EXPECT_TRUE(word_terms('t', U("𠮷")).exact);
+}
+
+TEST(Terms, LongerWordsAreCandidatesToCheck) {
+  EXPECT_TRUE(word_terms('t', u"ab").exact);
+  const TWordTerms abc = word_terms('t', u"abab");
+  EXPECT_FALSE(abc.exact);
+  EXPECT_EQ(abc.terms.size(), 2u);  // ab, ba: a repeated bigram once
+  EXPECT_TRUE(word_terms('t', u"").terms.empty());
+}
+
+TEST(Terms, IsbnGramsAndLookups) {
+  std::vector<TTerm> grams;
+  add_isbn_terms("123", grams);
+  EXPECT_EQ(grams, (std::vector<TTerm>{pack_term("i123z"), pack_term("i23zz"), pack_term("i3zzz")}));
+  // A short key is the range of the grams it begins.
+  const TIsbnLookup short_key = isbn_lookup("12");
+  EXPECT_LE(short_key.low, pack_term("i123z"));
+  EXPECT_GT(short_key.high, pack_term("i12zz"));
+  EXPECT_LE(short_key.high, pack_term("i13"));
+  auto grams_of = [](const std::string& key) {
+    std::vector<std::string> out;
+    for (TTerm t : isbn_lookup(key).grams) out.push_back(term_bytes(t));
+    return out;
+  };
+  EXPECT_EQ(grams_of("1234"), (std::vector<std::string>{"i1234"}));
+  EXPECT_EQ(grams_of("123456"), (std::vector<std::string>{"i3456", "i1234"}));
+  // Not the 9784 that nearly every ISBN-13 begins with.
+  EXPECT_EQ(grams_of("9784101010014"), (std::vector<std::string>{"i0014", "i0101"}));
+  EXPECT_EQ(grams_of("9784"), (std::vector<std::string>{"i9784"}));
+}
+
+TEST(Lists, CodedAndChanged) {
+  const std::vector<int64_t> ids = {1, 2, 130, 20000, 4000000000};
+  std::vector<int64_t> back;
+  decode_ids(encode_ids(ids), back);
+  EXPECT_EQ(back, ids);
+  // Segments are coded each from zero and read one after another.
+  back.clear();
+  decode_ids(encode_ids({1, 5}), back);
+  decode_ids(encode_ids({9, 300}), back);
+  EXPECT_EQ(back, (std::vector<int64_t>{1, 5, 9, 300}));
+  std::string cut = encode_ids({300});
+  cut.pop_back();
+  EXPECT_THROW(decode_ids(cut, back), EMirelSearch);
+  EXPECT_EQ(apply_changes({1, 3, 5, 7}, {3, 7}, {2, 8}), (std::vector<int64_t>{1, 2, 5, 8}));
+  EXPECT_EQ(apply_changes({}, {}, {4}), (std::vector<int64_t>{4}));
+}
+
+}  // namespace
+}  // namespace Mirelsearch_tlb::detail
