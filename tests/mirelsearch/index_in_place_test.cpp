@@ -7,9 +7,12 @@
 
 #include <filesystem>
 
+#include <sqlite3.h>
+
 #include <gtest/gtest.h>
 
 #include "dbase/dbf.h"
+#include "mirelsearch/posting_index.h"
 #include "tests/mirelsearch/catalogue_fixture.h"
 
 namespace Mirelsearch_tlb::testing {
@@ -100,6 +103,62 @@ TEST(IndexInPlace, HitsEqualAFreshBuild) {
 
   std::filesystem::remove(cache);
   EXPECT_EQ(all_hits(), in_place);
+}
+
+// A word of three or more characters is found through the lists of its
+// pairs of characters, which also hold records that have each pair apart or
+// in another column of the group; the stored text decides. Changes made in
+// place and then folded into the lists leave every hit list as it was.
+TEST(IndexInPlace, LongerWordsAreCheckedAndChangesFold) {
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  lib.add_book(book(1, "赤い靴の青い鳥"));  // 赤い and い鳥, apart
+  lib.add_book(book(2, "赤い鳥"));
+  TBook split = book(3, "赤いい");
+  split.syokana = "い鳥";  // い鳥 in the reading only
+  lib.add_book(split);
+  lib.add_book(book(4, "白い鳥"));
+  dir.write(lib);
+  auto find = [](const char* word) {
+    Tmirel_search s;
+    s.add_keyword(keyword<Tkw_syomei_ex>(U(word)));
+    return hit_numbers(s);
+  };
+  EXPECT_EQ(find("赤い鳥"), (std::vector<long long>{2}));
+  EXPECT_EQ(find("い鳥"), (std::vector<long long>{1, 2, 3, 4}));
+
+  {
+    auto w = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
+    w->rewrite(0, Mirel::Dbase::master_row(book(1, "赤い鳥の青い靴")));
+    w->rewrite(3, Mirel::Dbase::master_row(book(4, "白い犬")));
+    w->append(Mirel::Dbase::master_row(book(5, "赤い鳥（改）")));
+    w->close();
+  }
+  const std::vector<std::vector<long long>> expected = {
+      {1, 2, 5}, {1, 2, 3, 5}, {1, 2, 3, 4, 5}, {4}, {5}};
+  auto all = [&find] {
+    return std::vector<std::vector<long long>>{find("赤い鳥"), find("い鳥"), find("い"),
+                                               find("犬"), find("改")};
+  };
+  EXPECT_EQ(all(), expected);
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir.lib_dir() + "/mirelweb-cache/master.sqlite").c_str(), &db), SQLITE_OK);
+  auto changes = [db] {
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT (SELECT count(*) FROM mw_post_add) + (SELECT count(*) FROM mw_post_del)",
+                       -1, &stmt, nullptr);
+    const int64_t n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    return n;
+  };
+  EXPECT_GT(changes(), 0);
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
+  detail::fold_changes(db);
+  ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(changes(), 0);
+  sqlite3_close(db);
+  EXPECT_EQ(all(), expected);
 }
 
 }  // namespace
