@@ -148,8 +148,10 @@ class TSegmentBuilder {
  public:
   TSegmentBuilder() { reset_table(1 << 16); }
 
+  // Adds record `id` to `term`'s list; ids come in ascending order.
   void add(TTerm term, uint32_t id) {
     TSlot& slot = slots_[find(term)];
+    if (slot.count > 0 && slot.last == id) return;  // a term repeated in one record
     uint8_t bytes[5];
     size_t n = 0;
     for (uint32_t delta = id - slot.last; ; delta >>= 7) {
@@ -315,13 +317,19 @@ void build_function(sqlite3_context* context, int, sqlite3_value**) {
     TSegmentBuilder lists;
     int64_t seg = 0, entries = 0;
     std::vector<sqlite3_value*> values(static_cast<size_t>(columns) + 1);
+    std::vector<TTerm> terms;
     while (step(db, read.get())) {
       const int64_t id = sqlite3_column_int64(read.get(), 0);
       if (id < 0 || id > 0xFFFFFFFF) throw EMirelSearch(u"検索索引に入らない記録番号です");
       for (int i = 0; i <= columns; ++i) values[static_cast<size_t>(i)] = sqlite3_column_value(read.get(), i + 1);
       const auto texts = group_texts(values.data());
       const std::string isbn = isbn_key(value_text(values[static_cast<size_t>(columns)]));
-      for (TTerm term : record_terms(texts, isbn)) lists.add(term, static_cast<uint32_t>(id));
+      // Repeats are dropped by the lists themselves: no sorting per record.
+      terms.clear();
+      for (size_t g = 0; g < texts.size() && g < index_groups().size(); ++g)
+        add_group_terms(index_groups()[g].letter, texts[g], terms);
+      add_isbn_terms(isbn, terms);
+      for (TTerm term : terms) lists.add(term, static_cast<uint32_t>(id));
       sqlite3_bind_int64(text.get(), 1, id);
       for (size_t g = 0; g < texts.size() && g < index_groups().size(); ++g)
         bind_group_text(text.get(), static_cast<int>(g) + 2, texts[g]);
