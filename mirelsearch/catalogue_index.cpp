@@ -244,18 +244,6 @@ std::string any_changed() {
   return out + "old.MS_ISBN IS NOT new.MS_ISBN";
 }
 
-// The call of mw_index_change for a record leaving (old), entering (new) or
-// both.
-std::string index_change(bool had, bool has) {
-  std::string out = std::string("  SELECT mw_index_change(0, ") + (has ? "new.rowid" : "old.rowid") +
-                    (had ? ", 1, old.MS_ISBN" : ", 0, NULL");
-  if (has) return out + ", 1, " + indexed_columns("new.") + ");\n";
-  out += ", 0";
-  for (const auto& group : index_groups())
-    for (size_t c = 0; c < group.dbf_columns.size(); ++c) out += ", NULL";
-  return out + ", NULL);\n";
-}
-
 // True when book id `a` sorts after book id `b` as ORDER BY sorts them
 // (NULL first). Both are mw_keys columns, which have no affinity, so the
 // comparison converts neither value.
@@ -342,16 +330,16 @@ std::string index_update_sql() {
   }
   return sort_triggers +
          "CREATE TEMP TRIGGER IF NOT EXISTS mw_index_insert AFTER INSERT ON main.data BEGIN\n" +
-         index_change(false, true) +
+         index_change_sql(false, true) +
          "  INSERT INTO mw_keys(id, bookid) VALUES (new.rowid, new.MS_BOOKID);\n" +
          keep_order("new.rowid") + "END;\n"
          "CREATE TEMP TRIGGER IF NOT EXISTS mw_index_delete AFTER DELETE ON main.data BEGIN\n" +
-         index_change(true, false) +
+         index_change_sql(true, false) +
          "  DELETE FROM mw_keys WHERE id = old.rowid;\nEND;\n"
          // A record rewritten without a change to its indexed text (a new
          // location or stocktaking date) has the same terms: leave the index.
          "CREATE TEMP TRIGGER IF NOT EXISTS mw_index_update AFTER UPDATE ON main.data WHEN " +
-         any_changed() + " BEGIN\n" + index_change(true, true) + "END;\n"
+         any_changed() + " BEGIN\n" + index_change_sql(true, true) + "END;\n"
          "CREATE TEMP TRIGGER IF NOT EXISTS mw_keys_update AFTER UPDATE ON main.data WHEN "
          "old.MS_BOOKID IS NOT new.MS_BOOKID BEGIN\n"
          "  UPDATE mw_keys SET bookid = new.MS_BOOKID WHERE id = new.rowid;\n" +

@@ -19,7 +19,7 @@
 //
 // A full build fills the lists in one pass over the table once its rows are
 // in (mw_build_index); in-place updates run TEMP triggers on "data" that
-// write each changed record's difference of terms (mw_index_change), folded
+// write each changed record's difference of terms (mw_index_diff), folded
 // into the segments once it grows past a bound. A narrow table mw_keys
 // (record number, book id) serves sorting hit lists by book id, and
 // mw_order records whether record numbers ascend with book ids (a hit list

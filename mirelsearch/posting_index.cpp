@@ -346,105 +346,122 @@ void build_function(sqlite3_context* context, int, sqlite3_value**) {
 
 // ---- Changes in place ----
 
-// The statements of mw_index_change, kept with the calling statement (as
-// auxiliary data of its constant first argument) and finalised with it.
-struct TChangeStatements {
-  sqlite3* db;
-  TStmt old_text, save_text, drop_text, add_undel, add_insert, del_unadd, del_insert;
-  int64_t changes = 0, bound = 0;  // rows of mw_post_add and mw_post_del; fold above bound
-
-  explicit TChangeStatements(sqlite3* d) : db(d) {
-    std::string groups;
-    for (const auto& group : index_groups()) groups += (groups.empty() ? "" : ", ") + std::string(1, group.letter);
-    old_text = prepare(db, "SELECT " + groups + " FROM mw_text WHERE id = ?1");
-    save_text = prepare(db, text_insert_sql());
-    drop_text = prepare(db, "DELETE FROM mw_text WHERE id = ?1");
-    add_undel = prepare(db, "DELETE FROM mw_post_del WHERE term = ?1 AND id = ?2");
-    add_insert = prepare(db, "INSERT INTO mw_post_add(term, id) VALUES(?1, ?2)");
-    del_unadd = prepare(db, "DELETE FROM mw_post_add WHERE term = ?1 AND id = ?2");
-    del_insert = prepare(db, "INSERT INTO mw_post_del(term, id) VALUES(?1, ?2)");
-    TStmt count = prepare(db,
-                          "SELECT (SELECT count(*) FROM mw_post_add) + (SELECT count(*) FROM "
-                          "mw_post_del), (SELECT coalesce(max(entries), 0) FROM mw_post_meta)");
-    if (step(db, count.get())) {
-      changes = sqlite3_column_int64(count.get(), 0);
-      // Changes cost each query of a changed term a look-up besides its
-      // segments; a thirty-second of the index keeps that small, and a
-      // fold then rewrites the changed terms' lists rarely.
-      bound = std::max<int64_t>(65536, sqlite3_column_int64(count.get(), 1) / 32);
-    }
-  }
-
-  // `first` undoes a change of the other kind; `second` records one when
-  // there was none to undo.
-  void record(sqlite3_stmt* first, sqlite3_stmt* second, TTerm term, int64_t id) {
-    bind_term(first, 1, term);
-    sqlite3_bind_int64(first, 2, id);
-    run(db, first);
-    if (sqlite3_changes(db) > 0) {
-      --changes;
-      return;
-    }
-    bind_term(second, 1, term);
-    sqlite3_bind_int64(second, 2, id);
-    run(db, second);
-    ++changes;
-  }
+// What mw_index_diff found for the record being changed, read by the
+// statements of the same trigger that follow it, and the count of changes
+// since the last fold. One per connection.
+struct TChangeState {
+  std::string gone, come;              // JSON arrays of terms
+  std::array<std::string, 4> texts;    // the new normalised texts (UTF-8)
+  std::array<bool, 4> text_null{};     // an empty group is stored as NULL
+  bool text_changed = false;
+  int64_t changes = -1, bound = 0;     // -1: not counted yet
 };
 
-// mw_index_change(0, id, had, old_isbn, has, columns..., isbn)
-void change_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
+std::string json_terms(const std::vector<TTerm>& terms) {
+  std::string out = "[";
+  for (TTerm t : terms) {
+    if (out.size() > 1) out.push_back(',');
+    out += std::to_string(static_cast<int64_t>(t));  // the top byte is ASCII: positive
+  }
+  return out + "]";
+}
+
+TChangeState& state_of(sqlite3_context* context) {
+  return **static_cast<std::shared_ptr<TChangeState>*>(sqlite3_user_data(context));
+}
+
+// mw_index_diff(id, had, old_isbn, old texts..., has, columns..., isbn)
+void diff_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
   guarded(context, [&] {
     const int columns = static_cast<int>(column_count());
-    if (argc != 6 + columns) throw EMirelSearch(u"mw_index_change: 引数の数が違います");
-    sqlite3* db = sqlite3_context_db_handle(context);
-    auto* statements = static_cast<TChangeStatements*>(sqlite3_get_auxdata(context, 0));
-    if (statements == nullptr) {
-      auto made = std::make_unique<TChangeStatements>(db);
-      sqlite3_set_auxdata(context, 0, made.release(),
-                          [](void* p) { delete static_cast<TChangeStatements*>(p); });
-      statements = static_cast<TChangeStatements*>(sqlite3_get_auxdata(context, 0));
-      if (statements == nullptr) throw EMirelSearch(u"mw_index_change: 文を保持できません");
-    }
-    TChangeStatements& s = *statements;
-    const int64_t id = sqlite3_value_int64(argv[1]);
-    const bool had = sqlite3_value_int(argv[2]) != 0, has = sqlite3_value_int(argv[4]) != 0;
-
+    const int groups = static_cast<int>(index_groups().size());
+    if (argc != 5 + groups + columns) throw EMirelSearch(u"mw_index_diff: 引数の数が違います");
+    TChangeState& state = state_of(context);
+    const bool had = sqlite3_value_int(argv[1]) != 0;
+    const bool has = sqlite3_value_int(argv[3 + groups]) != 0;
     std::array<Mirel::UnicodeString, 4> old_texts, new_texts;
     std::vector<TTerm> before, after;
     if (had) {
-      sqlite3_bind_int64(s.old_text.get(), 1, id);
-      if (step(db, s.old_text.get()))
-        for (size_t g = 0; g < index_groups().size() && g < old_texts.size(); ++g) {
-          const std::string_view bytes = column_bytes(s.old_text.get(), static_cast<int>(g));
-          old_texts[g] = Mirel::from_utf8(bytes);
-        }
-      sqlite3_reset(s.old_text.get());
-      before = record_terms(old_texts, isbn_key(value_text(argv[3])));
+      for (int g = 0; g < groups && g < 4; ++g) old_texts[g] = value_text(argv[3 + g]);
+      before = record_terms(old_texts, isbn_key(value_text(argv[2])));
     }
     if (has) {
-      new_texts = group_texts(argv + 5);
-      after = record_terms(new_texts, isbn_key(value_text(argv[5 + columns])));
+      new_texts = group_texts(argv + 4 + groups);
+      after = record_terms(new_texts, isbn_key(value_text(argv[4 + groups + columns])));
     }
     std::vector<TTerm> gone, come;
     std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
                         std::back_inserter(gone));
     std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
                         std::back_inserter(come));
-    for (TTerm term : gone) s.record(s.del_unadd.get(), s.del_insert.get(), term, id);
-    for (TTerm term : come) s.record(s.add_undel.get(), s.add_insert.get(), term, id);
-    if (!has) {
-      sqlite3_bind_int64(s.drop_text.get(), 1, id);
-      run(db, s.drop_text.get());
-    } else if (!had || new_texts != old_texts) {
-      sqlite3_bind_int64(s.save_text.get(), 1, id);
-      for (size_t g = 0; g < new_texts.size() && g < index_groups().size(); ++g)
-        bind_group_text(s.save_text.get(), static_cast<int>(g) + 2, new_texts[g]);
-      run(db, s.save_text.get());
+    state.gone = json_terms(gone);
+    state.come = json_terms(come);
+    state.text_changed = has && (!had || new_texts != old_texts);
+    for (size_t g = 0; g < state.texts.size(); ++g) {
+      state.texts[g] = Mirel::to_utf8(new_texts[g]);
+      state.text_null[g] = new_texts[g].empty();
     }
-    if (s.changes > s.bound) {
+    if (state.changes >= 0) state.changes += static_cast<int64_t>(gone.size() + come.size());
+    sqlite3_result_null(context);
+  });
+}
+
+// mw_index_pending('g' or 'c'): the terms the record left or gained.
+void pending_function(sqlite3_context* context, int, sqlite3_value** argv) {
+  guarded(context, [&] {
+    const TChangeState& state = state_of(context);
+    const unsigned char* kind = sqlite3_value_text(argv[0]);
+    const std::string& json = kind != nullptr && kind[0] == 'g' ? state.gone : state.come;
+    sqlite3_result_text(context, json.data(), static_cast<int>(json.size()), SQLITE_TRANSIENT);
+  });
+}
+
+// mw_index_text(g): the new text of group g (NULL when empty); g = -1:
+// whether any group's text changed.
+void text_function(sqlite3_context* context, int, sqlite3_value** argv) {
+  guarded(context, [&] {
+    const TChangeState& state = state_of(context);
+    const int g = sqlite3_value_int(argv[0]);
+    if (g < 0) {
+      sqlite3_result_int(context, state.text_changed ? 1 : 0);
+    } else if (g >= static_cast<int>(state.texts.size()) || state.text_null[static_cast<size_t>(g)]) {
+      sqlite3_result_null(context);
+    } else {
+      const std::string& t = state.texts[static_cast<size_t>(g)];
+      sqlite3_result_text(context, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+    }
+  });
+}
+
+// mw_term(n): the blob of the term packed as the integer n.
+void term_function(sqlite3_context* context, int, sqlite3_value** argv) {
+  guarded(context, [&] {
+    const std::string bytes = term_bytes(static_cast<TTerm>(sqlite3_value_int64(argv[0])));
+    sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+  });
+}
+
+// mw_index_settle(): folds the changes into the segments once they are
+// past their bound.
+void settle_function(sqlite3_context* context, int, sqlite3_value**) {
+  guarded(context, [&] {
+    TChangeState& state = state_of(context);
+    sqlite3* db = sqlite3_context_db_handle(context);
+    if (state.changes < 0) {
+      TStmt count = prepare(db,
+                            "SELECT (SELECT count(*) FROM mw_post_add) + (SELECT count(*) FROM "
+                            "mw_post_del), (SELECT coalesce(max(entries), 0) FROM mw_post_meta)");
+      if (step(db, count.get())) {
+        state.changes = sqlite3_column_int64(count.get(), 0);
+        // Changes cost a query of a changed term a look-up besides its
+        // segments; a thirty-second of the index keeps that small, and
+        // folds rare.
+        state.bound = std::max<int64_t>(65536, sqlite3_column_int64(count.get(), 1) / 32);
+      }
+    }
+    if (state.changes > state.bound) {
       fold_changes(db);
-      s.changes = 0;
+      state.changes = 0;
     }
     sqlite3_result_null(context);
   });
@@ -486,8 +503,14 @@ struct TListReader {
 std::string posting_schema_sql() {
   std::string groups;
   for (const auto& group : index_groups()) groups += std::string(", ") + group.letter + " TEXT";
+  // mw_post keeps its rows in a table of its own, reached by an index of
+  // (term, seg, n): as a WITHOUT ROWID table keyed by (term, seg), every
+  // comparison of a key with a row whose list overflows its page read the
+  // whole list (a million books' segments were written at a few rows per
+  // second). The index also counts a list without reading it.
   return "CREATE TABLE mw_post(term BLOB NOT NULL, seg INTEGER NOT NULL, n INTEGER NOT NULL, "
-         "ids BLOB NOT NULL, PRIMARY KEY(term, seg)) WITHOUT ROWID;\n"
+         "ids BLOB NOT NULL);\n"
+         "CREATE UNIQUE INDEX mw_post_term ON mw_post(term, seg, n);\n"
          "CREATE TABLE mw_post_add(term BLOB NOT NULL, id INTEGER NOT NULL, "
          "PRIMARY KEY(term, id)) WITHOUT ROWID;\n"
          "CREATE TABLE mw_post_del(term BLOB NOT NULL, id INTEGER NOT NULL, "
@@ -506,8 +529,61 @@ std::string indexed_columns(const std::string& prefix) {
 void register_posting_functions(sqlite3* db) {
   sqlite3_create_function(db, "mw_build_index", 0, SQLITE_UTF8, nullptr, build_function, nullptr,
                           nullptr);
-  sqlite3_create_function(db, "mw_index_change", -1, SQLITE_UTF8, nullptr, change_function,
-                          nullptr, nullptr);
+  // The functions of one change share its state; each holds a reference,
+  // so registering them again on the same connection frees it safely.
+  auto state = std::make_shared<TChangeState>();
+  auto add = [&](const char* name, int args, void (*function)(sqlite3_context*, int, sqlite3_value**)) {
+    sqlite3_create_function_v2(db, name, args, SQLITE_UTF8, new std::shared_ptr<TChangeState>(state),
+                               function, nullptr, nullptr, [](void* p) {
+                                 delete static_cast<std::shared_ptr<TChangeState>*>(p);
+                               });
+  };
+  add("mw_index_diff", -1, diff_function);
+  add("mw_index_pending", 1, pending_function);
+  add("mw_index_text", 1, text_function);
+  add("mw_index_settle", 0, settle_function);
+  sqlite3_create_function(db, "mw_term", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                          term_function, nullptr, nullptr);
+}
+
+std::string index_change_sql(bool had, bool has) {
+  const std::string id = has ? "new.rowid" : "old.rowid";
+  std::string call = "  SELECT mw_index_diff(" + id + (had ? ", 1, old.MS_ISBN" : ", 0, NULL");
+  for (const auto& group : index_groups())
+    call += had ? std::string(", (SELECT ") + group.letter + " FROM mw_text WHERE id = old.rowid)"
+                : std::string(", NULL");
+  if (has) {
+    call += ", 1, " + indexed_columns("new.");
+  } else {
+    call += ", 0";
+    for (size_t i = 0; i < column_count() + 1; ++i) call += ", NULL";
+  }
+  std::string sql = call + ");\n";
+  // An entry of one kind cancels one of the other: (term, id) is never in
+  // both tables, and the two sets of terms are apart, so the order of
+  // these statements is free.
+  auto record = [&](const char* kind, const char* table, const char* other) {
+    const std::string terms =
+        std::string("(SELECT mw_term(value) AS t FROM json_each(mw_index_pending('") + kind + "')))";
+    sql += std::string("  INSERT INTO ") + table + "(term, id) SELECT t, " + id + " FROM " + terms +
+           " WHERE NOT EXISTS (SELECT 1 FROM " + other + " WHERE term = t AND id = " + id + ");\n"
+           "  DELETE FROM " + other + " WHERE id = " + id + " AND term IN (SELECT t FROM " + terms +
+           ");\n";
+  };
+  if (had) record("g", "mw_post_del", "mw_post_add");
+  if (has) record("c", "mw_post_add", "mw_post_del");
+  if (has) {
+    std::string columns, values;
+    for (size_t g = 0; g < index_groups().size(); ++g) {
+      columns += std::string(", ") + index_groups()[g].letter;
+      values += ", mw_index_text(" + std::to_string(g) + ")";
+    }
+    sql += "  INSERT OR REPLACE INTO mw_text(id" + columns + ") SELECT " + id + values +
+           " WHERE mw_index_text(-1);\n";
+  } else {
+    sql += "  DELETE FROM mw_text WHERE id = old.rowid;\n";
+  }
+  return sql + "  SELECT mw_index_settle();\n";
 }
 
 std::vector<int64_t> read_term(sqlite3* db, const std::string& schema, TTerm term) {

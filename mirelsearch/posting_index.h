@@ -3,7 +3,8 @@
 // the search.
 //
 // Tables (their SQL: posting_schema_sql):
-//   mw_post(term, seg, n, ids)  a term's list in segments: `ids` the
+//   mw_post(term, seg, n, ids)  a term's list in segments (found by the
+//       index mw_post_term on term, seg, n): `ids` the
 //       ascending record numbers of one segment as varint deltas (the first
 //       from zero), `n` their count. The list is its segments in seg order.
 //   mw_post_add(term, id), mw_post_del(term, id)  the changes made in place
@@ -32,15 +33,15 @@ namespace Mirelsearch_tlb::detail {
 
 std::string posting_schema_sql();
 
-// Registers on a connection:
-//   mw_build_index()  fills the empty index from "data" (a full build);
-//   mw_index_change(0, id, had, old_isbn, has, <the groups' columns>, isbn)
-//       takes record `id` out of the index (when `had`; its old terms come
-//       from mw_text and old_isbn) and puts it in with the new values (when
-//       `has`), writing only the difference; folds the changes into the
-//       segments when they have grown past their bound. The first argument
-//       must be the constant 0 (statements are kept with it).
+// Registers on a connection mw_build_index(), which fills the empty index
+// from "data" (a full build), and the functions index_change_sql uses.
 void register_posting_functions(sqlite3* db);
+
+// The statements of a trigger on "data" that take a record out of the index
+// (when `had`: its old terms come from mw_text and old.MS_ISBN) and put it
+// in with its new values (when `has`), writing only the difference of its
+// terms; the changes are folded into the segments once past their bound.
+std::string index_change_sql(bool had, bool has);
 
 // The SQL argument list of the groups' columns in index_groups() order,
 // each prefixed (e.g. "new."), and "MS_ISBN" last.
