@@ -314,6 +314,19 @@ struct Tmirel_search::Impl {
   // and the conditions on the records themselves read only the records left.
   void read_hits() {
     if (hits_read) return;
+    // One read transaction for all the look-ups: each statement in its own
+    // would take and drop the file locks again (most of the time of
+    // checking a few thousand candidates).
+    struct TReadTransaction {
+      sqlite3* db;
+      bool own;
+      explicit TReadTransaction(sqlite3* d) : db(d), own(sqlite3_get_autocommit(d) != 0) {
+        if (own && sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) own = false;
+      }
+      ~TReadTransaction() {
+        if (own) sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+      }
+    } transaction(db());
     std::vector<std::vector<int64_t>> lists;
     for (const TIndexTerm& term : plan.terms) {
       check_budget();

@@ -1,6 +1,6 @@
 // Building, changing and reading the lists of the search index
 // (posting_index.h). A full build reads the table once in record order,
-// normalises each record's indexed fields once (the text goes to mw_text,
+// normalises each record's indexed fields once (the text goes to mw_text_*,
 // the terms straight into integers) and appends the record number to each
 // of its terms' lists in memory; when those pass kSegmentBytes they are
 // written out as one segment, a row per term in term order.
@@ -82,6 +82,12 @@ Mirel::UnicodeString value_text(sqlite3_value* value) {
                                            static_cast<size_t>(sqlite3_value_bytes(value))));
 }
 
+// True when a group's text is only the breaks between its empty columns:
+// it is stored as no text at all.
+bool is_blank(const Mirel::UnicodeString& text) {
+  return std::all_of(text.begin(), text.end(), [](char16_t c) { return c == kColumnBreak; });
+}
+
 // The normalised text of each group of a record whose indexed columns are
 // values[0..] in indexed_columns() order (the ISBN last).
 std::array<Mirel::UnicodeString, 4> group_texts(sqlite3_value** values) {
@@ -95,6 +101,7 @@ std::array<Mirel::UnicodeString, 4> group_texts(sqlite3_value** values) {
       out[g] += normalize_text(value_text(values[i]),
                                publisher ? TFieldKind::publisher : TFieldKind::general);
     }
+    if (is_blank(out[g])) out[g].clear();
   }
   return out;
 }
@@ -128,15 +135,8 @@ void bind_group_text(sqlite3_stmt* stmt, int i, const Mirel::UnicodeString& text
   sqlite3_bind_text(stmt, i, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
 }
 
-std::string text_insert_sql() {
-  std::string columns, values;
-  int i = 2;
-  for (const auto& group : index_groups()) {
-    columns += std::string(", ") + group.letter;
-    values += ", ?" + std::to_string(i++);
-  }
-  return "INSERT OR REPLACE INTO mw_text(id" + columns + ") VALUES(?1" + values + ")";
-}
+// The table of group `letter`'s texts.
+std::string text_table(char letter) { return std::string("mw_text_") + letter; }
 
 // ---- The full build ----
 
@@ -310,31 +310,46 @@ void guarded(sqlite3_context* context, Body body) {
 void build_function(sqlite3_context* context, int, sqlite3_value**) {
   guarded(context, [&] {
     sqlite3* db = sqlite3_context_db_handle(context);
-    TStmt read = prepare(db, "SELECT rowid, " + indexed_columns("") + " FROM data ORDER BY rowid");
-    TStmt text = prepare(db, text_insert_sql());
     TStmt insert = prepare(db, "INSERT INTO mw_post(term, seg, n, ids) VALUES(?1, ?2, ?3, ?4)");
-    const int columns = static_cast<int>(column_count());
     TSegmentBuilder lists;
     int64_t seg = 0, entries = 0;
-    std::vector<sqlite3_value*> values(static_cast<size_t>(columns) + 1);
     std::vector<TTerm> terms;
-    while (step(db, read.get())) {
-      const int64_t id = sqlite3_column_int64(read.get(), 0);
-      if (id < 0 || id > 0xFFFFFFFF) throw EMirelSearch(u"検索索引に入らない記録番号です");
-      for (int i = 0; i <= columns; ++i) values[static_cast<size_t>(i)] = sqlite3_column_value(read.get(), i + 1);
-      const auto texts = group_texts(values.data());
-      const std::string isbn = isbn_key(value_text(values[static_cast<size_t>(columns)]));
-      // Repeats are dropped by the lists themselves: no sorting per record.
-      terms.clear();
-      for (size_t g = 0; g < texts.size() && g < index_groups().size(); ++g)
-        add_group_terms(index_groups()[g].letter, texts[g], terms);
-      add_isbn_terms(isbn, terms);
-      for (TTerm term : terms) lists.add(term, static_cast<uint32_t>(id));
-      sqlite3_bind_int64(text.get(), 1, id);
-      for (size_t g = 0; g < texts.size() && g < index_groups().size(); ++g)
-        bind_group_text(text.get(), static_cast<int>(g) + 2, texts[g]);
-      run(db, text.get());
-      if (lists.size() > kSegmentBytes) lists.write(db, insert.get(), seg++, entries);
+    // A pass over the table per group of fields (the ISBN with the first):
+    // each group's texts then fill consecutive pages of their table, which
+    // the check of a word's candidates reads many of. A term belongs to one
+    // group, so its records still come in ascending order.
+    const auto& groups = index_groups();
+    for (size_t g = 0; g < groups.size(); ++g) {
+      const TIndexGroup& group = groups[g];
+      std::string columns;
+      for (const char* column : group.dbf_columns) columns += std::string(", ") + column;
+      if (g == 0) columns += ", MS_ISBN";
+      TStmt read = prepare(db, "SELECT rowid" + columns + " FROM data ORDER BY rowid");
+      TStmt text = prepare(db, "INSERT INTO " + text_table(group.letter) + "(id, x) VALUES(?1, ?2)");
+      const int n = static_cast<int>(group.dbf_columns.size());
+      Mirel::UnicodeString joined;
+      while (step(db, read.get())) {
+        const int64_t id = sqlite3_column_int64(read.get(), 0);
+        if (id < 0 || id > 0xFFFFFFFF) throw EMirelSearch(u"検索索引に入らない記録番号です");
+        joined.clear();
+        for (int c = 0; c < n; ++c) {
+          if (c > 0) joined.push_back(kColumnBreak);
+          const bool publisher = std::strcmp(group.dbf_columns[static_cast<size_t>(c)], "MS_SYUPAN") == 0;
+          joined += normalize_text(value_text(sqlite3_column_value(read.get(), c + 1)),
+                                   publisher ? TFieldKind::publisher : TFieldKind::general);
+        }
+        // Repeats are dropped by the lists themselves: no sorting per record.
+        terms.clear();
+        add_group_terms(group.letter, joined, terms);
+        if (g == 0) add_isbn_terms(isbn_key(value_text(sqlite3_column_value(read.get(), n + 1))), terms);
+        for (TTerm term : terms) lists.add(term, static_cast<uint32_t>(id));
+        if (!is_blank(joined)) {
+          sqlite3_bind_int64(text.get(), 1, id);
+          bind_group_text(text.get(), 2, joined);
+          run(db, text.get());
+        }
+        if (lists.size() > kSegmentBytes) lists.write(db, insert.get(), seg++, entries);
+      }
     }
     if (!lists.empty()) lists.write(db, insert.get(), seg++, entries);
     TStmt meta = prepare(db, "INSERT INTO mw_post_meta(entries) VALUES(?1)");
@@ -352,8 +367,8 @@ void build_function(sqlite3_context* context, int, sqlite3_value**) {
 struct TChangeState {
   std::string gone, come;              // JSON arrays of terms
   std::array<std::string, 4> texts;    // the new normalised texts (UTF-8)
-  std::array<bool, 4> text_null{};     // an empty group is stored as NULL
-  bool text_changed = false;
+  std::array<bool, 4> text_null{};     // an empty group has no row
+  std::array<bool, 4> text_changed{};
   int64_t changes = -1, bound = 0;     // -1: not counted yet
 };
 
@@ -396,8 +411,8 @@ void diff_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
                         std::back_inserter(come));
     state.gone = json_terms(gone);
     state.come = json_terms(come);
-    state.text_changed = has && (!had || new_texts != old_texts);
     for (size_t g = 0; g < state.texts.size(); ++g) {
+      state.text_changed[g] = has && (!had || new_texts[g] != old_texts[g]);
       state.texts[g] = Mirel::to_utf8(new_texts[g]);
       state.text_null[g] = new_texts[g].empty();
     }
@@ -416,15 +431,17 @@ void pending_function(sqlite3_context* context, int, sqlite3_value** argv) {
   });
 }
 
-// mw_index_text(g): the new text of group g (NULL when empty); g = -1:
-// whether any group's text changed.
-void text_function(sqlite3_context* context, int, sqlite3_value** argv) {
+// mw_index_text(g): the new text of group g (NULL when empty);
+// mw_index_text(g, 'changed'): whether it differs from the old one.
+void text_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
   guarded(context, [&] {
     const TChangeState& state = state_of(context);
     const int g = sqlite3_value_int(argv[0]);
-    if (g < 0) {
-      sqlite3_result_int(context, state.text_changed ? 1 : 0);
-    } else if (g >= static_cast<int>(state.texts.size()) || state.text_null[static_cast<size_t>(g)]) {
+    if (g < 0 || g >= static_cast<int>(state.texts.size())) {
+      sqlite3_result_null(context);
+    } else if (argc > 1) {
+      sqlite3_result_int(context, state.text_changed[static_cast<size_t>(g)] ? 1 : 0);
+    } else if (state.text_null[static_cast<size_t>(g)]) {
       sqlite3_result_null(context);
     } else {
       const std::string& t = state.texts[static_cast<size_t>(g)];
@@ -501,8 +518,12 @@ struct TListReader {
 }  // namespace
 
 std::string posting_schema_sql() {
-  std::string groups;
-  for (const auto& group : index_groups()) groups += std::string(", ") + group.letter + " TEXT";
+  // A table of texts per group: the check of a word's candidates reads only
+  // its group's texts, packed densely (a third of the pages of one table
+  // with every group).
+  std::string texts;
+  for (const auto& group : index_groups())
+    texts += "CREATE TABLE " + text_table(group.letter) + "(id INTEGER PRIMARY KEY, x TEXT NOT NULL);\n";
   // mw_post keeps its rows in a table of its own, reached by an index of
   // (term, seg, n): as a WITHOUT ROWID table keyed by (term, seg), every
   // comparison of a key with a row whose list overflows its page read the
@@ -515,7 +536,7 @@ std::string posting_schema_sql() {
          "PRIMARY KEY(term, id)) WITHOUT ROWID;\n"
          "CREATE TABLE mw_post_del(term BLOB NOT NULL, id INTEGER NOT NULL, "
          "PRIMARY KEY(term, id)) WITHOUT ROWID;\n"
-         "CREATE TABLE mw_text(id INTEGER PRIMARY KEY" + groups + ");\n"
+         + texts +
          "CREATE TABLE mw_post_meta(entries INTEGER NOT NULL);\n";
 }
 
@@ -540,7 +561,7 @@ void register_posting_functions(sqlite3* db) {
   };
   add("mw_index_diff", -1, diff_function);
   add("mw_index_pending", 1, pending_function);
-  add("mw_index_text", 1, text_function);
+  add("mw_index_text", -1, text_function);
   add("mw_index_settle", 0, settle_function);
   sqlite3_create_function(db, "mw_term", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                           term_function, nullptr, nullptr);
@@ -550,7 +571,7 @@ std::string index_change_sql(bool had, bool has) {
   const std::string id = has ? "new.rowid" : "old.rowid";
   std::string call = "  SELECT mw_index_diff(" + id + (had ? ", 1, old.MS_ISBN" : ", 0, NULL");
   for (const auto& group : index_groups())
-    call += had ? std::string(", (SELECT ") + group.letter + " FROM mw_text WHERE id = old.rowid)"
+    call += had ? ", (SELECT x FROM " + text_table(group.letter) + " WHERE id = old.rowid)"
                 : std::string(", NULL");
   if (has) {
     call += ", 1, " + indexed_columns("new.");
@@ -572,16 +593,17 @@ std::string index_change_sql(bool had, bool has) {
   };
   if (had) record("g", "mw_post_del", "mw_post_add");
   if (has) record("c", "mw_post_add", "mw_post_del");
-  if (has) {
-    std::string columns, values;
-    for (size_t g = 0; g < index_groups().size(); ++g) {
-      columns += std::string(", ") + index_groups()[g].letter;
-      values += ", mw_index_text(" + std::to_string(g) + ")";
+  for (size_t g = 0; g < index_groups().size(); ++g) {
+    const std::string table = text_table(index_groups()[g].letter), n = std::to_string(g);
+    if (!has) {
+      sql += "  DELETE FROM " + table + " WHERE id = old.rowid;\n";
+      continue;
     }
-    sql += "  INSERT OR REPLACE INTO mw_text(id" + columns + ") SELECT " + id + values +
-           " WHERE mw_index_text(-1);\n";
-  } else {
-    sql += "  DELETE FROM mw_text WHERE id = old.rowid;\n";
+    sql += "  INSERT OR REPLACE INTO " + table + "(id, x) SELECT " + id + ", mw_index_text(" + n +
+           ") WHERE mw_index_text(" + n + ", 'changed') AND mw_index_text(" + n + ") IS NOT NULL;\n";
+    if (had)
+      sql += "  DELETE FROM " + table + " WHERE id = " + id + " AND mw_index_text(" + n +
+             ", 'changed') AND mw_index_text(" + n + ") IS NULL;\n";
   }
   return sql + "  SELECT mw_index_settle();\n";
 }
@@ -626,14 +648,43 @@ std::vector<int64_t> check_word(sqlite3* db, const std::string& schema, char let
                                 const std::vector<int64_t>& candidates) {
   std::vector<int64_t> out;
   if (candidates.empty() || group_index(letter) < 0) return out;
-  TStmt text = prepare(db, std::string("SELECT ") + letter + " FROM " + q(schema) +
-                               "mw_text WHERE id = ?1");
+  // contains_normalized on the stored UTF-8 as it is, without converting
+  // each candidate's text: the marks of word starts are dropped from both
+  // (a mark remembered at the byte that followed it), and a word that
+  // begins with one matches only where the text had one.
+  const bool at_word_start = !word.empty() && word.front() == kWordStart;
+  std::u16string bare;
+  for (char16_t c : word)
+    if (c != kWordStart) bare.push_back(c);
+  if (bare.empty()) return candidates;
+  const std::string needle = Mirel::to_utf8(bare);
+  std::string text;
+  std::vector<bool> starts;
+  TStmt read = prepare(db, "SELECT x FROM " + q(schema) + text_table(letter) + " WHERE id = ?1");
   for (int64_t id : candidates) {
-    sqlite3_bind_int64(text.get(), 1, id);
-    if (step(db, text.get()) &&
-        contains_normalized(Mirel::from_utf8(column_bytes(text.get(), 0)), word))
-      out.push_back(id);
-    sqlite3_reset(text.get());
+    sqlite3_bind_int64(read.get(), 1, id);
+    if (step(db, read.get())) {
+      const std::string_view stored = column_bytes(read.get(), 0);
+      text.clear();
+      starts.clear();
+      bool mark = false;
+      for (char c : stored) {
+        if (c == static_cast<char>(kWordStart)) {
+          mark = true;
+          continue;
+        }
+        text.push_back(c);
+        starts.push_back(mark);
+        mark = false;
+      }
+      for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        if (!at_word_start || starts[at]) {
+          out.push_back(id);
+          break;
+        }
+      }
+    }
+    sqlite3_reset(read.get());
   }
   return out;
 }
