@@ -88,21 +88,17 @@ bool is_blank(const Mirel::UnicodeString& text) {
   return std::all_of(text.begin(), text.end(), [](char16_t c) { return c == kColumnBreak; });
 }
 
-// The normalised text of each group of a record whose indexed columns are
-// values[0..] in indexed_columns() order (the ISBN last).
-std::array<Mirel::UnicodeString, 4> group_texts(sqlite3_value** values) {
-  std::array<Mirel::UnicodeString, 4> out;
-  size_t i = 0;
-  const auto& groups = index_groups();
-  for (size_t g = 0; g < groups.size() && g < out.size(); ++g) {
-    for (size_t c = 0; c < groups[g].dbf_columns.size(); ++c, ++i) {
-      if (c > 0) out[g].push_back(kColumnBreak);
-      const bool publisher = std::strcmp(groups[g].dbf_columns[c], "MS_SYUPAN") == 0;
-      out[g] += normalize_text(value_text(values[i]),
-                               publisher ? TFieldKind::publisher : TFieldKind::general);
-    }
-    if (is_blank(out[g])) out[g].clear();
+// The normalised text of group `g` from its columns' values.
+Mirel::UnicodeString group_text(size_t g, sqlite3_value** values) {
+  const TIndexGroup& group = index_groups()[g];
+  Mirel::UnicodeString out;
+  for (size_t c = 0; c < group.dbf_columns.size(); ++c) {
+    if (c > 0) out.push_back(kColumnBreak);
+    const bool publisher = std::strcmp(group.dbf_columns[c], "MS_SYUPAN") == 0;
+    out += normalize_text(value_text(values[c]),
+                          publisher ? TFieldKind::publisher : TFieldKind::general);
   }
+  if (is_blank(out)) out.clear();
   return out;
 }
 
@@ -110,19 +106,6 @@ size_t column_count() {
   size_t n = 0;
   for (const auto& group : index_groups()) n += group.dbf_columns.size();
   return n;
-}
-
-// A record's terms, each once, ascending.
-std::vector<TTerm> record_terms(const std::array<Mirel::UnicodeString, 4>& texts,
-                                const std::string& isbn) {
-  std::vector<TTerm> terms;
-  const auto& groups = index_groups();
-  for (size_t g = 0; g < groups.size() && g < texts.size(); ++g)
-    add_group_terms(groups[g].letter, texts[g], terms);
-  add_isbn_terms(isbn, terms);
-  std::sort(terms.begin(), terms.end());
-  terms.erase(std::unique(terms.begin(), terms.end()), terms.end());
-  return terms;
 }
 
 // Binds a group's text as UTF-8, NULL when empty.
@@ -169,10 +152,11 @@ class TSegmentBuilder {
     }
   }
 
-  // Memory held, in bytes.
+  // Memory in use for the lists of this segment, in bytes (pages kept from
+  // an earlier segment for reuse do not count).
   size_t size() const {
-    return pages_.size() * kPage + slots_.capacity() * sizeof(TSlot) +
-           table_.capacity() * sizeof(uint32_t);
+    return size_t{page_} * kPage + slots_.size() * sizeof(TSlot) +
+           table_.size() * sizeof(uint32_t);
   }
   bool empty() const { return slots_.empty(); }
 
@@ -289,6 +273,7 @@ class TSegmentBuilder {
 // this much: larger segments are fewer rows per term, but the build's
 // memory must stay small at a million books.
 constexpr size_t kSegmentBytes = size_t{48} << 20;
+size_t g_segment_bytes = kSegmentBytes;
 
 // Errors inside a function end the SQL statement with the message, never an
 // exception through SQLite's C frames.
@@ -348,7 +333,7 @@ void build_function(sqlite3_context* context, int, sqlite3_value**) {
           bind_group_text(text.get(), 2, joined);
           run(db, text.get());
         }
-        if (lists.size() > kSegmentBytes) lists.write(db, insert.get(), seg++, entries);
+        if (lists.size() > g_segment_bytes) lists.write(db, insert.get(), seg++, entries);
       }
     }
     if (!lists.empty()) lists.write(db, insert.get(), seg++, entries);
@@ -385,24 +370,48 @@ TChangeState& state_of(sqlite3_context* context) {
   return **static_cast<std::shared_ptr<TChangeState>*>(sqlite3_user_data(context));
 }
 
-// mw_index_diff(id, had, old_isbn, old texts..., has, columns..., isbn)
+// mw_index_diff(id, had, has, isbn_changed, old_isbn, isbn,
+//               (changed, old_text) per group, columns...): the record's
+// terms that go and come. Only the groups whose columns changed are
+// normalised and compared: the others keep their terms and their text.
 void diff_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
   guarded(context, [&] {
     const int columns = static_cast<int>(column_count());
-    const int groups = static_cast<int>(index_groups().size());
-    if (argc != 5 + groups + columns) throw EMirelSearch(u"mw_index_diff: 引数の数が違います");
+    const auto& groups = index_groups();
+    const int n_groups = static_cast<int>(groups.size());
+    if (argc != 6 + 2 * n_groups + columns || n_groups > 4)
+      throw EMirelSearch(u"mw_index_diff: 引数の数が違います");
     TChangeState& state = state_of(context);
     const bool had = sqlite3_value_int(argv[1]) != 0;
-    const bool has = sqlite3_value_int(argv[3 + groups]) != 0;
-    std::array<Mirel::UnicodeString, 4> old_texts, new_texts;
+    const bool has = sqlite3_value_int(argv[2]) != 0;
     std::vector<TTerm> before, after;
-    if (had) {
-      for (int g = 0; g < groups && g < 4; ++g) old_texts[g] = value_text(argv[3 + g]);
-      before = record_terms(old_texts, isbn_key(value_text(argv[2])));
+    if (sqlite3_value_int(argv[3]) != 0) {
+      if (had) add_isbn_terms(isbn_key(value_text(argv[4])), before);
+      if (has) add_isbn_terms(isbn_key(value_text(argv[5])), after);
     }
-    if (has) {
-      new_texts = group_texts(argv + 4 + groups);
-      after = record_terms(new_texts, isbn_key(value_text(argv[4 + groups + columns])));
+    sqlite3_value** values = argv + 6 + 2 * n_groups;
+    for (size_t g = 0; g < groups.size(); ++g) {
+      const bool changed = sqlite3_value_int(argv[6 + 2 * g]) != 0;
+      state.text_changed[g] = false;
+      if (changed) {
+        Mirel::UnicodeString old_text, new_text;
+        if (had) {
+          old_text = value_text(argv[7 + 2 * g]);
+          add_group_terms(groups[g].letter, old_text, before);
+        }
+        if (has) {
+          new_text = group_text(g, values);
+          add_group_terms(groups[g].letter, new_text, after);
+        }
+        state.text_changed[g] = has && (!had || new_text != old_text);
+        state.texts[g] = Mirel::to_utf8(new_text);
+        state.text_null[g] = new_text.empty();
+      }
+      values += groups[g].dbf_columns.size();
+    }
+    for (auto* terms : {&before, &after}) {
+      std::sort(terms->begin(), terms->end());
+      terms->erase(std::unique(terms->begin(), terms->end()), terms->end());
     }
     std::vector<TTerm> gone, come;
     std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
@@ -411,11 +420,6 @@ void diff_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
                         std::back_inserter(come));
     state.gone = json_terms(gone);
     state.come = json_terms(come);
-    for (size_t g = 0; g < state.texts.size(); ++g) {
-      state.text_changed[g] = has && (!had || new_texts[g] != old_texts[g]);
-      state.texts[g] = Mirel::to_utf8(new_texts[g]);
-      state.text_null[g] = new_texts[g].empty();
-    }
     if (state.changes >= 0) state.changes += static_cast<int64_t>(gone.size() + come.size());
     sqlite3_result_null(context);
   });
@@ -517,6 +521,8 @@ struct TListReader {
 
 }  // namespace
 
+void set_segment_bytes(size_t bytes) { g_segment_bytes = bytes != 0 ? bytes : kSegmentBytes; }
+
 std::string posting_schema_sql() {
   // A table of texts per group: the check of a word's candidates reads only
   // its group's texts, packed densely (a third of the pages of one table
@@ -569,16 +575,23 @@ void register_posting_functions(sqlite3* db) {
 
 std::string index_change_sql(bool had, bool has) {
   const std::string id = has ? "new.rowid" : "old.rowid";
-  std::string call = "  SELECT mw_index_diff(" + id + (had ? ", 1, old.MS_ISBN" : ", 0, NULL");
-  for (const auto& group : index_groups())
-    call += had ? ", (SELECT x FROM " + text_table(group.letter) + " WHERE id = old.rowid)"
-                : std::string(", NULL");
-  if (has) {
-    call += ", 1, " + indexed_columns("new.");
-  } else {
-    call += ", 0";
-    for (size_t i = 0; i < column_count() + 1; ++i) call += ", NULL";
+  const bool update = had && has;
+  std::string call = "  SELECT mw_index_diff(" + id + (had ? ", 1" : ", 0") + (has ? ", 1" : ", 0") +
+                     (update ? ", old.MS_ISBN IS NOT new.MS_ISBN" : ", 1") +
+                     (had ? ", old.MS_ISBN" : ", NULL") + (has ? ", new.MS_ISBN" : ", NULL");
+  for (const auto& group : index_groups()) {
+    // Whether the group's columns changed; its old text only then.
+    std::string changed;
+    for (const char* column : group.dbf_columns)
+      changed += (changed.empty() ? "(" : " OR ") + std::string("old.") + column + " IS NOT new." + column;
+    changed = update ? changed + ")" : "1";
+    const std::string old_text = "(SELECT x FROM " + text_table(group.letter) + " WHERE id = old.rowid)";
+    call += ", " + changed + ", " +
+            (!had ? std::string("NULL") : update ? "CASE WHEN " + changed + " THEN " + old_text + " END" : old_text);
   }
+  for (const auto& group : index_groups())
+    for (const char* column : group.dbf_columns)
+      call += has ? std::string(", new.") + column : std::string(", NULL");
   std::string sql = call + ");\n";
   // An entry of one kind cancels one of the other: (term, id) is never in
   // both tables, and the two sets of terms are apart, so the order of

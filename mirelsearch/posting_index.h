@@ -33,6 +33,10 @@ namespace Mirelsearch_tlb::detail {
 
 std::string posting_schema_sql();
 
+// The size at which a full build writes its lists out as a segment (0: the
+// default); tests make it small to have many segments.
+void set_segment_bytes(size_t bytes);
+
 // Registers on a connection mw_build_index(), which fills the empty index
 // from "data" (a full build), and the functions index_change_sql uses.
 void register_posting_functions(sqlite3* db);

@@ -3,8 +3,10 @@
 // that means something to SQL, and deleted records.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 
+#include "mirelsearch/posting_index.h"
 #include "mirelsearch/query_plan.h"
 #include "tests/mirelsearch/catalogue_fixture.h"
 
@@ -161,7 +163,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // The index must give exactly what a plain scan gives: every substring of
-// one to four characters of every title, compared with a direct test.
+// one to four characters of every title, compared with a direct test; with
+// the lists in one segment and in a segment per record.
 TEST(MatchingIndex, AgreesWithPlainSubstringTest) {
   TCatalogueDir dir;
   TLibraryBuilder lib;
@@ -169,21 +172,26 @@ TEST(MatchingIndex, AgreesWithPlainSubstringTest) {
                                            "おあいう", "えおえお", "あ", "いい"};
   for (size_t i = 0; i < titles.size(); ++i) lib.add_book(book(static_cast<long long>(i + 1), titles[i]));
   dir.write(lib);
-  for (const auto& source : titles) {
-    const Mirel::UnicodeString text = U(source);
-    for (size_t from = 0; from < text.size(); ++from) {
-      for (size_t len = 1; len <= 4 && from + len <= text.size(); ++len) {
-        const Mirel::UnicodeString word = text.substr(from, len);
-        std::vector<long long> expected;
-        for (size_t i = 0; i < titles.size(); ++i)
-          if (U(titles[i]).find(word) != Mirel::UnicodeString::npos)
-            expected.push_back(static_cast<long long>(i + 1));
-        Tmirel_search search;
-        search.add_keyword(keyword<Tkw_syomei_ex>(word));
-        EXPECT_EQ(hit_numbers(search), expected) << Mirel::to_utf8(word);
+  for (const size_t segment : {size_t{0}, size_t{1}}) {
+    detail::set_segment_bytes(segment);
+    std::filesystem::remove(dir.lib_dir() + "/mirelweb-cache/master.sqlite");
+    for (const auto& source : titles) {
+      const Mirel::UnicodeString text = U(source);
+      for (size_t from = 0; from < text.size(); ++from) {
+        for (size_t len = 1; len <= 4 && from + len <= text.size(); ++len) {
+          const Mirel::UnicodeString word = text.substr(from, len);
+          std::vector<long long> expected;
+          for (size_t i = 0; i < titles.size(); ++i)
+            if (U(titles[i]).find(word) != Mirel::UnicodeString::npos)
+              expected.push_back(static_cast<long long>(i + 1));
+          Tmirel_search search;
+          search.add_keyword(keyword<Tkw_syomei_ex>(word));
+          EXPECT_EQ(hit_numbers(search), expected) << Mirel::to_utf8(word) << " " << segment;
+        }
       }
     }
   }
+  detail::set_segment_bytes(0);
 }
 
 // Words of every kind together: a title word of two characters with
