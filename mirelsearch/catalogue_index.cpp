@@ -97,23 +97,7 @@ void fill_sort_function(sqlite3_context* context, int, sqlite3_value** argv) {
     // Reading the rows in order and appending in order need few pages in
     // memory: the page cache gives its room to the keys meanwhile, so that
     // the build's peak memory does not grow by them.
-    struct TCacheSize {
-      sqlite3* db;
-      std::string before;
-      explicit TCacheSize(sqlite3* d) : db(d) {
-        sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db, "PRAGMA main.cache_size", -1, &stmt, nullptr) == SQLITE_OK &&
-            sqlite3_step(stmt) == SQLITE_ROW)
-          before = std::to_string(sqlite3_column_int64(stmt, 0));
-        sqlite3_finalize(stmt);
-        sqlite3_exec(db, "PRAGMA main.cache_size = -4096", nullptr, nullptr, nullptr);
-      }
-      ~TCacheSize() {
-        if (!before.empty())
-          sqlite3_exec(db, ("PRAGMA main.cache_size = " + before).c_str(), nullptr, nullptr,
-                       nullptr);
-      }
-    } cache_size(db);
+    TSmallPageCache cache_size(db);
     // The keys one after another in blocks of a few megabytes: a string per
     // row would double the memory of a million rows, and one growing buffer
     // would need twice its size whenever it moves.

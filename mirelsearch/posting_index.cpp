@@ -295,6 +295,7 @@ void guarded(sqlite3_context* context, Body body) {
 void build_function(sqlite3_context* context, int, sqlite3_value**) {
   guarded(context, [&] {
     sqlite3* db = sqlite3_context_db_handle(context);
+    TSmallPageCache cache_size(db);
     TStmt insert = prepare(db, "INSERT INTO mw_post(term, seg, n, ids) VALUES(?1, ?2, ?3, ?4)");
     TSegmentBuilder lists;
     int64_t seg = 0, entries = 0;
@@ -520,6 +521,20 @@ struct TListReader {
 };
 
 }  // namespace
+
+TSmallPageCache::TSmallPageCache(sqlite3* db) : db_(db) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, "PRAGMA main.cache_size", -1, &stmt, nullptr) == SQLITE_OK &&
+      sqlite3_step(stmt) == SQLITE_ROW)
+    before_ = std::to_string(sqlite3_column_int64(stmt, 0));
+  sqlite3_finalize(stmt);
+  sqlite3_exec(db_, "PRAGMA main.cache_size = -4096", nullptr, nullptr, nullptr);
+}
+
+TSmallPageCache::~TSmallPageCache() {
+  if (!before_.empty())
+    sqlite3_exec(db_, ("PRAGMA main.cache_size = " + before_).c_str(), nullptr, nullptr, nullptr);
+}
 
 void set_segment_bytes(size_t bytes) { g_segment_bytes = bytes != 0 ? bytes : kSegmentBytes; }
 

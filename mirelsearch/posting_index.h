@@ -63,6 +63,21 @@ int64_t term_count(sqlite3* db, const std::string& schema, TTerm term);
 std::vector<int64_t> check_word(sqlite3* db, const std::string& schema, char letter,
                                 const std::u16string& word, const std::vector<int64_t>& candidates);
 
+// While it lives, the page cache of the connection's main database is
+// small: a pass that reads and appends in order needs few pages, and the
+// memory is the pass's own buffers' (a full build's peak stays low).
+class TSmallPageCache {
+ public:
+  explicit TSmallPageCache(sqlite3* db);
+  ~TSmallPageCache();
+  TSmallPageCache(const TSmallPageCache&) = delete;
+  TSmallPageCache& operator=(const TSmallPageCache&) = delete;
+
+ private:
+  sqlite3* db_;
+  std::string before_;
+};
+
 // Moves every change into the segments (each changed term's list becomes
 // one segment). Runs on the connection that changes the cache, inside its
 // transaction.
