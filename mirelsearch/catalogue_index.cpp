@@ -367,7 +367,7 @@ void register_search_index() {
   std::call_once(once, [] {
     Mirel::Database::TCacheExtension extension;
     extension.table = "master";
-    // A new normalisation changes the tokens as much as a new layout does.
+    // A new normalisation changes the terms as much as a new layout does.
     extension.version = detail::kIndexVersion * 1000 + detail::kNormalizeVersion;
     extension.register_functions = detail::register_index_functions;
     extension.schema_sql = detail::index_schema_sql();

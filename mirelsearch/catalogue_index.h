@@ -9,7 +9,7 @@
 // term has a list of the records that hold it, without positions, kept in
 // our own tables (posting_index.h): mw_post in segments of delta-coded
 // record numbers, mw_post_add / mw_post_del with the changes made in place
-// since, and mw_text with each record's normalised text per group. A word
+// since, and mw_text_<group> with each record's normalised text. A word
 // of one code point is found by its unigram, of two by its bigram (both
 // exact), a longer one by intersecting its bigrams' lists and checking each
 // candidate's text; an ISBN key by its grams (a key shorter than a gram is
@@ -50,7 +50,7 @@ void register_search_index();
 
 namespace detail {
 
-// Bumped whenever the index's layout or its tokens change.
+// Bumped whenever the index's layout or its terms change.
 // The cache's build key holds it together with kNormalizeVersion.
 inline constexpr int kIndexVersion = 10;
 

@@ -1,9 +1,10 @@
 // Building, changing and reading the lists of the search index
-// (posting_index.h). A full build reads the table once in record order,
-// normalises each record's indexed fields once (the text goes to mw_text_*,
-// the terms straight into integers) and appends the record number to each
-// of its terms' lists in memory; when those pass kSegmentBytes they are
-// written out as one segment, a row per term in term order.
+// (posting_index.h). A full build reads the table in record order once per
+// group of fields, normalises each record's fields of the group once (the
+// text goes to mw_text_<group>, the terms straight into integers) and
+// appends the record number to each of its terms' lists in memory; when
+// those pass kSegmentBytes they are written out as one segment, a row per
+// term in term order.
 #include "mirelsearch/posting_index.h"
 
 #include <sqlite3.h>

@@ -12,10 +12,11 @@
 //       adds. An add cancels a del of the same pair and the other way round,
 //       so a record is in at most one of the two for a term, a del is always
 //       in the segments and an add never is.
-//   mw_text(id, t, a, p, c)  each record's normalised text per group of
-//       fields (index_groups), the columns of a group separated by
-//       kColumnBreak: the check of a longer word's candidates, and the old
-//       terms of a record that changes (no second normalisation).
+//   mw_text_t, mw_text_a, mw_text_p, mw_text_c (id, x)  each record's
+//       normalised text of one group of fields (index_groups), the columns
+//       of the group separated by kColumnBreak; no row when all are empty:
+//       the check of a longer word's candidates, and the old terms of a
+//       record that changes (no second normalisation).
 //   mw_post_meta(entries)  about how many (term, record) pairs the segments
 //       hold; the changes are folded into the segments once they pass a
 //       fraction of it.
@@ -42,7 +43,7 @@ void set_segment_bytes(size_t bytes);
 void register_posting_functions(sqlite3* db);
 
 // The statements of a trigger on "data" that take a record out of the index
-// (when `had`: its old terms come from mw_text and old.MS_ISBN) and put it
+// (when `had`: its old terms come from mw_text_* and old.MS_ISBN) and put it
 // in with its new values (when `has`), writing only the difference of its
 // terms; the changes are folded into the segments once past their bound.
 std::string index_change_sql(bool had, bool has);
@@ -59,7 +60,7 @@ std::vector<int64_t> read_term_range(sqlite3* db, const std::string& schema, TTe
 // The length of `term`'s list, without reading it.
 int64_t term_count(sqlite3* db, const std::string& schema, TTerm term);
 // Which of the ascending `candidates` have the normalised `word` in their
-// group `letter` (mw_text).
+// group `letter` (mw_text_<letter>).
 std::vector<int64_t> check_word(sqlite3* db, const std::string& schema, char letter,
                                 const std::u16string& word, const std::vector<int64_t>& candidates);
 

@@ -1,5 +1,5 @@
-// Building the SQL of a search: keyword words become phrases of the search
-// index (or, for the book id, an indexed equality), ranges become bound
+// Building the SQL of a search: keyword words become look-ups of the search
+// index's terms (or, for the book id, an indexed equality), ranges become bound
 // comparisons, and the sort field is checked against the table's own column
 // names before it is written into the ORDER BY clause.
 #include "mirelsearch/query_plan.h"

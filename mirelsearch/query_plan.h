@@ -19,7 +19,7 @@ namespace Mirelsearch_tlb::detail {
 // One word of a search as the index knows it: the records in the lists of
 // all `terms` (or, for an ISBN key shorter than a gram, in the list of any
 // term in [low, high)); for a word of three or more code points those are
-// candidates, kept when mw_text's group `group` contains `word`. An ISBN
+// candidates, kept when their text of group `group` contains `word`. An ISBN
 // key longer than a gram is a superset too, which `where` narrows.
 struct TIndexTerm {
   std::vector<uint64_t> terms;
