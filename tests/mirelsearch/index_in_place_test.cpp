@@ -161,5 +161,43 @@ TEST(IndexInPlace, LongerWordsAreCheckedAndChangesFold) {
   EXPECT_EQ(all(), expected);
 }
 
+// A title changed and then changed back leaves no changes behind: each
+// addition of the second change cancels a removal of the first.
+TEST(IndexInPlace, AChangeUndoneLeavesNoChanges) {
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  for (int i = 1; i <= 3; ++i) lib.add_book(book(i, kTitles[i % 5]));
+  dir.write(lib);
+  auto find = [](const char* word) {
+    Tmirel_search s;
+    s.add_keyword(keyword<Tkw_syomei_ex>(U(word)));
+    return hit_numbers(s);
+  };
+  auto rewrite = [&](const char* title) {
+    auto w = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
+    w->rewrite(1, Mirel::Dbase::master_row(book(2, title)));
+    w->close();
+  };
+  auto changes = [&] {
+    sqlite3* db = nullptr;
+    sqlite3_open((dir.lib_dir() + "/mirelweb-cache/master.sqlite").c_str(), &db);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT (SELECT count(*) FROM mw_post_add) + (SELECT count(*) FROM mw_post_del)",
+                       -1, &stmt, nullptr);
+    const int64_t n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return n;
+  };
+  const auto before = find("い");
+  rewrite("黒い猫");
+  EXPECT_EQ(find("黒い猫"), (std::vector<long long>{2}));
+  EXPECT_GT(changes(), 0);
+  rewrite(kTitles[2]);
+  EXPECT_EQ(find("い"), before);
+  EXPECT_TRUE(find("黒い猫").empty());
+  EXPECT_EQ(changes(), 0);
+}
+
 }  // namespace
 }  // namespace Mirelsearch_tlb::testing
