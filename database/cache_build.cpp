@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "database/cache_rows.h"
+#include "database/hash_blocks.h"
 #include "database/sql_rewrite.h"
 
 namespace Mirel::Database::detail {
@@ -17,8 +18,8 @@ namespace {
 // Format of the cache files; a change forces every cache to be rebuilt.
 // 2: memo hashes of the raw memo bytes. 3: column names decoded with the
 // table's code page, fields named like the row id kept, unterminated memos
-// cut, the .cpg file in the signature.
-constexpr const char* kCacheFormat = "mwcache-3";
+// cut, the .cpg file in the signature. 4: the record hashes in blocks.
+constexpr const char* kCacheFormat = "mwcache-4";
 
 // Columns used in join conditions, grouping and ordering of the catalogue's
 // SQL: any table that has one gets an index on it.
@@ -149,8 +150,8 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
       cache_op([&] {
         db.exec("BEGIN");
         db.exec("CREATE TABLE data(" + column_definitions(*reader, cols) + ")");
-        db.exec("CREATE TABLE mw_meta(k TEXT PRIMARY KEY, v);"
-                "CREATE TABLE mw_rowhash(id INTEGER PRIMARY KEY, h BLOB)");
+        db.exec("CREATE TABLE mw_meta(k TEXT PRIMARY KEY, v)");
+        db.exec(kHashTablesSql);
         for (const auto& e : extensions)
           if (!e.schema_sql.empty()) db.exec(e.schema_sql);
       });
@@ -218,8 +219,8 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
         progress.statements(done, total);
       }
       db.exec("CREATE VIEW dbf AS SELECT * FROM data");
-      set_hashes(db, 1, rec_hashes);
-      set_hashes(db, 2, memo_hashes);
+      store_all_hashes(db, THashKind::Record, rec_hashes);
+      if (has_memo_column(cols)) store_all_hashes(db, THashKind::Memo, memo_hashes);
       write_meta(db, result, layout, build_key(alias, src.key),
                  static_cast<uint32_t>(rec_hashes.size()), memo, memo_content);
       db.exec("COMMIT");

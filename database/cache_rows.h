@@ -11,8 +11,9 @@
 //   dbf         a view of data, so that <schema>.dbf also names the table
 //   mw_meta     k/v: build (build key), signature, racy, memo_racy, layout, records,
 //               memo (stamp of the memo file), memo_content (TMemoContent)
-//   mw_rowhash  id 1: 8-byte hash per record (its raw bytes, deletion flag included);
-//               id 2: per record, of the raw bytes of its memos (0 without memo fields)
+//   mw_rowhash, mw_blockhash
+//               per record a hash of its raw bytes (deletion flag included)
+//               and of the raw bytes of its memos, in blocks (hash_blocks.h)
 //   indexes ix_<column> on the columns that the catalogue joins and sorts by
 #pragma once
 
@@ -126,20 +127,6 @@ TMemoFileHash hash_memo_file(const std::string& path, uint64_t prefix_size);
 // ---- bookkeeping ----
 
 std::string meta_text(TDb& db, const char* key);
-// The hashes of mw_rowhash row `id`: written whole, read whole, counted
-// (-1 when the row is missing).
-void set_hashes(TDb& db, int id, const std::vector<uint64_t>& hashes);
-std::vector<uint64_t> load_hashes(TDb& db, int id);
-int64_t hash_count(TDb& db, int id);
-// The hashes of the records `changed` (ascending indexes) become `values`
-// (one each) and the table now has `count` records, of `old_count` before.
-// With the count unchanged those that differ are written in place,
-// dirtying only the pages that hold them (compared with `old`, or read here
-// when null); else the list is written anew from the old one (`old`, or
-// loaded here when null).
-void store_hashes(TDb& db, int id, size_t old_count, const std::vector<uint64_t>* old,
-                  uint32_t count, const std::vector<uint32_t>& changed,
-                  const std::vector<uint64_t>& values);
 void write_meta(TDb& db, const TBuildResult& result, const std::string& layout,
                 const std::string& build, uint32_t records, const std::string& memo,
                 const TMemoContent& memo_content);

@@ -18,52 +18,141 @@
 // location costs such an index nothing. A record whose values all stay the
 // same (its memos moved to new blocks with the same texts) is not written.
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "database/cache_rows.h"
+#include "database/hash_blocks.h"
 #include "database/sql_rewrite.h"
 
 namespace Mirel::Database::detail {
 namespace {
 
+// Bytes read from the table at a time: whole blocks of records, a few
+// hundred kilobytes, so that the kernel copies them into memory that stays
+// in the processor's cache while they are hashed.
+constexpr size_t kReadBytes = 256 * 1024;
+
+// A block of hashes that the update writes again.
+struct TBlockHashes {
+  uint32_t block;
+  std::vector<uint64_t> rec;   // every record's of the block
+  std::vector<uint64_t> memo;  // the same for memos (empty without memo fields)
+};
+
 // What one pass over the table found.
 struct TScan {
   std::vector<uint32_t> changed;  // indexes of the records that differ, ascending
-  std::vector<uint64_t> rec;      // their new record hashes
-  std::vector<uint64_t> memo;     // their new memo hashes (empty without memo fields)
   std::string records;            // their raw bytes, one after another
+  std::vector<TBlockHashes> blocks;       // the blocks that differ
+  std::vector<uint64_t> digests;          // of every block of the table now
+  std::vector<uint64_t> memo_digests;     // the same for memos
   bool memo_settled = true;       // every memo read was settled (TMemoHasher)
 };
 
-// Hashes every record of `reader` and collects those that differ from the
-// cache's `old_rec`, or when `old_memo` is given (every memo is compared:
-// the memo file changed in more than its length) from `old_memo`. Memos are
-// read for the records compared so and for those that changed. Returns
-// false as soon as more than `limit` records differ.
+// What the cache recorded of its table's hashes.
+struct TOldHashes {
+  size_t count = 0;                    // records
+  std::vector<uint64_t> digests;       // one per block
+  std::vector<uint64_t> memo_digests;  // one per block; empty without memo fields
+};
+
+// Hashes every record of `reader`, a block at a time, and collects those
+// that differ from what `old` recorded. A block whose digest equals the
+// recorded one is left at that; the others are read back from `store` and
+// compared record by record. When `compare_memos` (the memo file changed in
+// more than its length) every record's memos are hashed and compared too;
+// otherwise only those of records that changed. Returns false as soon as
+// more than `limit` records differ. Throws EDatabaseError when a block
+// recorded is missing or of the wrong size (a damaged cache).
 bool scan_table(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
-                const std::vector<uint64_t>& old_rec, const std::vector<uint64_t>* old_memo,
-                size_t limit, TScan& out) {
+                const TOldHashes& old, THashBlocks& store, bool compare_memos, size_t limit,
+                TScan& out) {
   const uint32_t n = reader.record_count();
+  const size_t length = reader.record_length();
   TMemoHasher memo_hash(cols);
   const bool has_memo = memo_hash.any();
-  for (uint32_t i = 0; i < n; ++i) {
-    const std::string_view record = reader.record(i);
-    const uint64_t rec = record_hash(record);
-    bool differs = i >= old_rec.size() || rec != old_rec[i];
-    uint64_t memo = 0;  // a deleted record's
-    if (has_memo && !is_deleted_record(record) && (differs || old_memo)) {
-      memo = memo_hash(reader, record);
-      differs = differs || i >= old_memo->size() || memo != (*old_memo)[i];
+  compare_memos = compare_memos && has_memo;
+  const uint32_t blocks = hash_block_count(n);
+  const uint32_t old_blocks = hash_block_count(old.count);
+  out.digests.assign(blocks, 0);
+  out.memo_digests.assign(has_memo ? blocks : 0, 0);
+  const uint32_t blocks_per_read =
+      static_cast<uint32_t>(std::max<size_t>(1, kReadBytes / (kHashBlock * length)));
+  std::vector<uint64_t> rec(kHashBlock), memo(kHashBlock), old_rec, old_memo;
+  auto read_block = [&](THashKind kind, uint32_t b, std::vector<uint64_t>& into) {
+    if (!store.read(kind, b, into) || into.size() != hash_block_size(old.count, b))
+      throw EDatabaseError(u"キャッシュのレコードハッシュが壊れています");
+  };
+  for (uint32_t b0 = 0; b0 < blocks; b0 += blocks_per_read) {
+    const uint32_t first0 = b0 * kHashBlock;
+    const uint32_t in_read = std::min(n - first0, blocks_per_read * kHashBlock);
+    const std::string_view bytes = reader.records(first0, in_read);
+    for (uint32_t b = b0; b < blocks && b < b0 + blocks_per_read; ++b) {
+      const uint32_t first = b * kHashBlock;
+      const uint32_t count = hash_block_size(n, b);
+      auto record_at = [&](uint32_t j) {
+        return bytes.substr(size_t{first - first0 + j} * length, length);
+      };
+      for (uint32_t j = 0; j < count; ++j) {
+        const std::string_view record = record_at(j);
+        rec[j] = record_hash(record);
+        if (compare_memos) memo[j] = is_deleted_record(record) ? 0 : memo_hash(reader, record);
+      }
+      const uint64_t digest = block_digest(rec.data(), count);
+      out.digests[b] = digest;
+      const bool same_size = b < old_blocks && count == hash_block_size(old.count, b);
+      if (same_size && digest == old.digests[b] &&
+          (!compare_memos || block_digest(memo.data(), count) == old.memo_digests[b])) {
+        if (has_memo) out.memo_digests[b] = old.memo_digests[b];
+        continue;
+      }
+      // The block differs: which of its records do, against their hashes.
+      old_rec.clear();
+      old_memo.clear();
+      if (b < old_blocks) {
+        read_block(THashKind::Record, b, old_rec);
+        if (has_memo) read_block(THashKind::Memo, b, old_memo);
+      }
+      TBlockHashes changed{b, std::vector<uint64_t>(rec.begin(), rec.begin() + count), {}};
+      if (has_memo) changed.memo.assign(count, 0);
+      for (uint32_t j = 0; j < count; ++j) {
+        const std::string_view record = record_at(j);
+        const bool known = j < old_rec.size();  // the record was in the table
+        bool differs = !known || rec[j] != old_rec[j];
+        if (has_memo) {
+          uint64_t m = 0;  // a deleted record's
+          if (!is_deleted_record(record) && (differs || compare_memos)) {
+            m = compare_memos ? memo[j] : memo_hash(reader, record);
+            differs = differs || m != old_memo[j];
+          }
+          changed.memo[j] = differs ? m : old_memo[j];
+        }
+        if (!differs) continue;
+        if (out.changed.size() == limit) return false;
+        out.changed.push_back(first + j);
+        out.records.append(record);
+      }
+      if (has_memo) out.memo_digests[b] = block_digest(changed.memo.data(), count);
+      out.blocks.push_back(std::move(changed));
     }
-    if (!differs) continue;
-    if (out.changed.size() == limit) return false;
-    out.changed.push_back(i);
-    out.rec.push_back(rec);
-    if (has_memo) out.memo.push_back(memo);
-    out.records.append(record);
   }
   out.memo_settled = memo_hash.settled();
   return true;
+}
+
+// Writes the hashes of the blocks that differ and the digests, and drops the
+// blocks past the table's end.
+void store_scan_hashes(THashBlocks& store, const TScan& scan, bool has_memo, size_t old_count,
+                       uint32_t n) {
+  for (const TBlockHashes& b : scan.blocks) {
+    store.write(THashKind::Record, b.block, b.rec.data(), b.rec.size());
+    if (has_memo) store.write(THashKind::Memo, b.block, b.memo.data(), b.memo.size());
+  }
+  if (hash_block_count(n) < hash_block_count(old_count)) store.remove_from(hash_block_count(n));
+  store.write_digests(THashKind::Record, scan.digests);
+  if (has_memo) store.write_digests(THashKind::Memo, scan.memo_digests);
 }
 
 // Whether the current row of `st` (the columns in order) holds exactly
@@ -196,13 +285,15 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
   const std::string old_layout = meta_text(db, "layout");
   const std::string old_memo = meta_text(db, "memo");
   const bool old_memo_racy = meta_text(db, "memo_racy") != "0";
-  const std::vector<uint64_t> old_rec = load_hashes(db, 1);
-  // The memo hashes are loaded only when every memo must be compared.
-  const int64_t memo_count = hash_count(db, 2);
-  std::vector<uint64_t> old_memo_h;
-  bool memo_loaded = false;
   const TMemoContent old_content = TMemoContent::parse(meta_text(db, "memo_content"));
-  if (old_layout.empty() || std::to_string(old_rec.size()) != meta_text(db, "records"))
+  TOldHashes old;
+  old.count = static_cast<size_t>(std::strtoull(meta_text(db, "records").c_str(), nullptr, 10));
+  THashBlocks store(db);
+  // The memo digests are there exactly when the table has memo fields.
+  const bool old_has_memo = store.read_digests(THashKind::Memo, old.memo_digests);
+  if (old_layout.empty() || !store.read_digests(THashKind::Record, old.digests) ||
+      old.digests.size() != hash_block_count(old.count) ||
+      (old_has_memo && old.memo_digests.size() != old.digests.size()))
     return false;
   try {
     // The staged rows stay in memory: a few megabytes at most.
@@ -233,7 +324,7 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
       }
       const auto cols = columns_of(reader);
       const bool has_memo = has_memo_column(cols);
-      if (has_memo && memo_count != static_cast<int64_t>(old_rec.size())) {
+      if (has_memo != old_has_memo) {
         layout_changed = true;
         return;
       }
@@ -252,17 +343,12 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
         }
         compare_memos = !content.settled;
       }
-      if (compare_memos && !memo_loaded) {
-        old_memo_h = load_hashes(db, 2);
-        memo_loaded = true;
-      }
       const uint32_t n = reader.record_count();
       // Records cut off the end count as changed.
-      const size_t cut = old_rec.size() > n ? old_rec.size() - n : 0;
+      const size_t cut = old.count > n ? old.count - n : 0;
       TScan scan;
       if (cut > kMaxIncrementalRows ||
-          !scan_table(reader, cols, old_rec, compare_memos ? &old_memo_h : nullptr,
-                      kMaxIncrementalRows - cut, scan)) {
+          !scan_table(reader, cols, old, store, compare_memos, kMaxIncrementalRows - cut, scan)) {
         too_many = true;
         return;
       }
@@ -273,11 +359,8 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
         db.exec("BEGIN IMMEDIATE");
         began = true;
         prepare_extension_updates(db, src.key);
-        apply_staged(db, cols, stage_changes(db, reader, cols, scan, n, old_rec.size()));
-        store_hashes(db, 1, old_rec.size(), &old_rec, n, scan.changed, scan.rec);
-        if (has_memo)
-          store_hashes(db, 2, old_rec.size(), memo_loaded ? &old_memo_h : nullptr, n,
-                       scan.changed, scan.memo);
+        apply_staged(db, cols, stage_changes(db, reader, cols, scan, n, old.count));
+        store_scan_hashes(store, scan, has_memo, old.count, n);
         write_meta(db, result, old_layout, build_key(alias, src.key), n, memo, content);
       } catch (const EDatabaseError& e) {
         if (began) sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);

@@ -159,6 +159,13 @@ class TTableReader {
   // Valid until the next call on this reader. Throws EDbaseError for an
   // index out of range or when the file shrank under us.
   std::string_view record(uint32_t i);
+  // The raw bytes of records first .. first + count - 1, one after another
+  // (count * record_length() bytes), read with one pread into the window
+  // that record() uses: a pass over the whole table in runs of a few
+  // hundred kilobytes touches little memory and makes few system calls.
+  // Valid until the next call on this reader. Throws EDbaseError for a
+  // range out of bounds or when the file shrank under us.
+  std::string_view records(uint32_t first, uint32_t count);
   bool is_deleted(uint32_t i);
 
   // The value of field f of record i (rules above). The overload filling

@@ -406,6 +406,22 @@ std::string_view TTableReader::record(uint32_t i) {
       t.window.data() + static_cast<size_t>(i - t.window_first) * t.record_length, t.record_length);
 }
 
+std::string_view TTableReader::records(uint32_t first, uint32_t count) {
+  Impl& t = *impl_;
+  if (first > t.count || count > t.count - first)
+    throw EDbaseError(u"ファイル " + from_utf8(t.path) + u" にレコード " +
+                      int_to_text(static_cast<long long>(first) + count) + u" はありません");
+  const size_t bytes = static_cast<size_t>(count) * t.record_length;
+  if (t.window.size() < bytes) t.window.resize(bytes);
+  const size_t got = read_at(t.fd, t.window.data(), bytes,
+                             t.header_length + static_cast<uint64_t>(first) * t.record_length);
+  // The window no longer holds what record() read into it.
+  t.window_first = first;
+  t.window_count = static_cast<uint32_t>(got / t.record_length);
+  if (got < bytes) fail(t.path, " は読み込み中に短くなりました");
+  return std::string_view(t.window.data(), bytes);
+}
+
 bool TTableReader::is_deleted(uint32_t i) { return record(i)[0] == '*'; }
 
 std::string TTableReader::memo_bytes(uint64_t block) {
