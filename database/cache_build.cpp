@@ -151,7 +151,7 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
         db.exec("BEGIN");
         db.exec("CREATE TABLE data(" + column_definitions(*reader, cols) + ")");
         db.exec("CREATE TABLE mw_meta(k TEXT PRIMARY KEY, v)");
-        db.exec(kHashTablesSql);
+        db.exec(kHashTableSql);
         for (const auto& e : extensions)
           if (!e.schema_sql.empty()) db.exec(e.schema_sql);
       });
@@ -219,8 +219,7 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
         progress.statements(done, total);
       }
       db.exec("CREATE VIEW dbf AS SELECT * FROM data");
-      store_all_hashes(db, THashKind::Record, rec_hashes);
-      if (has_memo_column(cols)) store_all_hashes(db, THashKind::Memo, memo_hashes);
+      store_all_hashes(db, rec_hashes, has_memo_column(cols) ? &memo_hashes : nullptr);
       write_meta(db, result, layout, build_key(alias, src.key),
                  static_cast<uint32_t>(rec_hashes.size()), memo, memo_content);
       db.exec("COMMIT");

@@ -43,29 +43,28 @@ struct TBlockHashes {
 
 // What one pass over the table found.
 struct TScan {
-  std::vector<uint32_t> changed;  // indexes of the records that differ, ascending
-  std::string records;            // their raw bytes, one after another
-  std::vector<TBlockHashes> blocks;       // the blocks that differ
-  std::vector<uint64_t> digests;          // of every block of the table now
-  std::vector<uint64_t> memo_digests;     // the same for memos
-  bool memo_settled = true;       // every memo read was settled (TMemoHasher)
+  std::vector<uint32_t> changed;      // indexes of the records that differ, ascending
+  std::string records;                // their raw bytes, one after another
+  std::vector<TBlockHashes> blocks;   // the blocks that differ
+  std::vector<uint64_t> digests;      // of every block of the table now
+  bool memo_settled = true;           // every memo read was settled (TMemoHasher)
 };
 
 // What the cache recorded of its table's hashes.
 struct TOldHashes {
-  size_t count = 0;                    // records
-  std::vector<uint64_t> digests;       // one per block
-  std::vector<uint64_t> memo_digests;  // one per block; empty without memo fields
+  size_t count = 0;               // records
+  std::vector<uint64_t> digests;  // one per block
 };
 
 // Hashes every record of `reader`, a block at a time, and collects those
 // that differ from what `old` recorded. A block whose digest equals the
 // recorded one is left at that; the others are read back from `store` and
 // compared record by record. When `compare_memos` (the memo file changed in
-// more than its length) every record's memos are hashed and compared too;
-// otherwise only those of records that changed. Returns false as soon as
-// more than `limit` records differ. Throws EDatabaseError when a block
-// recorded is missing or of the wrong size (a damaged cache).
+// more than its length) every block is, and every record's memos are
+// hashed and compared too; otherwise only the memos of records that
+// changed are read. Returns false as soon as more than `limit` records
+// differ. Throws EDatabaseError when a block recorded is missing or of the
+// wrong size (a damaged cache).
 bool scan_table(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
                 const TOldHashes& old, THashBlocks& store, bool compare_memos, size_t limit,
                 TScan& out) {
@@ -75,16 +74,10 @@ bool scan_table(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
   const bool has_memo = memo_hash.any();
   compare_memos = compare_memos && has_memo;
   const uint32_t blocks = hash_block_count(n);
-  const uint32_t old_blocks = hash_block_count(old.count);
   out.digests.assign(blocks, 0);
-  out.memo_digests.assign(has_memo ? blocks : 0, 0);
   const uint32_t blocks_per_read =
       static_cast<uint32_t>(std::max<size_t>(1, kReadBytes / (kHashBlock * length)));
-  std::vector<uint64_t> rec(kHashBlock), memo(kHashBlock), old_rec, old_memo;
-  auto read_block = [&](THashKind kind, uint32_t b, std::vector<uint64_t>& into) {
-    if (!store.read(kind, b, into) || into.size() != hash_block_size(old.count, b))
-      throw EDatabaseError(u"キャッシュのレコードハッシュが壊れています");
-  };
+  std::vector<uint64_t> rec(kHashBlock), old_rec, old_memo;
   for (uint32_t b0 = 0; b0 < blocks; b0 += blocks_per_read) {
     const uint32_t first0 = b0 * kHashBlock;
     const uint32_t in_read = std::min(n - first0, blocks_per_read * kHashBlock);
@@ -95,36 +88,26 @@ bool scan_table(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
       auto record_at = [&](uint32_t j) {
         return bytes.substr(size_t{first - first0 + j} * length, length);
       };
-      for (uint32_t j = 0; j < count; ++j) {
-        const std::string_view record = record_at(j);
-        rec[j] = record_hash(record);
-        if (compare_memos) memo[j] = is_deleted_record(record) ? 0 : memo_hash(reader, record);
-      }
+      for (uint32_t j = 0; j < count; ++j) rec[j] = record_hash(record_at(j));
       const uint64_t digest = block_digest(rec.data(), count);
       out.digests[b] = digest;
-      const bool same_size = b < old_blocks && count == hash_block_size(old.count, b);
-      if (same_size && digest == old.digests[b] &&
-          (!compare_memos || block_digest(memo.data(), count) == old.memo_digests[b])) {
-        if (has_memo) out.memo_digests[b] = old.memo_digests[b];
-        continue;
-      }
+      const uint32_t old_count = hash_block_size(old.count, b);
+      if (!compare_memos && count == old_count && digest == old.digests[b]) continue;
       // The block differs: which of its records do, against their hashes.
       old_rec.clear();
       old_memo.clear();
-      if (b < old_blocks) {
-        read_block(THashKind::Record, b, old_rec);
-        if (has_memo) read_block(THashKind::Memo, b, old_memo);
-      }
+      if (old_count > 0 && !store.read(b, old_count, has_memo, old_rec, old_memo))
+        throw EDatabaseError(u"キャッシュのレコードハッシュが壊れています");
       TBlockHashes changed{b, std::vector<uint64_t>(rec.begin(), rec.begin() + count), {}};
       if (has_memo) changed.memo.assign(count, 0);
       for (uint32_t j = 0; j < count; ++j) {
         const std::string_view record = record_at(j);
-        const bool known = j < old_rec.size();  // the record was in the table
+        const bool known = j < old_count;  // the record was in the table
         bool differs = !known || rec[j] != old_rec[j];
         if (has_memo) {
           uint64_t m = 0;  // a deleted record's
           if (!is_deleted_record(record) && (differs || compare_memos)) {
-            m = compare_memos ? memo[j] : memo_hash(reader, record);
+            m = memo_hash(reader, record);
             differs = differs || m != old_memo[j];
           }
           changed.memo[j] = differs ? m : old_memo[j];
@@ -134,7 +117,6 @@ bool scan_table(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
         out.changed.push_back(first + j);
         out.records.append(record);
       }
-      if (has_memo) out.memo_digests[b] = block_digest(changed.memo.data(), count);
       out.blocks.push_back(std::move(changed));
     }
   }
@@ -144,15 +126,11 @@ bool scan_table(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
 
 // Writes the hashes of the blocks that differ and the digests, and drops the
 // blocks past the table's end.
-void store_scan_hashes(THashBlocks& store, const TScan& scan, bool has_memo, size_t old_count,
-                       uint32_t n) {
-  for (const TBlockHashes& b : scan.blocks) {
-    store.write(THashKind::Record, b.block, b.rec.data(), b.rec.size());
-    if (has_memo) store.write(THashKind::Memo, b.block, b.memo.data(), b.memo.size());
-  }
+void store_scan_hashes(THashBlocks& store, const TScan& scan, size_t old_count, uint32_t n) {
+  for (const TBlockHashes& b : scan.blocks)
+    store.write(b.block, b.rec.data(), b.memo.empty() ? nullptr : b.memo.data(), b.rec.size());
   if (hash_block_count(n) < hash_block_count(old_count)) store.remove_from(hash_block_count(n));
-  store.write_digests(THashKind::Record, scan.digests);
-  if (has_memo) store.write_digests(THashKind::Memo, scan.memo_digests);
+  store.write_digests(scan.digests);
 }
 
 // Whether the current row of `st` (the columns in order) holds exactly
@@ -289,11 +267,8 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
   TOldHashes old;
   old.count = static_cast<size_t>(std::strtoull(meta_text(db, "records").c_str(), nullptr, 10));
   THashBlocks store(db);
-  // The memo digests are there exactly when the table has memo fields.
-  const bool old_has_memo = store.read_digests(THashKind::Memo, old.memo_digests);
-  if (old_layout.empty() || !store.read_digests(THashKind::Record, old.digests) ||
-      old.digests.size() != hash_block_count(old.count) ||
-      (old_has_memo && old.memo_digests.size() != old.digests.size()))
+  if (old_layout.empty() || !store.read_digests(old.digests) ||
+      old.digests.size() != hash_block_count(old.count))
     return false;
   try {
     // The staged rows stay in memory: a few megabytes at most.
@@ -324,10 +299,6 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
       }
       const auto cols = columns_of(reader);
       const bool has_memo = has_memo_column(cols);
-      if (has_memo != old_has_memo) {
-        layout_changed = true;
-        return;
-      }
       // Memo texts can change in their own blocks without any record
       // changing: when the memo file changed (or its time was not to be
       // trusted) every memo is compared, unless the file only grew.
@@ -360,7 +331,7 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
         began = true;
         prepare_extension_updates(db, src.key);
         apply_staged(db, cols, stage_changes(db, reader, cols, scan, n, old.count));
-        store_scan_hashes(store, scan, has_memo, old.count, n);
+        store_scan_hashes(store, scan, old.count, n);
         write_meta(db, result, old_layout, build_key(alias, src.key), n, memo, content);
       } catch (const EDatabaseError& e) {
         if (began) sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);

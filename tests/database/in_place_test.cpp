@@ -94,7 +94,6 @@ std::string dump_cache(const std::string& path) {
   };
   run("SELECT rowid, * FROM data ORDER BY rowid");
   run("SELECT id, hex(h) FROM mw_rowhash ORDER BY id");
-  run("SELECT id, hex(h) FROM mw_blockhash ORDER BY id");
   run("SELECT v FROM mw_meta WHERE k = 'records'");
   run("SELECT id, title FROM ext_title ORDER BY id");
   for (const char* word : kWords) {
