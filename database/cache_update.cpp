@@ -133,46 +133,38 @@ void store_scan_hashes(THashBlocks& store, const TScan& scan, size_t old_count, 
   store.write_digests(scan.digests);
 }
 
-// Whether the current row of `st` (the columns in order) holds exactly
-// `values`: the same storage class and the same bytes. Whatever else counts
-// as changed; at worst a row is rewritten with what it had.
-bool same_row(sqlite3_stmt* st, const std::vector<Dbase::TValue>& values) {
+// Whether column `col` of the current row of `st` holds exactly `v`: the
+// same storage class and the same bytes. Whatever else counts as changed;
+// at worst a value is rewritten with what it had.
+bool same_value(sqlite3_stmt* st, int col, const Dbase::TValue& v) {
   using K = Dbase::TValue::Kind;
-  for (size_t c = 0; c < values.size(); ++c) {
-    const int col = static_cast<int>(c);
-    const Dbase::TValue& v = values[c];
-    const int type = sqlite3_column_type(st, col);
-    switch (v.kind) {
-      case K::Null:
-        if (type != SQLITE_NULL) return false;
-        break;
-      case K::Integer:
-        if (type != SQLITE_INTEGER || sqlite3_column_int64(st, col) != v.integer) return false;
-        break;
-      case K::Real: {
-        const double stored = sqlite3_column_double(st, col);
-        if (type != SQLITE_FLOAT || std::memcmp(&stored, &v.real, sizeof stored) != 0)
-          return false;
-        break;
-      }
-      case K::Text:
-      case K::Blob: {
-        if (type != (v.kind == K::Text ? SQLITE_TEXT : SQLITE_BLOB)) return false;
-        const void* p = v.kind == K::Text ? static_cast<const void*>(sqlite3_column_text(st, col))
-                                          : sqlite3_column_blob(st, col);
-        const size_t size = static_cast<size_t>(sqlite3_column_bytes(st, col));
-        if (size != v.text.size() || (size != 0 && std::memcmp(p, v.text.data(), size) != 0))
-          return false;
-        break;
-      }
+  const int type = sqlite3_column_type(st, col);
+  switch (v.kind) {
+    case K::Null:
+      return type == SQLITE_NULL;
+    case K::Integer:
+      return type == SQLITE_INTEGER && sqlite3_column_int64(st, col) == v.integer;
+    case K::Real: {
+      const double stored = sqlite3_column_double(st, col);
+      return type == SQLITE_FLOAT && std::memcmp(&stored, &v.real, sizeof stored) == 0;
+    }
+    case K::Text:
+    case K::Blob: {
+      if (type != (v.kind == K::Text ? SQLITE_TEXT : SQLITE_BLOB)) return false;
+      const void* p = v.kind == K::Text ? static_cast<const void*>(sqlite3_column_text(st, col))
+                                        : sqlite3_column_blob(st, col);
+      const size_t size = static_cast<size_t>(sqlite3_column_bytes(st, col));
+      return size == v.text.size() && (size == 0 || std::memcmp(p, v.text.data(), size) == 0);
     }
   }
-  return true;
+  return false;
 }
 
 // How many rows each temporary table of stage_changes received.
 struct TStaged {
   size_t gone = 0, changed = 0, added = 0;
+  // The columns whose value changed in any row of temp.mw_changed.
+  std::vector<bool> columns;
 };
 
 // Sorts the records of `scan` into three temporary tables by what they do
@@ -200,6 +192,7 @@ TStaged stage_changes(TDb& db, Dbase::TTableReader& reader, const std::vector<TC
   TStmt added(db.get(), "INSERT INTO temp.mw_added" + values_sql);
 
   TStaged staged;
+  staged.columns.assign(cols.size(), false);
   auto mark_gone = [&](sqlite3_int64 rowid) {
     sqlite3_bind_int64(gone.get(), 1, rowid);
     gone.step();
@@ -218,7 +211,13 @@ TStaged stage_changes(TDb& db, Dbase::TTableReader& reader, const std::vector<TC
     read_values(reader, cols, record, values);
     sqlite3_bind_int64(old_row.get(), 1, rowid);
     const bool exists = old_row.step();
-    const bool same = exists && same_row(old_row.get(), values);
+    bool same = exists;
+    if (exists)
+      for (size_t c = 0; c < cols.size(); ++c)
+        if (!same_value(old_row.get(), static_cast<int>(c), values[c])) {
+          same = false;
+          staged.columns[c] = true;
+        }
     old_row.reset();
     if (same) continue;
     TStmt& target = exists ? changed : added;
@@ -242,11 +241,17 @@ void apply_staged(TDb& db, const std::vector<TColumn>& cols, const TStaged& stag
   if (staged.changed) {
     // A row-value assignment from the staged row: the loop runs over the
     // staged rowids, one lookup each, whatever the planner thinks of the
-    // size of a temporary table without statistics.
-    std::string from;
-    for (size_t c = 0; c < cols.size(); ++c)
-      from += (c ? ", s." : "s.") + quote_identifier(cols[c].name);
-    db.exec("UPDATE main.data SET (" + names + ") = (SELECT " + from +
+    // size of a temporary table without statistics. Only the columns that
+    // changed in some row are assigned: an index of "data" on a column not
+    // assigned is left alone, where every assigned one is rewritten for
+    // every row (a page of the index for each).
+    std::string set, from;
+    for (size_t c = 0; c < cols.size(); ++c) {
+      if (!staged.columns[c]) continue;
+      set += (set.empty() ? "" : ", ") + quote_identifier(cols[c].name);
+      from += (from.empty() ? "s." : ", s.") + quote_identifier(cols[c].name);
+    }
+    db.exec("UPDATE main.data SET (" + set + ") = (SELECT " + from +
             " FROM temp.mw_changed AS s WHERE s." + rid + " = main.data." + rid + ")"
             " WHERE " + rid + " IN (SELECT " + rid + " FROM temp.mw_changed)");
   }
