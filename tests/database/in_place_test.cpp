@@ -209,12 +209,54 @@ class InPlaceTempTriggers : public InPlace {
 TEST_P(InPlace, EqualsAFullRebuild) { check_case(GetParam()); }
 TEST_P(InPlaceTempTriggers, EqualsAFullRebuild) { check_case(GetParam()); }
 
+// A cache whose record hashes lost a block is rebuilt, not trusted.
+class DamagedHashes : public InPlace {};
+
+TEST_P(DamagedHashes, MissingBlockRebuilds) {
+  ASSERT_EQ(refresh(), TTableState::Action::Rebuilt);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(cache().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "DELETE FROM mw_rowhash WHERE id = 0", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  GetParam().change(inst.data());
+  age_tables(inst.data(), 1800);
+  EXPECT_EQ(refresh(), TTableState::Action::Rebuilt);
+  const std::string repaired = dump_cache(cache());
+  ASSERT_EQ(::unlink(cache().c_str()), 0);
+  ASSERT_EQ(refresh(), TTableState::Action::Rebuilt);
+  EXPECT_EQ(repaired, dump_cache(cache()));
+}
+
 // Rewrites record i with `values` through the writer.
 void rewrite(const std::string& dir, uint32_t i, const std::vector<std::string>& values,
              bool deleted = false) {
   auto w = Dbase::TTableWriter::open(dir + "/books.dbf");
   w->rewrite(i, values, deleted);
   w->close();
+}
+
+// Cuts the table to its first `keep` records, as a program writing it anew
+// or a pack leaves it.
+void cut_to(const std::string& dir, uint32_t keep) {
+  std::string dbf = read_file(dir + "/books.dbf");
+  Dbase::TTableReader reader(dir + "/books.dbf");
+  dbf.resize(reader.header_length() + size_t{keep} * reader.record_length());
+  for (int b = 0; b < 4; ++b) dbf[4 + b] = static_cast<char>((keep >> (8 * b)) & 0xFF);
+  write_file(dir + "/books.dbf", dbf);
+}
+
+// "insert N" for records first .. last (record numbers, from 1).
+std::vector<std::string> inserts(uint32_t first, uint32_t last, std::vector<std::string> more) {
+  for (uint32_t i = first; i <= last; ++i) more.push_back("insert " + std::to_string(i));
+  std::sort(more.begin(), more.end());
+  return more;
+}
+
+std::vector<std::string> deletes(uint32_t first, uint32_t last, std::vector<std::string> more) {
+  for (uint32_t i = first; i <= last; ++i) more.push_back("delete " + std::to_string(i));
+  std::sort(more.begin(), more.end());
+  return more;
 }
 
 const std::vector<TCase>& cases() {
@@ -276,17 +318,38 @@ const std::vector<TCase>& cases() {
     // The table cut short (a program writing it anew, or a pack).
     TCase{"CutShort",
           [](const std::string& dir) {
-            std::string dbf = read_file(dir + "/books.dbf");
-            Dbase::TTableReader reader(dir + "/books.dbf");
-            const uint32_t keep = 296;
-            dbf.resize(reader.header_length() + size_t{keep} * reader.record_length());
-            for (int b = 0; b < 4; ++b)
-              dbf[4 + b] = static_cast<char>((keep >> (8 * b)) & 0xFF);
-            write_file(dir + "/books.dbf", dbf);
+            cut_to(dir, 296);
             rewrite(dir, 100, book_values(100, " fresh"));
           },
           {"delete 297", "delete 298", "delete 299", "delete 300", "index 101",
            "update 101"}},
+    // Cut to fewer blocks of hashes, the last one partly, with a change in
+    // a block that stays.
+    TCase{"CutAcrossBlocks",
+          [](const std::string& dir) {
+            cut_to(dir, 170);
+            rewrite(dir, 20, book_values(20, " fresh"));
+          },
+          deletes(171, 300, {"index 21", "update 21"})},
+    // Grown by more than a block of hashes, with changes in the first and
+    // in the last block that was there.
+    TCase{"GrowsIntoNewBlocks",
+          [](const std::string& dir) {
+            auto w = Dbase::TTableWriter::open(dir + "/books.dbf");
+            for (uint32_t i = kRecords; i < kRecords + 130; ++i) w->append(book_values(i));
+            w->rewrite(0, book_values(0, " fresh"));
+            w->rewrite(kRecords - 1, book_values(kRecords - 1, " x"));
+            w->close();
+          },
+          inserts(301, 430, {"index 1", "index 300", "update 1", "update 300"})},
+    // Written anew with the same bytes: nothing changes.
+    TCase{"RewrittenUnchanged",
+          [](const std::string& dir) {
+            const std::string dbf = read_file(dir + "/books.dbf");
+            ASSERT_EQ(::unlink((dir + "/books.dbf").c_str()), 0);
+            write_file(dir + "/books.dbf", dbf);
+          },
+          {}},
     // The last memo lost its end marker: it runs to the end of the memo
     // file, so a memo added after it makes it longer though neither its
     // record nor its block changed.
@@ -308,6 +371,7 @@ std::string case_name(const ::testing::TestParamInfo<TCase>& info) { return info
 
 INSTANTIATE_TEST_SUITE_P(Cases, InPlace, ::testing::ValuesIn(cases()), case_name);
 INSTANTIATE_TEST_SUITE_P(Cases, InPlaceTempTriggers, ::testing::ValuesIn(cases()), case_name);
+INSTANTIATE_TEST_SUITE_P(Cases, DamagedHashes, ::testing::Values(cases().front()), case_name);
 
 }  // namespace
 }  // namespace Mirel::Database::Testing

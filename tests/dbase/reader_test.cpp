@@ -397,6 +397,27 @@ TEST(Damage, FileShrinkingWhileReadIsAnError) {
   EXPECT_THROW(r.record(0), EDbaseError);
 }
 
+TEST(Damage, RangeOfRecordsIsTheirBytesOrAnError) {
+  TTempDir dir;
+  TRawTable t = basic_table(0x03);
+  write_bytes(dir.file("r.dbf"), t.bytes());
+  TTableReader r(dir.file("r.dbf"));
+  ASSERT_EQ(r.record_count(), 2u);
+  const std::string first(r.record(0)), second(r.record(1));
+  EXPECT_EQ(r.records(0, 2), first + second);
+  EXPECT_EQ(r.records(1, 1), second);
+  EXPECT_EQ(r.record(0), first);  // record() reads its own window again
+  EXPECT_EQ(r.records(2, 0), "");
+  EXPECT_THROW(r.records(1, 2), EDbaseError);
+  EXPECT_THROW(r.records(3, 0), EDbaseError);
+  // Cut in the middle of the second record while open.
+  ASSERT_EQ(::truncate(dir.file("r.dbf").c_str(),
+                       static_cast<off_t>(r.header_length() + r.record_length() + 5)),
+            0);
+  EXPECT_EQ(r.records(0, 1), first);
+  EXPECT_THROW(r.records(0, 2), EDbaseError);
+}
+
 // --- code pages ---------------------------------------------------------------
 
 TEST(CodePage, DriverByteAndOverride) {
