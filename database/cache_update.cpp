@@ -322,9 +322,21 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
       const uint32_t n = reader.record_count();
       // Records cut off the end count as changed.
       const size_t cut = old.count > n ? old.count - n : 0;
+      if (cut > kMaxIncrementalRows) {
+        too_many = true;
+        return;
+      }
+      // One transaction from the first block of hashes read: a statement
+      // outside one takes and drops a lock of the file and looks for a hot
+      // journal each time. Readers are kept out only by the commit.
+      try {
+        db.exec("BEGIN IMMEDIATE");
+        began = true;
+      } catch (const EDatabaseError& e) {
+        throw ECacheWrite(e.message());
+      }
       TScan scan;
-      if (cut > kMaxIncrementalRows ||
-          !scan_table(reader, cols, old, store, compare_memos, kMaxIncrementalRows - cut, scan)) {
+      if (!scan_table(reader, cols, old, store, compare_memos, kMaxIncrementalRows - cut, scan)) {
         too_many = true;
         return;
       }
@@ -332,8 +344,6 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
       // a memo file nothing is recorded: one that appears must be read.
       content.settled = memo_file && (compare_memos || content.settled) && scan.memo_settled;
       try {
-        db.exec("BEGIN IMMEDIATE");
-        began = true;
         prepare_extension_updates(db, src.key);
         apply_staged(db, cols, stage_changes(db, reader, cols, scan, n, old.count));
         store_scan_hashes(store, scan, old.count, n);
@@ -343,7 +353,10 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
         throw ECacheWrite(e.message());
       }
     });
-    if (layout_changed || too_many) return false;
+    if (layout_changed || too_many) {
+      if (began) sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+      return false;
+    }
     if (!same) {
       if (began) sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
       continue;
