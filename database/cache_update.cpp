@@ -1,11 +1,26 @@
 // Bringing an existing cache up to date in place when its table changed in
-// a few records. One pass over the .dbf hashes every record's raw bytes and
-// compares them with the hashes the cache recorded; when the memo file
+// a few records. One pass over the .dbf, read in runs of whole blocks of a
+// few hundred kilobytes (each copied into memory that stays in the
+// processor's cache while it is hashed), hashes every record's raw bytes;
+// the digest of each block of record hashes is compared with the one the
+// cache recorded, and only a block that differs is read back from the cache
+// to find which of its records changed (hash_blocks.h). Every byte of the
+// table is compared so, whatever its time stamps say. When the memo file
 // changed in more than its length, the raw bytes of every record's memos
-// are compared too (see TMemoContent). Only the records that differ are
-// decoded. They are applied in one transaction as three set-wise
-// statements, each in ascending rowid order: the rows of records deleted or
-// cut off, the rows whose values changed, and the rows of new records.
+// are compared too (see TMemoContent), block by block. Only the records
+// that differ are decoded. They are applied in one transaction as three
+// set-wise statements, each in ascending rowid order: the rows of records
+// deleted or cut off, the rows whose values changed, and the rows of new
+// records; then the blocks of hashes that changed and the digests are
+// written. The transaction starts before the first block is read back (one
+// lock of the file instead of one per statement); a write transaction keeps
+// readers out only while it commits.
+//
+// Cost at a million records of 914 bytes: the pass reads and hashes the
+// whole table (about 0.1 s of CPU here, most of it the kernel's copy of the
+// bytes; mapping the file instead costs far more in page-table work), and
+// each changed record costs about a page of the cache written for its row,
+// one for its block of hashes, and what the extension's triggers write.
 //
 // Why set-wise: an extension keeps its derived data current by row triggers
 // on "data" (a full-text index, for one). Such an index buffers what the
@@ -16,7 +31,9 @@
 // updated, not deleted and inserted again, so the triggers' own tests of
 // which columns changed still hold: a record rewritten with only a new
 // location costs such an index nothing. A record whose values all stay the
-// same (its memos moved to new blocks with the same texts) is not written.
+// same (its memos moved to new blocks with the same texts) is not written,
+// and the UPDATE assigns only the columns that changed in some row: SQLite
+// rewrites the entries of every index on an assigned column, a page each.
 
 #include <algorithm>
 #include <cstdlib>
