@@ -204,12 +204,13 @@ bool update_on_disk(const TAlias& alias, const TTableSource& src, TUpdateKind& k
       sqlite3_busy_timeout(db.get(), 3000);
       // A cache can always be rebuilt: one sync per update is enough.
       db.exec("PRAGMA synchronous=NORMAL");
-      // Changed pages are never spilled to the file before the commit, so
-      // that readers are locked out only while the transaction commits, not
-      // from the first spilled page on. Pages only read are few and reused:
-      // every page of fresh memory a process touches costs a page fault,
-      // which is more than reading the page.
-      db.exec("PRAGMA cache_spill=OFF; PRAGMA cache_size=-2048");
+      // Room for 128 MB of changed pages before any is spilled to the file,
+      // so that readers are locked out only while the transaction commits,
+      // not from the first spilled page on. Pages only read are kept to a
+      // few megabytes and their memory reused: every page of fresh memory a
+      // process touches costs a page fault, which is more than reading the
+      // page again.
+      db.exec("PRAGMA cache_size=-2048; PRAGMA cache_spill=32768");
       const TMeta meta = read_meta(db.get(), "main");
       if (meta_is_current(meta, build, source_signature(src))) {
         kind = TUpdateKind::Current;  // another process has just done it
