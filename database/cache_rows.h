@@ -11,7 +11,7 @@
 //   dbf         a view of data, so that <schema>.dbf also names the table
 //   mw_meta     k/v: build (build key), signature, racy, memo_racy, layout, records,
 //               memo (stamp of the memo file), memo_content (TMemoContent)
-//   mw_rowhash, mw_blockhash
+//   mw_rowhash
 //               per record a hash of its raw bytes (deletion flag included)
 //               and of the raw bytes of its memos, in blocks (hash_blocks.h)
 //   indexes ix_<column> on the columns that the catalogue joins and sorts by
