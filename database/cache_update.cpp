@@ -51,18 +51,10 @@ namespace {
 // in the processor's cache while they are hashed.
 constexpr size_t kReadBytes = 256 * 1024;
 
-// A block of hashes that the update writes again.
-struct TBlockHashes {
-  uint32_t block;
-  std::vector<uint64_t> rec;   // every record's of the block
-  std::vector<uint64_t> memo;  // the same for memos (empty without memo fields)
-};
-
 // What one pass over the table found.
 struct TScan {
   std::vector<uint32_t> changed;      // indexes of the records that differ, ascending
   std::string records;                // their raw bytes, one after another
-  std::vector<TBlockHashes> blocks;   // the blocks that differ
   std::vector<uint64_t> digests;      // of every block of the table now
   bool memo_settled = true;           // every memo read was settled (TMemoHasher)
 };
@@ -75,13 +67,14 @@ struct TOldHashes {
 
 // Hashes every record of `reader`, a block at a time, and collects those
 // that differ from what `old` recorded. A block whose digest equals the
-// recorded one is left at that; the others are read back from `store` and
-// compared record by record. When `compare_memos` (the memo file changed in
-// more than its length) every block is, and every record's memos are
-// hashed and compared too; otherwise only the memos of records that
-// changed are read. Returns false as soon as more than `limit` records
-// differ. Throws EDatabaseError when a block recorded is missing or of the
-// wrong size (a damaged cache).
+// recorded one is left at that; the others are read back from `store`,
+// compared record by record and written again with the new hashes at once,
+// while their page is at hand (inside the caller's transaction). When
+// `compare_memos` (the memo file changed in more than its length) every
+// block is, and every record's memos are hashed and compared too;
+// otherwise only the memos of records that changed are read. Returns false
+// as soon as more than `limit` records differ. Throws EDatabaseError when
+// a block recorded is missing or of the wrong size (a damaged cache).
 bool scan_table(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
                 const TOldHashes& old, THashBlocks& store, bool compare_memos, size_t limit,
                 TScan& out) {
@@ -94,7 +87,7 @@ bool scan_table(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
   out.digests.assign(blocks, 0);
   const uint32_t blocks_per_read =
       static_cast<uint32_t>(std::max<size_t>(1, kReadBytes / (kHashBlock * length)));
-  std::vector<uint64_t> rec(kHashBlock), old_rec, old_memo;
+  std::vector<uint64_t> rec(kHashBlock), memo(kHashBlock), old_rec, old_memo;
   for (uint32_t b0 = 0; b0 < blocks; b0 += blocks_per_read) {
     const uint32_t first0 = b0 * kHashBlock;
     const uint32_t in_read = std::min(n - first0, blocks_per_read * kHashBlock);
@@ -115,8 +108,7 @@ bool scan_table(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
       old_memo.clear();
       if (old_count > 0 && !store.read(b, old_count, has_memo, old_rec, old_memo))
         throw EDatabaseError(u"キャッシュのレコードハッシュが壊れています");
-      TBlockHashes changed{b, std::vector<uint64_t>(rec.begin(), rec.begin() + count), {}};
-      if (has_memo) changed.memo.assign(count, 0);
+      bool rewrite = count != old_count || digest != old.digests[b];
       for (uint32_t j = 0; j < count; ++j) {
         const std::string_view record = record_at(j);
         const bool known = j < old_count;  // the record was in the table
@@ -127,25 +119,25 @@ bool scan_table(Dbase::TTableReader& reader, const std::vector<TColumn>& cols,
             m = memo_hash(reader, record);
             differs = differs || m != old_memo[j];
           }
-          changed.memo[j] = differs ? m : old_memo[j];
+          memo[j] = differs ? m : old_memo[j];
         }
         if (!differs) continue;
+        rewrite = true;
         if (out.changed.size() == limit) return false;
         out.changed.push_back(first + j);
         out.records.append(record);
       }
-      out.blocks.push_back(std::move(changed));
+      // Every memo compared and none changed: the block stays as it is.
+      if (rewrite) store.write(b, rec.data(), has_memo ? memo.data() : nullptr, count);
     }
   }
   out.memo_settled = memo_hash.settled();
   return true;
 }
 
-// Writes the hashes of the blocks that differ and the digests, and drops the
-// blocks past the table's end.
+// Writes the digests and drops the blocks past the table's end (the blocks
+// that differ were written by scan_table).
 void store_scan_hashes(THashBlocks& store, const TScan& scan, size_t old_count, uint32_t n) {
-  for (const TBlockHashes& b : scan.blocks)
-    store.write(b.block, b.rec.data(), b.memo.empty() ? nullptr : b.memo.data(), b.rec.size());
   if (hash_block_count(n) < hash_block_count(old_count)) store.remove_from(hash_block_count(n));
   store.write_digests(scan.digests);
 }
