@@ -7,14 +7,15 @@
 // to find which of its records changed (hash_blocks.h). Every byte of the
 // table is compared so, whatever its time stamps say. When the memo file
 // changed in more than its length, the raw bytes of every record's memos
-// are compared too (see TMemoContent), block by block. Only the records
-// that differ are decoded. They are applied in one transaction as three
-// set-wise statements, each in ascending rowid order: the rows of records
-// deleted or cut off, the rows whose values changed, and the rows of new
-// records; then the blocks of hashes that changed and the digests are
-// written. The transaction starts before the first block is read back (one
-// lock of the file instead of one per statement); a write transaction keeps
-// readers out only while it commits.
+// are compared too (see TMemoContent), block by block. A block of hashes
+// that differs is written again as soon as it has been compared, while its
+// page is at hand. Only the records that differ are decoded. They are
+// applied in the same transaction as three set-wise statements, each in
+// ascending rowid order: the rows of records deleted or cut off, the rows
+// whose values changed, and the rows of new records; the digests come last.
+// The transaction starts before the first block is read back (one lock of
+// the file instead of one per statement); a write transaction keeps readers
+// out only while it commits.
 //
 // Cost at a million records of 914 bytes: the pass reads and hashes the
 // whole table (about 0.1 s of CPU here, most of it the kernel's copy of the
