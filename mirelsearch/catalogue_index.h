@@ -6,20 +6,21 @@
 // publisher, contents: a column's last code point is paired with an end
 // marker, a code point that begins a Latin word gives a second, "word
 // start" term) and the 4-character grams of both forms of the ISBN. Each
-// term has a list of the records that hold it, without positions, kept in
-// our own tables (posting_index.h): mw_post in segments of delta-coded
-// record numbers, mw_post_add / mw_post_del with the changes made in place
-// since, and mw_text_<group> with each record's normalised text. A word
-// of one code point is found by its unigram, of two by its bigram (both
-// exact), a longer one by intersecting its bigrams' lists and checking each
-// candidate's text; an ISBN key by its grams (a key shorter than a gram is
-// the range of grams it begins), checked against the field by
-// mw_isbn_contains when longer than a gram. A one-character search is
-// counted from the lists' stored lengths without reading them.
+// term has a list of the records that hold it, a bigram's with the
+// positions where it occurs, kept in our own tables (posting_index.h):
+// mw_post in segments of delta-coded record numbers, mw_post_add /
+// mw_post_del with the changes made in place since. A word of one code
+// point is found by its unigram, of two by its bigram, a longer one by
+// intersecting its bigrams' lists and keeping the records where they
+// follow one another (all three exact); an ISBN key by its grams (a key
+// shorter than a gram is the range of grams it begins), checked against
+// the field by mw_isbn_contains when longer than a gram. A one-character
+// search is counted from the lists' stored lengths without reading them.
 //
 // A full build fills the lists in one pass over the table once its rows are
 // in (mw_build_index); in-place updates run TEMP triggers on "data" that
-// write each changed record's difference of terms (mw_index_diff), folded
+// write each changed record's difference of terms (mw_index_diff, from its
+// old and new values of the groups of fields that changed), folded
 // into the segments once it grows past a bound. A narrow table mw_keys
 // (record number, book id) serves sorting hit lists by book id, and
 // mw_order records whether record numbers ascend with book ids (a hit list
@@ -52,7 +53,7 @@ namespace detail {
 
 // Bumped whenever the index's layout or its terms change.
 // The cache's build key holds it together with kNormalizeVersion.
-inline constexpr int kIndexVersion = 10;
+inline constexpr int kIndexVersion = 11;
 
 // The columns that have a sort table (mw_sort_<column>) for sorted hit
 // lists, and that table's name ("" for any other column).

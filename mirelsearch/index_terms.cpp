@@ -78,8 +78,10 @@ std::string term_bytes(TTerm term) {
   return out;
 }
 
-void add_group_terms(char letter, std::u16string_view text, std::vector<TTerm>& out) {
+void add_group_terms(char letter, std::u16string_view text, std::vector<TTermAt>& out) {
   const char start = upper(letter);
+  // Positions count the group's code points across its columns.
+  uint32_t pos = 0;
   while (true) {
     const size_t end = text.find(kColumnBreak);
     const std::u16string_view column = text.substr(0, end);
@@ -88,16 +90,17 @@ void add_group_terms(char letter, std::u16string_view text, std::vector<TTerm>& 
     char32_t previous = 0;
     bool previous_start = false, any = false;
     auto bigram = [&](char32_t next) {
-      out.push_back(two_code_point_term(letter, previous, next));
-      if (previous_start) out.push_back(two_code_point_term(start, previous, next));
+      out.push_back({two_code_point_term(letter, previous, next), pos - 1});
+      if (previous_start) out.push_back({two_code_point_term(start, previous, next), pos - 1});
     };
     for_each_code_point(column, [&](char32_t c, bool word_start) {
-      out.push_back(code_point_term(letter, c));
-      if (word_start) out.push_back(code_point_term(start, c));
+      out.push_back({code_point_term(letter, c), 0});
+      if (word_start) out.push_back({code_point_term(start, c), 0});
       if (any) bigram(c);
       previous = c;
       previous_start = word_start;
       any = true;
+      ++pos;
     });
     if (any) bigram(kEndOfColumn);
     if (end == std::u16string_view::npos) break;
@@ -134,6 +137,7 @@ TWordTerms word_terms(char letter, std::u16string_view normalized_word) {
   for (size_t i = 0; i + 1 < cps.size(); ++i)
     out.terms.push_back(two_code_point_term(i == 0 ? first_kind : letter, cps[i].first,
                                             cps[i + 1].first));
+  if (cps.size() > 2) out.sequence = out.terms;
   std::sort(out.terms.begin(), out.terms.end());
   out.terms.erase(std::unique(out.terms.begin(), out.terms.end()), out.terms.end());
   out.exact = cps.size() == 2;
@@ -191,24 +195,72 @@ std::string encode_ids(const std::vector<int64_t>& ids) {
   return out;
 }
 
-void decode_ids(std::string_view blob, std::vector<int64_t>& out) {
+namespace {
+
+// Reads the varint at `at` in `blob`, moving `at` past it.
+uint64_t read_varint(std::string_view blob, size_t& at) {
   uint64_t value = 0;
-  int shift = 0;
-  int64_t previous = 0;
-  for (char ch : blob) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (shift > 63) throw EMirelSearch(u"検索索引の記録番号が壊れています");
+  for (int shift = 0; shift <= 63; shift += 7) {
+    if (at >= blob.size()) throw EMirelSearch(u"検索索引の記録番号が途中で切れています");
+    const auto byte = static_cast<unsigned char>(blob[at++]);
     value |= uint64_t{byte & 0x7Fu} << shift;
-    if (byte & 0x80) {
-      shift += 7;
-      continue;
-    }
-    previous += static_cast<int64_t>(value);
-    out.push_back(previous);
-    value = 0;
-    shift = 0;
+    if ((byte & 0x80) == 0) return value;
   }
-  if (shift != 0) throw EMirelSearch(u"検索索引の記録番号が途中で切れています");
+  throw EMirelSearch(u"検索索引の記録番号が壊れています");
+}
+
+}  // namespace
+
+void decode_ids(std::string_view blob, std::vector<int64_t>& out, bool positions,
+                std::vector<TSpan>* spans) {
+  int64_t previous = 0;
+  size_t at = 0;
+  while (at < blob.size()) {
+    previous += static_cast<int64_t>(read_varint(blob, at));
+    out.push_back(previous);
+    if (!positions) continue;
+    const size_t begin = at;
+    // The positions are skipped: each varint ends in a byte below 0x80.
+    uint64_t count = read_varint(blob, at);
+    for (; count > 0; ++at) {
+      if (at >= blob.size()) throw EMirelSearch(u"検索索引の位置が途中で切れています");
+      if ((static_cast<unsigned char>(blob[at]) & 0x80) == 0) --count;
+    }
+    if (spans != nullptr) spans->push_back({static_cast<uint32_t>(begin), static_cast<uint32_t>(at)});
+  }
+}
+
+void append_positions(std::string& out, const uint32_t* positions, size_t count) {
+  append_varint(out, count);
+  uint32_t previous = 0;
+  for (size_t i = 0; i < count; ++i) {
+    append_varint(out, positions[i] - previous);
+    previous = positions[i];
+  }
+}
+
+void decode_positions(std::string_view bytes, std::vector<uint32_t>& out) {
+  out.clear();
+  size_t at = 0;
+  uint64_t count = bytes.empty() ? 0 : read_varint(bytes, at);
+  if (count > bytes.size()) throw EMirelSearch(u"検索索引の位置が壊れています");
+  uint64_t pos = 0;
+  for (; count > 0; --count) {
+    pos += read_varint(bytes, at);
+    out.push_back(static_cast<uint32_t>(pos));
+  }
+}
+
+bool positions_chain(const std::vector<const std::vector<uint32_t>*>& positions) {
+  if (positions.empty()) return false;
+  for (uint32_t p : *positions[0]) {
+    bool all = true;
+    for (size_t i = 1; i < positions.size() && all; ++i)
+      all = std::binary_search(positions[i]->begin(), positions[i]->end(),
+                               p + static_cast<uint32_t>(i));
+    if (all) return true;
+  }
+  return false;
 }
 
 std::vector<int64_t> apply_changes(const std::vector<int64_t>& base,

@@ -13,10 +13,17 @@
 // of terms.
 //
 // A term's list is the ascending record numbers that hold the term, each
-// record once (no positions): a one-code-point word is its unigram's list,
-// a two-code-point word its bigram's, both exactly; a longer word's bigram
-// lists intersect to a superset, which is checked against the record's
-// normalised text. Lists are stored delta-varint coded.
+// record once. A bigram's list also gives, per record, the positions where
+// the bigram occurs in the group's text: a position is the index of the
+// bigram's first code point among the group's code points, the columns one
+// after another. A column's last bigram has kEndOfColumn, which no word
+// has, so a run of consecutive positions never crosses into the next
+// column. A one-code-point word is its unigram's list, a two-code-point
+// word its bigram's; a longer word is in a record where its i-th bigram
+// occurs at p + i for some p and every i. Unigram and ISBN lists have no
+// positions. Lists are stored as varints: per record the delta of its
+// number, and for a bigram the count of its positions and their deltas
+// (the first from zero).
 #pragma once
 
 #include <cstdint>
@@ -45,19 +52,32 @@ std::string term_bytes(TTerm term);
 
 inline constexpr char32_t kEndOfColumn = 0xFFFFFF;
 
+// Whether a term's list carries positions (the bigrams).
+inline bool has_positions(TTerm term) { return (term & 0xFF) == 7; }
+
+// A term where it occurs in a group's text (`pos` is 0 for a unigram).
+struct TTermAt {
+  TTerm term;
+  uint32_t pos;
+};
+
 // The terms of one group's normalised text, its columns separated by
-// kColumnBreak, appended to `out` (with repeats).
+// kColumnBreak, appended to `out` in the order of the text (with repeats).
 inline constexpr char16_t kColumnBreak = u'\n';
-void add_group_terms(char letter, std::u16string_view text, std::vector<TTerm>& out);
+void add_group_terms(char letter, std::u16string_view text, std::vector<TTermAt>& out);
 // The ISBN grams of both forms of the ISBN key `key`, appended to `out`.
 inline constexpr size_t kIsbnGramLength = 4;
 void add_isbn_terms(const std::string& key, std::vector<TTerm>& out);
 
 // The terms a normalised word of a group is looked up by (every one of
-// their lists holds each record that has the word), and whether those
-// lists are exactly the word's records. No terms for an empty word.
+// their lists holds each record that has the word, each term once), and
+// whether those lists are exactly the word's records. When they are not (a
+// word of three or more code points), `sequence` is its bigrams in order,
+// repeats kept: the word is where the i-th occurs at p + i. No terms for
+// an empty word.
 struct TWordTerms {
   std::vector<TTerm> terms;
+  std::vector<TTerm> sequence;
   bool exact = true;
 };
 TWordTerms word_terms(char letter, std::u16string_view normalized_word);
@@ -71,12 +91,31 @@ struct TIsbnLookup {
 };
 TIsbnLookup isbn_lookup(const std::string& key);
 
-// Lists: ascending record numbers as varint deltas, the first from zero.
+// Lists without positions: ascending record numbers as varint deltas, the
+// first from zero.
 std::string encode_ids(const std::vector<int64_t>& ids);
 // Appends a coded list's numbers to `out`; throws EMirelSearch when the
-// blob ends inside a number.
-void decode_ids(std::string_view blob, std::vector<int64_t>& out);
+// blob ends inside a number. With `positions`, each number is followed by
+// its positions, which are skipped; `spans`, when given, gets for each
+// number the offsets in `blob` of its positions' bytes [begin, end).
+struct TSpan {
+  uint32_t begin, end;
+};
+void decode_ids(std::string_view blob, std::vector<int64_t>& out, bool positions = false,
+                std::vector<TSpan>* spans = nullptr);
 void append_varint(std::string& out, uint64_t value);
+
+// The positions of one record in a bigram's list: their count, then the
+// ascending positions as deltas, the first from zero.
+void append_positions(std::string& out, const uint32_t* positions, size_t count);
+// The positions coded in `bytes` (as append_positions wrote them), into
+// `out` (cleared first); throws EMirelSearch when they are cut short.
+void decode_positions(std::string_view bytes, std::vector<uint32_t>& out);
+
+// Whether a word occurs where the positions say: `*positions[i]` are the
+// positions of the word's i-th bigram in one record (ascending); true when
+// some p has p + i in every `*positions[i]`.
+bool positions_chain(const std::vector<const std::vector<uint32_t>*>& positions);
 // `base` without `removed`, with `added` (all ascending; `added` holds none
 // of `base`'s numbers).
 std::vector<int64_t> apply_changes(const std::vector<int64_t>& base,

@@ -309,14 +309,14 @@ struct Tmirel_search::Impl {
   }
 
   // Reads the record numbers of all hits (once per open): every word's
-  // lists from the index once, intersected; the words whose lists hold
-  // candidates only are then checked against the records' normalised text,
-  // and the conditions on the records themselves read only the records left.
+  // lists from the index once, intersected; a word of three or more
+  // characters then keeps the records where its bigrams follow one another
+  // (their lists' positions), and the conditions on the records themselves
+  // read only the records left.
   void read_hits() {
     if (hits_read) return;
     // One read transaction for all the look-ups: each statement in its own
-    // would take and drop the file locks again (most of the time of
-    // checking a few thousand candidates).
+    // would take and drop the file locks again.
     struct TReadTransaction {
       sqlite3* db;
       bool own;
@@ -328,23 +328,32 @@ struct Tmirel_search::Impl {
       }
     } transaction(db());
     std::vector<std::vector<int64_t>> lists;
-    for (const TIndexTerm& term : plan.terms) {
+    // The lists with positions of each word that needs them.
+    std::vector<std::vector<TPositionList>> positions(plan.terms.size());
+    for (size_t k = 0; k < plan.terms.size(); ++k) {
+      const TIndexTerm& term = plan.terms[k];
       check_budget();
       if (term.low != term.high) {
         lists.push_back(read_term_range(db(), master, term.low, term.high));
         collector.visited += static_cast<int64_t>(lists.back().size());
       }
       for (uint64_t t : term.terms) {
-        lists.push_back(read_term(db(), master, t));
+        if (term.sequence.empty()) {
+          lists.push_back(read_term(db(), master, t));
+        } else {
+          positions[k].push_back(read_positions(db(), master, t));
+          lists.push_back(positions[k].back().ids);
+        }
         collector.visited += static_cast<int64_t>(lists.back().size());
       }
     }
     check_budget();
     hit_rowids = intersect_hits(std::move(lists));
-    for (const TIndexTerm& term : plan.terms) {
-      if (term.group == 0 || hit_rowids.empty()) continue;
+    for (size_t k = 0; k < plan.terms.size(); ++k) {
+      const TIndexTerm& term = plan.terms[k];
+      if (term.sequence.empty() || hit_rowids.empty()) continue;
       check_budget();
-      hit_rowids = check_word(db(), master, term.group, term.word, hit_rowids);
+      hit_rowids = keep_sequence(hit_rowids, term.sequence, term.terms, positions[k]);
     }
     if (!plan.where.empty() && !hit_rowids.empty())
       hit_rowids = collect(filter_hits_sql(plan, master));

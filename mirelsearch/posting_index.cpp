@@ -1,16 +1,15 @@
 // Building, changing and reading the lists of the search index
 // (posting_index.h). A full build reads the table in record order once per
 // group of fields, normalises each record's fields of the group once (the
-// text goes to mw_text_<group>, the terms straight into integers) and
-// appends the record number to each of its terms' lists in memory; when
-// those pass kSegmentBytes they are written out as one segment, a row per
-// term in term order.
+// terms straight into integers, with their positions) and appends the
+// record number (and a bigram's positions) to each of its terms' lists in
+// memory; when those pass kSegmentBytes they are written out as one
+// segment, a row per term in term order.
 #include "mirelsearch/posting_index.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <memory>
 
@@ -83,12 +82,6 @@ Mirel::UnicodeString value_text(sqlite3_value* value) {
                                            static_cast<size_t>(sqlite3_value_bytes(value))));
 }
 
-// True when a group's text is only the breaks between its empty columns:
-// it is stored as no text at all.
-bool is_blank(const Mirel::UnicodeString& text) {
-  return std::all_of(text.begin(), text.end(), [](char16_t c) { return c == kColumnBreak; });
-}
-
 // The normalised text of group `g` from its columns' values.
 Mirel::UnicodeString group_text(size_t g, sqlite3_value** values) {
   const TIndexGroup& group = index_groups()[g];
@@ -99,7 +92,6 @@ Mirel::UnicodeString group_text(size_t g, sqlite3_value** values) {
     out += normalize_text(value_text(values[c]),
                           publisher ? TFieldKind::publisher : TFieldKind::general);
   }
-  if (is_blank(out)) out.clear();
   return out;
 }
 
@@ -109,48 +101,62 @@ size_t column_count() {
   return n;
 }
 
-// Binds a group's text as UTF-8, NULL when empty.
-void bind_group_text(sqlite3_stmt* stmt, int i, const Mirel::UnicodeString& text) {
-  if (text.empty()) {
-    sqlite3_bind_null(stmt, i);
-    return;
-  }
-  const std::string utf8 = Mirel::to_utf8(text);
-  sqlite3_bind_text(stmt, i, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
-}
-
-// The table of group `letter`'s texts.
-std::string text_table(char letter) { return std::string("mw_text_") + letter; }
-
 // ---- The full build ----
 
-// The lists of one segment in memory. A term's numbers go, as varint
-// deltas, into a chain of blocks cut from large pages, each block twice the
-// last up to kMaxBlock: a rare term costs a few bytes, a common one little
-// more than its deltas, and nothing is allocated per number.
+// The lists of one segment in memory. A term's list goes, coded, into a
+// chain of blocks cut from large pages, each block twice the last up to
+// kMaxBlock: a rare term costs a few bytes, a common one little more than
+// its coded list, and nothing is allocated per number.
 class TSegmentBuilder {
  public:
   TSegmentBuilder() { reset_table(1 << 16); }
 
-  // Adds record `id` to `term`'s list; ids come in ascending order.
+  // Adds record `id` to the list of `term` (a term without positions); ids
+  // come in ascending order.
   void add(TTerm term, uint32_t id) {
     TSlot& slot = slots_[find(term)];
     if (slot.count > 0 && slot.last == id) return;  // a term repeated in one record
     uint8_t bytes[5];
-    size_t n = 0;
-    for (uint32_t delta = id - slot.last; ; delta >>= 7) {
-      if (delta < 0x80) {
-        bytes[n++] = static_cast<uint8_t>(delta);
-        break;
-      }
-      bytes[n++] = static_cast<uint8_t>((delta & 0x7F) | 0x80);
-    }
+    const size_t n = varint(id - slot.last, bytes);
     slot.last = id;
     ++slot.count;
-    for (size_t i = 0; i < n; ++i) {
-      if (slot.used == slot.capacity) grow(slot);
-      at(slot.tail)[4 + slot.used++] = bytes[i];
+    append(slot, bytes, n);
+  }
+
+  // Notes that the record being read has bigram `term` at `pos` (positions
+  // of one term ascending); end_record writes them to the list.
+  void add_at(TTerm term, uint32_t pos) {
+    const uint32_t index = find(term);
+    TSlot& slot = slots_[index];
+    const auto link = static_cast<uint32_t>(pending_.size());
+    pending_.push_back({pos, kEmpty});
+    if (slot.first == kEmpty) {
+      slot.first = link;
+      touched_.push_back(index);
+    } else {
+      pending_[slot.latest].next = link;
     }
+    slot.latest = link;
+  }
+
+  // Appends record `id` with its positions to the list of each bigram that
+  // add_at named since the last call.
+  void end_record(uint32_t id) {
+    for (uint32_t index : touched_) {
+      TSlot& slot = slots_[index];
+      positions_.clear();
+      for (uint32_t link = slot.first; link != kEmpty; link = pending_[link].next)
+        positions_.push_back(pending_[link].pos);
+      coded_.clear();
+      append_varint(coded_, id - slot.last);
+      append_positions(coded_, positions_.data(), positions_.size());
+      slot.last = id;
+      ++slot.count;
+      slot.first = kEmpty;
+      append(slot, reinterpret_cast<const uint8_t*>(coded_.data()), coded_.size());
+    }
+    touched_.clear();
+    pending_.clear();
   }
 
   // Memory in use for the lists of this segment, in bytes (pages kept from
@@ -197,12 +203,32 @@ class TSegmentBuilder {
  private:
   static constexpr uint32_t kPage = 1 << 20;
   static constexpr uint32_t kFirstBlock = 16, kMaxBlock = 1024;
+  static constexpr uint32_t kEmpty = 0xFFFFFFFF;
   struct TSlot {
     TTerm term;
     uint32_t last = 0, count = 0;
     uint32_t head = 0, tail = 0;
     uint32_t used = 0, capacity = 0;  // payload bytes in the tail block
+    // The record being read's positions: a chain in pending_.
+    uint32_t first = kEmpty, latest = kEmpty;
   };
+  struct TPending {
+    uint32_t pos, next;
+  };
+
+  static size_t varint(uint32_t value, uint8_t* bytes) {
+    size_t n = 0;
+    for (; value >= 0x80; value >>= 7) bytes[n++] = static_cast<uint8_t>((value & 0x7F) | 0x80);
+    bytes[n++] = static_cast<uint8_t>(value);
+    return n;
+  }
+
+  void append(TSlot& slot, const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      if (slot.used == slot.capacity) grow(slot);
+      at(slot.tail)[4 + slot.used++] = bytes[i];
+    }
+  }
 
   uint8_t* at(uint32_t block) { return pages_[block / kPage].get() + block % kPage; }
   const uint8_t* at(uint32_t block) const { return pages_[block / kPage].get() + block % kPage; }
@@ -262,9 +288,11 @@ class TSegmentBuilder {
     }
   }
 
-  static constexpr uint32_t kEmpty = 0xFFFFFFFF;
   std::vector<uint32_t> table_;
   std::vector<TSlot> slots_;
+  std::vector<TPending> pending_;
+  std::vector<uint32_t> touched_, positions_;
+  std::string coded_;
   std::vector<std::unique_ptr<uint8_t[]>> pages_;
   uint32_t page_ = 0, page_used_ = kPage;  // pages in use, bytes used of the last
 };
@@ -300,11 +328,10 @@ void build_function(sqlite3_context* context, int, sqlite3_value**) {
     TStmt insert = prepare(db, "INSERT INTO mw_post(term, seg, n, ids) VALUES(?1, ?2, ?3, ?4)");
     TSegmentBuilder lists;
     int64_t seg = 0, entries = 0;
-    std::vector<TTerm> terms;
+    std::vector<TTermAt> terms;
+    std::vector<TTerm> isbn;
     // A pass over the table per group of fields (the ISBN with the first):
-    // each group's texts then fill consecutive pages of their table, which
-    // the check of a word's candidates reads many of. A term belongs to one
-    // group, so its records still come in ascending order.
+    // a term belongs to one group, so its records come in ascending order.
     const auto& groups = index_groups();
     for (size_t g = 0; g < groups.size(); ++g) {
       const TIndexGroup& group = groups[g];
@@ -312,12 +339,12 @@ void build_function(sqlite3_context* context, int, sqlite3_value**) {
       for (const char* column : group.dbf_columns) columns += std::string(", ") + column;
       if (g == 0) columns += ", MS_ISBN";
       TStmt read = prepare(db, "SELECT rowid" + columns + " FROM data ORDER BY rowid");
-      TStmt text = prepare(db, "INSERT INTO " + text_table(group.letter) + "(id, x) VALUES(?1, ?2)");
       const int n = static_cast<int>(group.dbf_columns.size());
       Mirel::UnicodeString joined;
       while (step(db, read.get())) {
         const int64_t id = sqlite3_column_int64(read.get(), 0);
         if (id < 0 || id > 0xFFFFFFFF) throw EMirelSearch(u"検索索引に入らない記録番号です");
+        const auto record = static_cast<uint32_t>(id);
         joined.clear();
         for (int c = 0; c < n; ++c) {
           if (c > 0) joined.push_back(kColumnBreak);
@@ -328,12 +355,15 @@ void build_function(sqlite3_context* context, int, sqlite3_value**) {
         // Repeats are dropped by the lists themselves: no sorting per record.
         terms.clear();
         add_group_terms(group.letter, joined, terms);
-        if (g == 0) add_isbn_terms(isbn_key(value_text(sqlite3_column_value(read.get(), n + 1))), terms);
-        for (TTerm term : terms) lists.add(term, static_cast<uint32_t>(id));
-        if (!is_blank(joined)) {
-          sqlite3_bind_int64(text.get(), 1, id);
-          bind_group_text(text.get(), 2, joined);
-          run(db, text.get());
+        for (const TTermAt& t : terms) {
+          if (has_positions(t.term)) lists.add_at(t.term, t.pos);
+          else lists.add(t.term, record);
+        }
+        lists.end_record(record);
+        if (g == 0) {
+          isbn.clear();
+          add_isbn_terms(isbn_key(value_text(sqlite3_column_value(read.get(), n + 1))), isbn);
+          for (TTerm t : isbn) lists.add(t, record);
         }
         if (lists.size() > g_segment_bytes) lists.write(db, insert.get(), seg++, entries);
       }
@@ -348,22 +378,24 @@ void build_function(sqlite3_context* context, int, sqlite3_value**) {
 
 // ---- Changes in place ----
 
+// A record's terms, each once and ascending, with a bigram's positions
+// coded (append_positions; empty for other terms).
+using TTermPositions = std::vector<std::pair<TTerm, std::string>>;
+
 // What mw_index_diff found for the record being changed, read by the
 // statements of the same trigger that follow it, and the count of changes
 // since the last fold. One per connection.
 struct TChangeState {
-  std::string gone, come;              // JSON arrays of terms
-  std::array<std::string, 4> texts;    // the new normalised texts (UTF-8)
-  std::array<bool, 4> text_null{};     // an empty group has no row
-  std::array<bool, 4> text_changed{};
-  int64_t changes = -1, bound = 0;     // -1: not counted yet
+  TTermPositions gone, come;  // the old entries that go, the new that come
+  std::string gone_json, come_json;  // their terms as JSON arrays
+  int64_t changes = -1, bound = 0;   // -1: not counted yet
 };
 
-std::string json_terms(const std::vector<TTerm>& terms) {
+std::string json_terms(const TTermPositions& terms) {
   std::string out = "[";
-  for (TTerm t : terms) {
+  for (const auto& t : terms) {
     if (out.size() > 1) out.push_back(',');
-    out += std::to_string(static_cast<int64_t>(t));  // the top byte is ASCII: positive
+    out += std::to_string(static_cast<int64_t>(t.first));  // the top byte is ASCII: positive
   }
   return out + "]";
 }
@@ -372,57 +404,69 @@ TChangeState& state_of(sqlite3_context* context) {
   return **static_cast<std::shared_ptr<TChangeState>*>(sqlite3_user_data(context));
 }
 
-// mw_index_diff(id, had, has, isbn_changed, old_isbn, isbn,
-//               (changed, old_text) per group, columns...): the record's
-// terms that go and come. Only the groups whose columns changed are
-// normalised and compared: the others keep their terms and their text.
+// `terms` grouped by term, ascending, each bigram with its positions.
+TTermPositions term_positions(std::vector<TTermAt>& terms) {
+  std::sort(terms.begin(), terms.end(), [](const TTermAt& a, const TTermAt& b) {
+    return a.term != b.term ? a.term < b.term : a.pos < b.pos;
+  });
+  TTermPositions out;
+  std::vector<uint32_t> positions;
+  for (size_t i = 0; i < terms.size();) {
+    const TTerm term = terms[i].term;
+    positions.clear();
+    for (; i < terms.size() && terms[i].term == term; ++i)
+      if (positions.empty() || positions.back() != terms[i].pos) positions.push_back(terms[i].pos);
+    std::string coded;
+    if (has_positions(term)) append_positions(coded, positions.data(), positions.size());
+    out.emplace_back(term, std::move(coded));
+  }
+  return out;
+}
+
+// mw_index_diff(id, had, has, isbn_changed, old_isbn, isbn, changed per
+//               group, old columns..., new columns...): the record's terms
+// that go and come, a bigram whose positions changed in both. Only the
+// groups whose columns changed are normalised and compared: the others
+// keep their terms.
 void diff_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
   guarded(context, [&] {
     const int columns = static_cast<int>(column_count());
     const auto& groups = index_groups();
     const int n_groups = static_cast<int>(groups.size());
-    if (argc != 6 + 2 * n_groups + columns || n_groups > 4)
+    if (argc != 6 + n_groups + 2 * columns)
       throw EMirelSearch(u"mw_index_diff: 引数の数が違います");
     TChangeState& state = state_of(context);
     const bool had = sqlite3_value_int(argv[1]) != 0;
     const bool has = sqlite3_value_int(argv[2]) != 0;
-    std::vector<TTerm> before, after;
+    std::vector<TTermAt> before, after;
     if (sqlite3_value_int(argv[3]) != 0) {
-      if (had) add_isbn_terms(isbn_key(value_text(argv[4])), before);
-      if (has) add_isbn_terms(isbn_key(value_text(argv[5])), after);
+      std::vector<TTerm> isbn;
+      if (had) add_isbn_terms(isbn_key(value_text(argv[4])), isbn);
+      for (TTerm t : isbn) before.push_back({t, 0});
+      isbn.clear();
+      if (has) add_isbn_terms(isbn_key(value_text(argv[5])), isbn);
+      for (TTerm t : isbn) after.push_back({t, 0});
     }
-    sqlite3_value** values = argv + 6 + 2 * n_groups;
+    sqlite3_value** old_values = argv + 6 + n_groups;
+    sqlite3_value** new_values = old_values + columns;
     for (size_t g = 0; g < groups.size(); ++g) {
-      const bool changed = sqlite3_value_int(argv[6 + 2 * g]) != 0;
-      state.text_changed[g] = false;
-      if (changed) {
-        Mirel::UnicodeString old_text, new_text;
-        if (had) {
-          old_text = value_text(argv[7 + 2 * g]);
-          add_group_terms(groups[g].letter, old_text, before);
-        }
-        if (has) {
-          new_text = group_text(g, values);
-          add_group_terms(groups[g].letter, new_text, after);
-        }
-        state.text_changed[g] = has && (!had || new_text != old_text);
-        state.texts[g] = Mirel::to_utf8(new_text);
-        state.text_null[g] = new_text.empty();
+      if (sqlite3_value_int(argv[6 + g]) != 0) {
+        if (had) add_group_terms(groups[g].letter, group_text(g, old_values), before);
+        if (has) add_group_terms(groups[g].letter, group_text(g, new_values), after);
       }
-      values += groups[g].dbf_columns.size();
+      old_values += groups[g].dbf_columns.size();
+      new_values += groups[g].dbf_columns.size();
     }
-    for (auto* terms : {&before, &after}) {
-      std::sort(terms->begin(), terms->end());
-      terms->erase(std::unique(terms->begin(), terms->end()), terms->end());
-    }
-    std::vector<TTerm> gone, come;
-    std::set_difference(before.begin(), before.end(), after.begin(), after.end(),
-                        std::back_inserter(gone));
-    std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
-                        std::back_inserter(come));
-    state.gone = json_terms(gone);
-    state.come = json_terms(come);
-    if (state.changes >= 0) state.changes += static_cast<int64_t>(gone.size() + come.size());
+    const TTermPositions old_terms = term_positions(before), new_terms = term_positions(after);
+    state.gone.clear();
+    state.come.clear();
+    std::set_difference(old_terms.begin(), old_terms.end(), new_terms.begin(), new_terms.end(),
+                        std::back_inserter(state.gone));
+    std::set_difference(new_terms.begin(), new_terms.end(), old_terms.begin(), old_terms.end(),
+                        std::back_inserter(state.come));
+    state.gone_json = json_terms(state.gone);
+    state.come_json = json_terms(state.come);
+    if (state.changes >= 0) state.changes += static_cast<int64_t>(state.gone.size() + state.come.size());
     sqlite3_result_null(context);
   });
 }
@@ -432,27 +476,25 @@ void pending_function(sqlite3_context* context, int, sqlite3_value** argv) {
   guarded(context, [&] {
     const TChangeState& state = state_of(context);
     const unsigned char* kind = sqlite3_value_text(argv[0]);
-    const std::string& json = kind != nullptr && kind[0] == 'g' ? state.gone : state.come;
+    const std::string& json = kind != nullptr && kind[0] == 'g' ? state.gone_json : state.come_json;
     sqlite3_result_text(context, json.data(), static_cast<int>(json.size()), SQLITE_TRANSIENT);
   });
 }
 
-// mw_index_text(g): the new text of group g (NULL when empty);
-// mw_index_text(g, 'changed'): whether it differs from the old one.
-void text_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
+// mw_index_pos('g' or 'c', i): the positions of the i-th of those terms
+// (a blob), NULL for a term without positions.
+void pos_function(sqlite3_context* context, int, sqlite3_value** argv) {
   guarded(context, [&] {
     const TChangeState& state = state_of(context);
-    const int g = sqlite3_value_int(argv[0]);
-    if (g < 0 || g >= static_cast<int>(state.texts.size())) {
+    const unsigned char* kind = sqlite3_value_text(argv[0]);
+    const TTermPositions& terms = kind != nullptr && kind[0] == 'g' ? state.gone : state.come;
+    const int64_t i = sqlite3_value_int64(argv[1]);
+    if (i < 0 || i >= static_cast<int64_t>(terms.size()) || terms[static_cast<size_t>(i)].second.empty()) {
       sqlite3_result_null(context);
-    } else if (argc > 1) {
-      sqlite3_result_int(context, state.text_changed[static_cast<size_t>(g)] ? 1 : 0);
-    } else if (state.text_null[static_cast<size_t>(g)]) {
-      sqlite3_result_null(context);
-    } else {
-      const std::string& t = state.texts[static_cast<size_t>(g)];
-      sqlite3_result_text(context, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+      return;
     }
+    const std::string& coded = terms[static_cast<size_t>(i)].second;
+    sqlite3_result_blob(context, coded.data(), static_cast<int>(coded.size()), SQLITE_TRANSIENT);
   });
 }
 
@@ -506,18 +548,72 @@ struct TListReader {
   TListReader(sqlite3* d, const std::string& schema)
       : db(d),
         segments(prepare(db, "SELECT ids FROM " + q(schema) + "mw_post WHERE term = ?1 ORDER BY seg")),
-        adds(prepare(db, "SELECT id FROM " + q(schema) + "mw_post_add WHERE term = ?1 ORDER BY id")),
+        adds(prepare(db, "SELECT id, pos FROM " + q(schema) + "mw_post_add WHERE term = ?1 ORDER BY id")),
         dels(prepare(db, "SELECT id FROM " + q(schema) + "mw_post_del WHERE term = ?1 ORDER BY id")) {}
 
   std::vector<int64_t> read(TTerm term) {
     std::vector<int64_t> base;
     bind_term(segments.get(), 1, term);
-    while (step(db, segments.get())) decode_ids(column_bytes(segments.get(), 0), base);
+    while (step(db, segments.get()))
+      decode_ids(column_bytes(segments.get(), 0), base, has_positions(term));
     sqlite3_reset(segments.get());
     const std::vector<int64_t> added = change_ids(db, adds.get(), term);
     const std::vector<int64_t> removed = change_ids(db, dels.get(), term);
     if (added.empty() && removed.empty()) return base;
+    // An add that replaces a del: the record stays, with other positions.
     return apply_changes(base, removed, added);
+  }
+
+  TPositionList read_positions(TTerm term) {
+    TPositionList list;
+    bind_term(segments.get(), 1, term);
+    while (step(db, segments.get())) {
+      const std::string_view blob = column_bytes(segments.get(), 0);
+      const size_t from = list.spans.size();
+      const auto offset = static_cast<uint32_t>(list.bytes.size());
+      decode_ids(blob, list.ids, true, &list.spans);
+      for (size_t i = from; i < list.spans.size(); ++i) {
+        list.spans[i].begin += offset;
+        list.spans[i].end += offset;
+      }
+      list.bytes.append(blob);
+    }
+    sqlite3_reset(segments.get());
+    const std::vector<int64_t> removed = change_ids(db, dels.get(), term);
+    std::vector<std::pair<int64_t, TSpan>> added;
+    bind_term(adds.get(), 1, term);
+    while (step(db, adds.get())) {
+      const std::string_view pos = column_bytes(adds.get(), 1);
+      const auto begin = static_cast<uint32_t>(list.bytes.size());
+      list.bytes.append(pos);
+      added.emplace_back(sqlite3_column_int64(adds.get(), 0),
+                         TSpan{begin, static_cast<uint32_t>(list.bytes.size())});
+    }
+    sqlite3_reset(adds.get());
+    if (removed.empty() && added.empty()) return list;
+    // The segments without the dels, merged with the adds.
+    std::vector<int64_t> ids;
+    std::vector<TSpan> spans;
+    ids.reserve(list.ids.size() + added.size());
+    spans.reserve(ids.capacity());
+    size_t r = 0, a = 0;
+    auto take_added = [&] {
+      ids.push_back(added[a].first);
+      spans.push_back(added[a].second);
+      ++a;
+    };
+    for (size_t i = 0; i < list.ids.size(); ++i) {
+      const int64_t id = list.ids[i];
+      while (a < added.size() && added[a].first < id) take_added();
+      while (r < removed.size() && removed[r] < id) ++r;
+      if (r < removed.size() && removed[r] == id) continue;
+      ids.push_back(id);
+      spans.push_back(list.spans[i]);
+    }
+    while (a < added.size()) take_added();
+    list.ids = std::move(ids);
+    list.spans = std::move(spans);
+    return list;
   }
 };
 
@@ -540,12 +636,6 @@ TSmallPageCache::~TSmallPageCache() {
 void set_segment_bytes(size_t bytes) { g_segment_bytes = bytes != 0 ? bytes : kSegmentBytes; }
 
 std::string posting_schema_sql() {
-  // A table of texts per group: the check of a word's candidates reads only
-  // its group's texts, packed densely (a third of the pages of one table
-  // with every group).
-  std::string texts;
-  for (const auto& group : index_groups())
-    texts += "CREATE TABLE " + text_table(group.letter) + "(id INTEGER PRIMARY KEY, x TEXT NOT NULL);\n";
   // mw_post keeps its rows in a table of its own, reached by an index of
   // (term, seg, n): as a WITHOUT ROWID table keyed by (term, seg), every
   // comparison of a key with a row whose list overflows its page read the
@@ -554,11 +644,10 @@ std::string posting_schema_sql() {
   return "CREATE TABLE mw_post(term BLOB NOT NULL, seg INTEGER NOT NULL, n INTEGER NOT NULL, "
          "ids BLOB NOT NULL);\n"
          "CREATE UNIQUE INDEX mw_post_term ON mw_post(term, seg, n);\n"
-         "CREATE TABLE mw_post_add(term BLOB NOT NULL, id INTEGER NOT NULL, "
+         "CREATE TABLE mw_post_add(term BLOB NOT NULL, id INTEGER NOT NULL, pos BLOB, "
          "PRIMARY KEY(term, id)) WITHOUT ROWID;\n"
-         "CREATE TABLE mw_post_del(term BLOB NOT NULL, id INTEGER NOT NULL, "
+         "CREATE TABLE mw_post_del(term BLOB NOT NULL, id INTEGER NOT NULL, pos BLOB, "
          "PRIMARY KEY(term, id)) WITHOUT ROWID;\n"
-         + texts +
          "CREATE TABLE mw_post_meta(entries INTEGER NOT NULL);\n";
 }
 
@@ -583,7 +672,7 @@ void register_posting_functions(sqlite3* db) {
   };
   add("mw_index_diff", -1, diff_function);
   add("mw_index_pending", 1, pending_function);
-  add("mw_index_text", -1, text_function);
+  add("mw_index_pos", 2, pos_function);
   add("mw_index_settle", 0, settle_function);
   sqlite3_create_function(db, "mw_term", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                           term_function, nullptr, nullptr);
@@ -596,43 +685,42 @@ std::string index_change_sql(bool had, bool has) {
                      (update ? ", old.MS_ISBN IS NOT new.MS_ISBN" : ", 1") +
                      (had ? ", old.MS_ISBN" : ", NULL") + (has ? ", new.MS_ISBN" : ", NULL");
   for (const auto& group : index_groups()) {
-    // Whether the group's columns changed; its old text only then.
+    // Whether the group's columns changed: only then are its old and new
+    // values normalised.
     std::string changed;
     for (const char* column : group.dbf_columns)
       changed += (changed.empty() ? "(" : " OR ") + std::string("old.") + column + " IS NOT new." + column;
-    changed = update ? changed + ")" : "1";
-    const std::string old_text = "(SELECT x FROM " + text_table(group.letter) + " WHERE id = old.rowid)";
-    call += ", " + changed + ", " +
-            (!had ? std::string("NULL") : update ? "CASE WHEN " + changed + " THEN " + old_text + " END" : old_text);
+    call += ", " + (update ? changed + ")" : std::string("1"));
   }
-  for (const auto& group : index_groups())
-    for (const char* column : group.dbf_columns)
-      call += has ? std::string(", new.") + column : std::string(", NULL");
+  for (const char* prefix : {"old.", "new."}) {
+    const bool present = prefix[0] == 'o' ? had : has;
+    for (const auto& group : index_groups())
+      for (const char* column : group.dbf_columns)
+        call += present ? std::string(", ") + prefix + column : std::string(", NULL");
+  }
   std::string sql = call + ");\n";
-  // An entry of one kind cancels one of the other: (term, id) is never in
-  // both tables, and the two sets of terms are apart, so the order of
-  // these statements is free.
-  auto record = [&](const char* kind, const char* table, const char* other) {
-    const std::string terms =
-        std::string("(SELECT mw_term(value) AS t FROM json_each(mw_index_pending('") + kind + "')))";
-    sql += std::string("  INSERT INTO ") + table + "(term, id) SELECT t, " + id + " FROM " + terms +
-           " WHERE NOT EXISTS (SELECT 1 FROM " + other + " WHERE term = t AND id = " + id + ");\n"
-           "  DELETE FROM " + other + " WHERE id = " + id + " AND term IN (SELECT t FROM " + terms +
-           ");\n";
+  // The terms that go first: a del for each the segments hold (no add of
+  // the pair), and any add of the pair removed. Then those that come: an
+  // add, unless the segments hold the pair with the same positions (a del
+  // with them), whose del is removed instead. A bigram whose positions
+  // changed is in both: its add replaces whatever the first step left.
+  auto entries = [&](const char* kind) {
+    return std::string("(SELECT mw_term(value) AS t, mw_index_pos('") + kind +
+           "', key) AS p FROM json_each(mw_index_pending('" + kind + "')))";
   };
-  if (had) record("g", "mw_post_del", "mw_post_add");
-  if (has) record("c", "mw_post_add", "mw_post_del");
-  for (size_t g = 0; g < index_groups().size(); ++g) {
-    const std::string table = text_table(index_groups()[g].letter), n = std::to_string(g);
-    if (!has) {
-      sql += "  DELETE FROM " + table + " WHERE id = old.rowid;\n";
-      continue;
-    }
-    sql += "  INSERT OR REPLACE INTO " + table + "(id, x) SELECT " + id + ", mw_index_text(" + n +
-           ") WHERE mw_index_text(" + n + ", 'changed') AND mw_index_text(" + n + ") IS NOT NULL;\n";
-    if (had)
-      sql += "  DELETE FROM " + table + " WHERE id = " + id + " AND mw_index_text(" + n +
-             ", 'changed') AND mw_index_text(" + n + ") IS NULL;\n";
+  if (had) {
+    sql += "  INSERT INTO mw_post_del(term, id, pos) SELECT t, " + id + ", p FROM " + entries("g") +
+           " WHERE NOT EXISTS (SELECT 1 FROM mw_post_add WHERE term = t AND id = " + id + ");\n"
+           "  DELETE FROM mw_post_add WHERE id = " + id + " AND term IN (SELECT t FROM " +
+           entries("g") + ");\n";
+  }
+  if (has) {
+    sql += "  INSERT OR REPLACE INTO mw_post_add(term, id, pos) SELECT t, " + id + ", p FROM " +
+           entries("c") + " WHERE NOT EXISTS (SELECT 1 FROM mw_post_del WHERE term = t AND id = " +
+           id + " AND pos IS p);\n"
+           "  DELETE FROM mw_post_del WHERE id = " + id + " AND term IN (SELECT t FROM " +
+           entries("c") + " WHERE p IS (SELECT d.pos FROM mw_post_del AS d WHERE d.term = t AND "
+           "d.id = " + id + "));\n";
   }
   return sql + "  SELECT mw_index_settle();\n";
 }
@@ -672,48 +760,42 @@ int64_t term_count(sqlite3* db, const std::string& schema, TTerm term) {
   return step(db, count.get()) ? sqlite3_column_int64(count.get(), 0) : 0;
 }
 
-std::vector<int64_t> check_word(sqlite3* db, const std::string& schema, char letter,
-                                const std::u16string& word,
-                                const std::vector<int64_t>& candidates) {
+TPositionList read_positions(sqlite3* db, const std::string& schema, TTerm term) {
+  return TListReader(db, schema).read_positions(term);
+}
+
+std::vector<int64_t> keep_sequence(const std::vector<int64_t>& candidates,
+                                   const std::vector<TTerm>& sequence,
+                                   const std::vector<TTerm>& terms,
+                                   const std::vector<TPositionList>& lists) {
+  std::vector<size_t> of_term;  // the list of each bigram of the sequence
+  for (TTerm t : sequence) {
+    const auto at = std::lower_bound(terms.begin(), terms.end(), t);
+    if (at == terms.end() || *at != t || static_cast<size_t>(at - terms.begin()) >= lists.size())
+      throw EMirelSearch(u"検索索引の語の並びに一覧がありません");
+    of_term.push_back(static_cast<size_t>(at - terms.begin()));
+  }
+  std::vector<std::vector<uint32_t>> decoded(lists.size());
+  std::vector<const std::vector<uint32_t>*> chain;
+  for (size_t k : of_term) chain.push_back(&decoded[k]);
+  std::vector<size_t> cursor(lists.size(), 0);
   std::vector<int64_t> out;
-  if (candidates.empty() || group_index(letter) < 0) return out;
-  // contains_normalized on the stored UTF-8 as it is, without converting
-  // each candidate's text: the marks of word starts are dropped from both
-  // (a mark remembered at the byte that followed it), and a word that
-  // begins with one matches only where the text had one.
-  const bool at_word_start = !word.empty() && word.front() == kWordStart;
-  std::u16string bare;
-  for (char16_t c : word)
-    if (c != kWordStart) bare.push_back(c);
-  if (bare.empty()) return candidates;
-  const std::string needle = Mirel::to_utf8(bare);
-  std::string text;
-  std::vector<bool> starts;
-  TStmt read = prepare(db, "SELECT x FROM " + q(schema) + text_table(letter) + " WHERE id = ?1");
   for (int64_t id : candidates) {
-    sqlite3_bind_int64(read.get(), 1, id);
-    if (step(db, read.get())) {
-      const std::string_view stored = column_bytes(read.get(), 0);
-      text.clear();
-      starts.clear();
-      bool mark = false;
-      for (char c : stored) {
-        if (c == static_cast<char>(kWordStart)) {
-          mark = true;
-          continue;
-        }
-        text.push_back(c);
-        starts.push_back(mark);
-        mark = false;
-      }
-      for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
-        if (!at_word_start || starts[at]) {
-          out.push_back(id);
-          break;
-        }
+    bool in_all = true;
+    for (size_t k = 0; k < lists.size() && in_all; ++k) {
+      const TPositionList& list = lists[k];
+      // Both ascending: each list's cursor only moves forward.
+      size_t& i = cursor[k];
+      i = static_cast<size_t>(std::lower_bound(list.ids.begin() + static_cast<ptrdiff_t>(i),
+                                               list.ids.end(), id) - list.ids.begin());
+      in_all = i < list.ids.size() && list.ids[i] == id;
+      if (in_all) {
+        const TSpan span = list.spans[i];
+        decode_positions(std::string_view(list.bytes).substr(span.begin, span.end - span.begin),
+                         decoded[k]);
       }
     }
-    sqlite3_reset(read.get());
+    if (in_all && positions_chain(chain)) out.push_back(id);
   }
   return out;
 }
@@ -735,13 +817,27 @@ void fold_changes(sqlite3* db) {
   TStmt drop = prepare(db, "DELETE FROM mw_post WHERE term = ?1");
   TStmt insert = prepare(db, "INSERT INTO mw_post(term, seg, n, ids) VALUES(?1, 0, ?2, ?3)");
   for (TTerm term : terms) {
-    const std::vector<int64_t> ids = reader.read(term);
+    std::string blob;
+    size_t count = 0;
+    if (has_positions(term)) {
+      const TPositionList list = reader.read_positions(term);
+      int64_t previous = 0;
+      for (size_t i = 0; i < list.ids.size(); ++i) {
+        append_varint(blob, static_cast<uint64_t>(list.ids[i] - previous));
+        previous = list.ids[i];
+        blob.append(list.bytes, list.spans[i].begin, list.spans[i].end - list.spans[i].begin);
+      }
+      count = list.ids.size();
+    } else {
+      const std::vector<int64_t> ids = reader.read(term);
+      blob = encode_ids(ids);
+      count = ids.size();
+    }
     bind_term(drop.get(), 1, term);
     run(db, drop.get());
-    if (ids.empty()) continue;
-    const std::string blob = encode_ids(ids);
+    if (count == 0) continue;
     bind_term(insert.get(), 1, term);
-    sqlite3_bind_int64(insert.get(), 2, static_cast<int64_t>(ids.size()));
+    sqlite3_bind_int64(insert.get(), 2, static_cast<int64_t>(count));
     sqlite3_bind_blob(insert.get(), 3, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
     run(db, insert.get());
   }

@@ -4,19 +4,19 @@
 //
 // Tables (their SQL: posting_schema_sql):
 //   mw_post(term, seg, n, ids)  a term's list in segments (found by the
-//       index mw_post_term on term, seg, n): `ids` the
-//       ascending record numbers of one segment as varint deltas (the first
-//       from zero), `n` their count. The list is its segments in seg order.
-//   mw_post_add(term, id), mw_post_del(term, id)  the changes made in place
-//       since: a term's list is its segments without its dels, with its
-//       adds. An add cancels a del of the same pair and the other way round,
-//       so a record is in at most one of the two for a term, a del is always
-//       in the segments and an add never is.
-//   mw_text_t, mw_text_a, mw_text_p, mw_text_c (id, x)  each record's
-//       normalised text of one group of fields (index_groups), the columns
-//       of the group separated by kColumnBreak; no row when all are empty:
-//       the check of a longer word's candidates, and the old terms of a
-//       record that changes (no second normalisation).
+//       index mw_post_term on term, seg, n): `ids` the list of one segment
+//       as index_terms.h codes it (record numbers as varint deltas, the
+//       first from zero, each with its positions for a bigram), `n` the
+//       count of records. The list is its segments in seg order.
+//   mw_post_add(term, id, pos), mw_post_del(term, id, pos)  the changes
+//       made in place since: a term's list is its segments without its
+//       dels, with its adds. `pos` is the record's positions for a bigram
+//       (append_positions), NULL for other terms: an add's are the record's
+//       now, a del's those the segments hold. A del is always in the
+//       segments; an add is not, or replaces a del of the same pair (the
+//       record's positions changed). A change that brings back what the
+//       segments hold (a del with the same positions) removes the del
+//       instead, and removing an add leaves the segments as they were.
 //   mw_post_meta(entries)  about how many (term, record) pairs the segments
 //       hold; the changes are folded into the segments once they pass a
 //       fraction of it.
@@ -43,26 +43,39 @@ void set_segment_bytes(size_t bytes);
 void register_posting_functions(sqlite3* db);
 
 // The statements of a trigger on "data" that take a record out of the index
-// (when `had`: its old terms come from mw_text_* and old.MS_ISBN) and put it
-// in with its new values (when `has`), writing only the difference of its
-// terms; the changes are folded into the segments once past their bound.
+// (when `had`: its old terms from its old values) and put it in with its
+// new values (when `has`), writing only the difference of its terms (and
+// positions); only the groups whose columns changed are normalised. The
+// changes are folded into the segments once past their bound.
 std::string index_change_sql(bool had, bool has);
 
 // The SQL argument list of the groups' columns in index_groups() order,
 // each prefixed (e.g. "new."), and "MS_ISBN" last.
 std::string indexed_columns(const std::string& prefix);
 
-// The list of `term` in the index attached as `schema`.
+// The list of `term` in the index attached as `schema` (its records only).
 std::vector<int64_t> read_term(sqlite3* db, const std::string& schema, TTerm term);
+// A bigram's list with each record's positions: `spans[i]` are the bytes
+// of `ids[i]`'s positions in `bytes` (decode_positions).
+struct TPositionList {
+  std::vector<int64_t> ids;
+  std::vector<TSpan> spans;
+  std::string bytes;
+};
+TPositionList read_positions(sqlite3* db, const std::string& schema, TTerm term);
+// Which of the ascending `candidates` (each in every list) have a word whose
+// bigrams in order are `sequence`: `lists[k]` is the list of `terms[k]`,
+// and every bigram of `sequence` is among `terms` (ascending). Only the
+// candidates' positions are decoded.
+std::vector<int64_t> keep_sequence(const std::vector<int64_t>& candidates,
+                                   const std::vector<TTerm>& sequence,
+                                   const std::vector<TTerm>& terms,
+                                   const std::vector<TPositionList>& lists);
 // Every record in the list of any term in [low, high).
 std::vector<int64_t> read_term_range(sqlite3* db, const std::string& schema, TTerm low,
                                      TTerm high);
 // The length of `term`'s list, without reading it.
 int64_t term_count(sqlite3* db, const std::string& schema, TTerm term);
-// Which of the ascending `candidates` have the normalised `word` in their
-// group `letter` (mw_text_<letter>).
-std::vector<int64_t> check_word(sqlite3* db, const std::string& schema, char letter,
-                                const std::u16string& word, const std::vector<int64_t>& candidates);
 
 // While it lives, the page cache of the connection's main database is
 // small: a pass that reads and appends in order needs few pages, and the

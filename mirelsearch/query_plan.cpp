@@ -145,10 +145,7 @@ void add_keyword(TPlanBuilder& builder, const Istring_keyword& keyword) {
     TWordTerms lookup = word_terms(letter, normalized);
     TIndexTerm term;
     term.terms = std::move(lookup.terms);
-    if (!lookup.exact) {
-      term.group = letter;
-      term.word = normalized;
-    }
+    term.sequence = std::move(lookup.sequence);
     const bool one_char = lookup.exact && term.terms.size() == 1 &&
                           (term.terms[0] & 0xFF) == 4;  // a unigram
     const uint64_t first = term.terms.empty() ? 0 : term.terms[0];

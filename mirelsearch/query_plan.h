@@ -19,13 +19,13 @@ namespace Mirelsearch_tlb::detail {
 // One word of a search as the index knows it: the records in the lists of
 // all `terms` (or, for an ISBN key shorter than a gram, in the list of any
 // term in [low, high)); for a word of three or more code points those are
-// candidates, kept when their text of group `group` contains `word`. An ISBN
-// key longer than a gram is a superset too, which `where` narrows.
+// candidates, kept where the bigrams of `sequence` (the word's, in order)
+// follow one another in the lists' positions. An ISBN key longer than a
+// gram is a superset too, which `where` narrows.
 struct TIndexTerm {
   std::vector<uint64_t> terms;
   uint64_t low = 0, high = 0;
-  char group = 0;      // 0: the lists are exact
-  std::u16string word;  // normalised
+  std::vector<uint64_t> sequence;  // empty: the lists are exact
   bool operator==(const TIndexTerm& other) const = default;
 };
 

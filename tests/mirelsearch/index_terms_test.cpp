@@ -25,8 +25,10 @@ TEST(Terms, IntegersOrderAsTheirBytes) {
 }
 
 std::vector<TTerm> terms_of(char letter, std::u16string_view text) {
+  std::vector<TTermAt> at;
+  add_group_terms(letter, text, at);
   std::vector<TTerm> out;
-  add_group_terms(letter, text, out);
+  for (const TTermAt& t : at) out.push_back(t.term);
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
   return out;

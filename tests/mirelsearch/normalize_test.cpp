@@ -195,7 +195,7 @@ TEST(Plan, OneCharacterAloneIsCountedFromTheKeptCounts) {
   ASSERT_EQ(mixed.terms.size(), 3u);
   EXPECT_EQ(mixed.terms[0].terms.size(), 1u);  // の: its unigram
   EXPECT_EQ(mixed.terms[1].terms.size(), 1u);  // 星空: its bigram, exact
-  EXPECT_EQ(mixed.terms[1].group, 0);
+  EXPECT_TRUE(mixed.terms[1].sequence.empty());
   EXPECT_NE(mixed.terms[0].terms, mixed.terms[2].terms);
   EXPECT_FALSE(mixed.counted);
   EXPECT_TRUE(hits_from_index_alone(mixed));
