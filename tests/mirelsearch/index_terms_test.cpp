@@ -68,6 +68,49 @@ TEST(Terms, LongerWordsAreCandidatesToCheck) {
   EXPECT_TRUE(word_terms('t', u"").terms.empty());
 }
 
+TEST(Terms, BigramsCarryPositionsAcrossColumns) {
+  // "abca" then "ab": positions count on through the second column, whose
+  // first bigram follows the first column's end bigram.
+  std::vector<TTermAt> at;
+  add_group_terms('t', std::u16string(u"abca") + kColumnBreak + u"ab", at);
+  std::vector<uint32_t> ab, end_a;
+  for (const TTermAt& t : at) {
+    if (t.term == word_terms('t', u"ab").terms[0]) ab.push_back(t.pos);
+    if (t.term == pack_term(std::string("t\0\0a\xff\xff\xff", 7))) end_a.push_back(t.pos);
+  }
+  EXPECT_EQ(ab, (std::vector<uint32_t>{0, 4}));
+  EXPECT_EQ(end_a, (std::vector<uint32_t>{3}));
+  // A word's bigrams in order, repeats kept.
+  EXPECT_EQ(word_terms('t', u"aaaa").sequence.size(), 3u);
+  EXPECT_EQ(word_terms('t', u"aaaa").terms.size(), 1u);
+}
+
+TEST(Lists, PositionsCodedSkippedAndChained) {
+  std::string list;
+  const uint32_t first[] = {0, 7, 300};
+  const uint32_t second[] = {5};
+  append_varint(list, 3);
+  append_positions(list, first, 3);
+  append_varint(list, 200);  // record 203
+  append_positions(list, second, 1);
+  std::vector<int64_t> ids;
+  std::vector<TSpan> spans;
+  decode_ids(list, ids, true, &spans);
+  EXPECT_EQ(ids, (std::vector<int64_t>{3, 203}));
+  ASSERT_EQ(spans.size(), 2u);
+  std::vector<uint32_t> positions;
+  decode_positions(std::string_view(list).substr(spans[0].begin, spans[0].end - spans[0].begin),
+                   positions);
+  EXPECT_EQ(positions, (std::vector<uint32_t>{0, 7, 300}));
+  list.pop_back();
+  EXPECT_THROW(decode_ids(list, ids, true), EMirelSearch);
+  // p, p + 1, p + 2 in the lists of the word's bigrams in order.
+  const std::vector<uint32_t> aa = {2, 3, 9}, ab = {4, 11};
+  EXPECT_TRUE(positions_chain({&aa, &aa, &ab}));   // aaab at 2
+  EXPECT_FALSE(positions_chain({&aa, &aa, &aa}));  // aaaa nowhere
+  EXPECT_FALSE(positions_chain({&aa, &ab, &aa}));
+}
+
 TEST(Terms, IsbnGramsAndLookups) {
   std::vector<TTerm> grams;
   add_isbn_terms("123", grams);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "mirelsearch/normalize.h"
 #include "mirelsearch/posting_index.h"
 #include "mirelsearch/query_plan.h"
 #include "tests/mirelsearch/catalogue_fixture.h"
@@ -189,6 +190,52 @@ TEST(MatchingIndex, AgreesWithPlainSubstringTest) {
           EXPECT_EQ(hit_numbers(search), expected) << Mirel::to_utf8(word) << " " << segment;
         }
       }
+    }
+  }
+  detail::set_segment_bytes(0);
+}
+
+// Positions decide a longer word: a bigram repeated inside the word and the
+// text (ああああ), a word whose bigrams are in both columns of the group
+// but never in a row in one, and Latin words that must begin a word of the
+// text. Every substring of one to five characters of every column, and the
+// strings across the columns, must find what a scan of the normalised
+// columns finds; with the lists in one segment and in a segment per record.
+TEST(MatchingIndex, PositionsAgreeWithScan) {
+  const std::vector<std::pair<std::string, std::string>> books = {
+      {"ああああ", ""},         {"あああ", "ああ"},     {"あい", "うえ"},
+      {"いうあい", "あいう"},   {"news york", "new"}, {"york new", "ababab"},
+      {"abab", "ba"},           {"あいあう", "いあい"},
+  };
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  for (size_t i = 0; i < books.size(); ++i) {
+    TBook b = book(static_cast<long long>(i + 1), books[i].first);
+    b.syokana = books[i].second;
+    lib.add_book(b);
+  }
+  dir.write(lib);
+  std::vector<Mirel::UnicodeString> words = {U("あいうえ"), U("いう"), U("あいう"), U("ああああ")};
+  for (const auto& [title, reading] : books) {
+    for (const Mirel::UnicodeString& text : {U(title), U(reading)})
+      for (size_t from = 0; from < text.size(); ++from)
+        for (size_t len = 1; len <= 5 && from + len <= text.size(); ++len)
+          if (text.substr(from, len).find(u' ') == Mirel::UnicodeString::npos)
+            words.push_back(text.substr(from, len));
+  }
+  for (const size_t segment : {size_t{0}, size_t{1}}) {
+    detail::set_segment_bytes(segment);
+    std::filesystem::remove(dir.lib_dir() + "/mirelweb-cache/master.sqlite");
+    for (const auto& word : words) {
+      const Mirel::UnicodeString wanted = detail::normalize_text(word);
+      std::vector<long long> expected;
+      for (size_t i = 0; i < books.size(); ++i)
+        if (detail::contains_normalized(detail::normalize_text(U(books[i].first)), wanted) ||
+            detail::contains_normalized(detail::normalize_text(U(books[i].second)), wanted))
+          expected.push_back(static_cast<long long>(i + 1));
+      Tmirel_search search;
+      search.add_keyword(keyword<Tkw_syomei_ex>(word));
+      EXPECT_EQ(hit_numbers(search), expected) << Mirel::to_utf8(word) << " " << segment;
     }
   }
   detail::set_segment_bytes(0);
