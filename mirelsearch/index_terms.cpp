@@ -80,9 +80,13 @@ std::string term_bytes(TTerm term) {
 
 void add_group_terms(char letter, std::u16string_view text, std::vector<TTermAt>& out) {
   const char start = upper(letter);
-  // Positions count the group's code points across its columns.
-  uint32_t pos = 0;
+  uint32_t pos = 0, column_number = 0;
   while (true) {
+    // Each column's positions start at its own base: a change of one
+    // column leaves the positions of the others as they were. (A group has
+    // two columns at most; a normalised text has no kColumnBreak.)
+    pos = column_number++ << kColumnShift;
+    const uint32_t limit = pos + kMaxColumnLength;
     const size_t end = text.find(kColumnBreak);
     const std::u16string_view column = text.substr(0, end);
     // Each code point with the one after it (kEndOfColumn after the last),
@@ -96,13 +100,13 @@ void add_group_terms(char letter, std::u16string_view text, std::vector<TTermAt>
     for_each_code_point(column, [&](char32_t c, bool word_start) {
       out.push_back({code_point_term(letter, c), 0});
       if (word_start) out.push_back({code_point_term(start, c), 0});
-      if (any) bigram(c);
+      if (any && pos <= limit) bigram(c);
       previous = c;
       previous_start = word_start;
       any = true;
       ++pos;
     });
-    if (any) bigram(kEndOfColumn);
+    if (any && pos <= limit) bigram(kEndOfColumn);
     if (end == std::u16string_view::npos) break;
     text.remove_prefix(end + 1);
   }

@@ -14,11 +14,11 @@
 //
 // A term's list is the ascending record numbers that hold the term, each
 // record once. A bigram's list also gives, per record, the positions where
-// the bigram occurs in the group's text: a position is the index of the
-// bigram's first code point among the group's code points, the columns one
-// after another. A column's last bigram has kEndOfColumn, which no word
-// has, so a run of consecutive positions never crosses into the next
-// column. A one-code-point word is its unigram's list, a two-code-point
+// the bigram occurs in the group's text: the number of the column within
+// the group in the top bits (kColumnShift) and the index of the bigram's
+// first code point within the column below, so a change of one column
+// leaves the positions of the others alone and a run of consecutive
+// positions never crosses into the next column. A one-code-point word is its unigram's list, a two-code-point
 // word its bigram's; a longer word is in a record where its i-th bigram
 // occurs at p + i for some p and every i. Unigram and ISBN lists have no
 // positions. Lists are stored as varints: per record the delta of its
@@ -54,6 +54,12 @@ inline constexpr char32_t kEndOfColumn = 0xFFFFFF;
 
 // Whether a term's list carries positions (the bigrams).
 inline bool has_positions(TTerm term) { return (term & 0xFF) == 7; }
+
+// The column's number in a position; a column's code points past
+// kMaxColumnLength (far beyond any field of the library's tables) give no
+// bigrams.
+inline constexpr unsigned kColumnShift = 28;
+inline constexpr uint32_t kMaxColumnLength = (uint32_t{1} << kColumnShift) - 2;
 
 // A term where it occurs in a group's text (`pos` is 0 for a unigram).
 struct TTermAt {
