@@ -544,15 +544,19 @@ std::vector<int64_t> change_ids(sqlite3* db, sqlite3_stmt* stmt, TTerm term) {
 // Statements reading a term's list from one schema.
 struct TListReader {
   sqlite3* db;
-  TStmt segments, adds, dels;
+  TStmt segments, sizes, adds, dels;
   TListReader(sqlite3* d, const std::string& schema)
       : db(d),
         segments(prepare(db, "SELECT ids FROM " + q(schema) + "mw_post WHERE term = ?1 ORDER BY seg")),
+        // length() of a blob reads no more than the row's header.
+        sizes(prepare(db, "SELECT coalesce(sum(n), 0), coalesce(sum(length(ids)), 0) FROM " +
+                              q(schema) + "mw_post WHERE term = ?1")),
         adds(prepare(db, "SELECT id, pos FROM " + q(schema) + "mw_post_add WHERE term = ?1 ORDER BY id")),
         dels(prepare(db, "SELECT id FROM " + q(schema) + "mw_post_del WHERE term = ?1 ORDER BY id")) {}
 
   std::vector<int64_t> read(TTerm term) {
     std::vector<int64_t> base;
+    base.reserve(size_of(term).first);
     bind_term(segments.get(), 1, term);
     while (step(db, segments.get()))
       decode_ids(column_bytes(segments.get(), 0), base, has_positions(term));
@@ -564,8 +568,24 @@ struct TListReader {
     return apply_changes(base, removed, added);
   }
 
+  // The list's size in records and bytes: reserved at once, its buffers
+  // are neither copied as they grow nor mapped afresh page by page.
+  std::pair<size_t, size_t> size_of(TTerm term) {
+    bind_term(sizes.get(), 1, term);
+    std::pair<size_t, size_t> out{0, 0};
+    if (step(db, sizes.get()))
+      out = {static_cast<size_t>(std::max<int64_t>(0, sqlite3_column_int64(sizes.get(), 0))),
+             static_cast<size_t>(std::max<int64_t>(0, sqlite3_column_int64(sizes.get(), 1)))};
+    sqlite3_reset(sizes.get());
+    return out;
+  }
+
   TPositionList read_positions(TTerm term) {
     TPositionList list;
+    const auto [records, bytes] = size_of(term);
+    list.ids.reserve(records);
+    list.spans.reserve(records);
+    list.bytes.reserve(bytes);
     bind_term(segments.get(), 1, term);
     while (step(db, segments.get())) {
       const std::string_view blob = column_bytes(segments.get(), 0);
