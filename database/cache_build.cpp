@@ -209,6 +209,9 @@ TBuildResult build_full(const std::string& uri, const TAlias& alias, const TTabl
         done += weight_of(statement);
         progress.statements(done, total);
       }
+      // The page cache gives its room to the sorter of each index below:
+      // both are sized by cache_size, and the build's pages are written.
+      db.exec("PRAGMA cache_size=-16384");
       // A second index on a column that an extension's index begins with
       // would be dead weight.
       for (const std::string& column : indexed) {
