@@ -16,6 +16,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "database/database.h"
 #include "mirelsearch/catalogue_index.h"
@@ -329,7 +330,11 @@ struct Tmirel_search::Impl {
     } transaction(db());
     std::vector<std::vector<int64_t>> lists;
     // The lists with positions of each word that needs them.
-    std::vector<std::vector<TPositionList>> positions(plan.terms.size());
+    std::vector<std::vector<const TPositionList*>> positions(plan.terms.size());
+    // A term shared by several words (ひみ in ひみつ and ひみこ) is read
+    // once, and its records go into the intersection once.
+    std::map<uint64_t, TPositionList> read_with_positions;
+    std::set<uint64_t> intersected;
     for (size_t k = 0; k < plan.terms.size(); ++k) {
       const TIndexTerm& term = plan.terms[k];
       check_budget();
@@ -339,10 +344,15 @@ struct Tmirel_search::Impl {
       }
       for (uint64_t t : term.terms) {
         if (term.sequence.empty()) {
+          if (!intersected.insert(t).second) continue;
           lists.push_back(read_term(db(), master, t));
         } else {
-          positions[k].push_back(read_positions(db(), master, t));
-          lists.push_back(positions[k].back().ids);
+          auto known = read_with_positions.find(t);
+          if (known == read_with_positions.end())
+            known = read_with_positions.emplace(t, read_positions(db(), master, t)).first;
+          positions[k].push_back(&known->second);
+          if (!intersected.insert(t).second) continue;
+          lists.push_back(known->second.ids);
         }
         collector.visited += static_cast<int64_t>(lists.back().size());
       }

@@ -787,7 +787,7 @@ TPositionList read_positions(sqlite3* db, const std::string& schema, TTerm term)
 std::vector<int64_t> keep_sequence(const std::vector<int64_t>& candidates,
                                    const std::vector<TTerm>& sequence,
                                    const std::vector<TTerm>& terms,
-                                   const std::vector<TPositionList>& lists) {
+                                   const std::vector<const TPositionList*>& lists) {
   std::vector<size_t> of_term;  // the list of each bigram of the sequence
   for (TTerm t : sequence) {
     const auto at = std::lower_bound(terms.begin(), terms.end(), t);
@@ -803,7 +803,7 @@ std::vector<int64_t> keep_sequence(const std::vector<int64_t>& candidates,
   for (int64_t id : candidates) {
     bool in_all = true;
     for (size_t k = 0; k < lists.size() && in_all; ++k) {
-      const TPositionList& list = lists[k];
+      const TPositionList& list = *lists[k];
       // Both ascending: each list's cursor only moves forward.
       size_t& i = cursor[k];
       i = static_cast<size_t>(std::lower_bound(list.ids.begin() + static_cast<ptrdiff_t>(i),

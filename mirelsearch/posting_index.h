@@ -70,7 +70,7 @@ TPositionList read_positions(sqlite3* db, const std::string& schema, TTerm term)
 std::vector<int64_t> keep_sequence(const std::vector<int64_t>& candidates,
                                    const std::vector<TTerm>& sequence,
                                    const std::vector<TTerm>& terms,
-                                   const std::vector<TPositionList>& lists);
+                                   const std::vector<const TPositionList*>& lists);
 // Every record in the list of any term in [low, high).
 std::vector<int64_t> read_term_range(sqlite3* db, const std::string& schema, TTerm low,
                                      TTerm high);
