@@ -239,17 +239,7 @@ TEST(IndexInPlace, AChangeUndoneLeavesNoChanges) {
     w->rewrite(1, Mirel::Dbase::master_row(book(2, title)));
     w->close();
   };
-  auto changes = [&] {
-    sqlite3* db = nullptr;
-    sqlite3_open((dir.lib_dir() + "/mirelweb-cache/master.sqlite").c_str(), &db);
-    sqlite3_stmt* stmt = nullptr;
-    sqlite3_prepare_v2(db, "SELECT (SELECT count(*) FROM mw_post_add) + (SELECT count(*) FROM mw_post_del)",
-                       -1, &stmt, nullptr);
-    const int64_t n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return n;
-  };
+  auto changes = [&] { return pending_changes(dir); };
   const auto before = find("い");
   rewrite("黒い猫");
   EXPECT_EQ(find("黒い猫"), (std::vector<long long>{2}));
