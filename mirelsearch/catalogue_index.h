@@ -55,21 +55,9 @@ namespace detail {
 // The cache's build key holds it together with kNormalizeVersion.
 inline constexpr int kIndexVersion = 11;
 
-// The columns that have a sort table (mw_sort_<column>) for sorted hit
-// lists, and that table's name ("" for any other column).
-const std::vector<const char*>& sort_columns();
-std::string sort_index_name(const std::string& column);
-
-// The sort key of an SQL value: a blob whose bytes compare (memcmp, then
-// the shorter first) as ORDER BY compares the values. A class byte (NULL,
-// number, text, blob) and then text and blobs as their bytes (the binary
-// collation), numbers as the 8 bytes of their double in an order-keeping
-// form.
-std::string sort_key(sqlite3_value* value);
-
 // Registers the functions of the index (posting_index.h) and
-// mw_isbn_contains, mw_contains, mw_sort_key and mw_fill_sort on a
-// connection.
+// mw_isbn_contains, mw_contains and the sort tables' functions
+// (sort_tables.h) on a connection.
 void register_index_functions(sqlite3* db);
 
 // The schema SQL run on a fresh master cache, before its rows go in.

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "mirelsearch/catalogue_index.h"
+#include "mirelsearch/sort_tables.h"
 #include "mirelsearch/index_terms.h"
 #include "mirelsearch/normalize.h"
 
