@@ -148,8 +148,9 @@ std::string index_schema_sql() {
 }
 
 std::string index_after_build_sql() {
-  return "SELECT mw_build_index();\n" + sort_after_build_sql() +
-         "INSERT INTO mw_keys(id, bookid) SELECT rowid, MS_BOOKID FROM data ORDER BY rowid;\n"
+  return "SELECT mw_build_index();\n"
+         "INSERT INTO mw_keys(id, bookid) SELECT rowid, MS_BOOKID FROM data ORDER BY rowid;\n" +
+         sort_after_build_sql() +
          "INSERT INTO mw_order(in_order) SELECT NOT EXISTS (SELECT 1 FROM mw_keys AS a "
          "JOIN mw_keys AS b ON b.id = (SELECT min(id) FROM mw_keys WHERE id > a.id) WHERE " +
          out_of_order("a.bookid", "b.bookid") + ");\n"

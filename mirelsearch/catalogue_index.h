@@ -25,12 +25,11 @@
 // (record number, book id) serves sorting hit lists by book id, and
 // mw_order records whether record numbers ascend with book ids (a hit list
 // needs no sorting at all then). Each column a list is commonly sorted by
-// has a table mw_sort_<column> (k, id) in the order of k, the column's
-// value as a sort key (mw_sort_key) and id the record number: a page of a
-// long hit list sorted by that column is found by walking the table from
-// the nearer end and keeping the hits (ties ordered by book id on the way),
-// instead of sorting every hit's text. A full build fills it in one sorted
-// pass (mw_fill_sort); the update triggers keep it current.
+// has its order precomputed as an array of record numbers (sort_tables.h):
+// a page of a long hit list sorted by that column is found by walking the
+// array from the nearer end and keeping the hits, instead of sorting every
+// hit's text. A full build fills the arrays in one sorted pass per column
+// (mw_fill_sort); the update triggers record the records that moved.
 //
 // The extension is part of the cache's build key: every process that may
 // build master's cache must register it before its first query, or the

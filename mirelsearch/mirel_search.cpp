@@ -23,6 +23,7 @@
 #include "mirelsearch/hit_set.h"
 #include "mirelsearch/posting_index.h"
 #include "mirelsearch/query_plan.h"
+#include "mirelsearch/sort_tables.h"
 #include "platform/cpu_limit.h"
 
 namespace Mirelsearch_tlb {
@@ -182,6 +183,10 @@ struct Tmirel_search::Impl {
   //                 end, read at once from the list's end (last_rows_sql).
   //   TSteppedRows  the hit list's SQL (rows_sql) stepped forward as far as
   //                 asked; an order_walk keeps the rows in the set of hits.
+  //   TColumnWalk   an order_walk along a sort column's order (TSortWalk):
+  //                 from the list's start stepped forward, or first read
+  //                 past its middle, the hits from there to the end read at
+  //                 once from the list's end.
   struct THitReader {
     virtual ~THitReader() = default;
     // The record number of the hit at `position` (never less than the last
@@ -191,6 +196,7 @@ struct Tmirel_search::Impl {
   struct TListedHits;
   struct TTailHits;
   struct TSteppedRows;
+  struct TColumnWalk;
   std::unique_ptr<THitReader> reader;  // null in CLOSED and COUNTED
 
   // Statements used once per hit, prepared on first use.
@@ -561,6 +567,50 @@ struct Tmirel_search::Impl::TSteppedRows final : THitReader {
   }
 };
 
+struct Tmirel_search::Impl::TColumnWalk final : THitReader {
+  Impl& search;
+  std::unique_ptr<TSortWalk> walk;
+  int64_t walk_position = -1;  // index of the hit `current` is
+  int64_t current = 0;
+  std::vector<int64_t> tail;   // read from the end: the hits from `start` on
+  int64_t start = 0;
+
+  TColumnWalk(Impl& s, int64_t from, bool from_end, const char* call) : search(s), start(from) {
+    // The mirror of the list's order turns every key round: the values and
+    // the ties (book id, record number) alike.
+    const bool values_descending = search.plan.descending != from_end;
+    walk = std::make_unique<TSortWalk>(search.db(), search.master, search.plan.order_column,
+                                       values_descending, from_end,
+                                       [&s](int64_t id) { return s.is_hit(id); });
+    if (!from_end) return;
+    const int64_t n = search.count - start;
+    tail.reserve(static_cast<size_t>(n));
+    int64_t id = 0;
+    while (static_cast<int64_t>(tail.size()) < n && walk->next(id)) tail.push_back(id);
+    note_visits();
+    if (static_cast<int64_t>(tail.size()) != n)
+      throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
+    std::reverse(tail.begin(), tail.end());
+  }
+
+  void note_visits() {
+    search.collector.visited += walk->visited() - counted;
+    counted = walk->visited();
+  }
+  int64_t counted = 0;
+
+  int64_t rowid_at(int64_t position, const char* call) override {
+    if (!tail.empty()) return tail[static_cast<size_t>(position - start)];
+    while (walk_position < position) {
+      const bool found = walk->next(current);
+      note_visits();
+      if (!found) throw EMirelSearch(call_text(call) + u": 検索結果が途中で変わりました");
+      ++walk_position;
+    }
+    return current;
+  }
+};
+
 std::unique_ptr<Tmirel_search::Impl::THitReader> Tmirel_search::Impl::choose_reader(
     const char* call) {
   const int64_t table_rows =
@@ -582,6 +632,8 @@ std::unique_ptr<Tmirel_search::Impl::THitReader> Tmirel_search::Impl::choose_rea
     mark_hits();
   }
   const bool sorted = strategy != TRowStrategy::probe_walk;
+  if (strategy == TRowStrategy::order_walk && !by_bookid)
+    return std::make_unique<TColumnWalk>(*this, position, position > count - position, call);
   if (sorted && position > count - position)
     return std::make_unique<TTailHits>(*this, strategy, position, call);
   return std::make_unique<TSteppedRows>(*this, strategy, records_in_order);

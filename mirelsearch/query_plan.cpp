@@ -287,17 +287,13 @@ std::string rows_sql(const TQueryPlan& plan, const std::string& schema, TRowStra
     return "SELECT d.rowid FROM " + data + where_clause(plan) + order_clause(plan, reversed);
   switch (strategy) {
     case TRowStrategy::order_walk: {
-      // The books in order, those in the set of hits kept. A sort table
-      // lists (key of the column, record number): ties of the column are
-      // put in book-id order within each run of equal keys.
+      // The books in book-id order, those in the set of hits kept. A walk
+      // along a sort column's order is no SQL (sort_tables.h' TSortWalk):
+      // its rows here are the set of hits sorted, the same list.
       if (default_order(plan))
         return "SELECT d.rowid FROM " + data + " INDEXED BY mw_bookid WHERE mw_is_hit(d.rowid)" +
                order_clause(plan, reversed);
-      const char* dir = plan.descending != reversed ? " DESC" : "";
-      const char* ties = reversed ? " DESC" : "";
-      return "SELECT s.id FROM " + table(schema, plan.order_index.c_str()) + " AS s CROSS JOIN " +
-             table(schema, "mw_keys") + " AS k ON k.id = s.id WHERE mw_is_hit(s.id) ORDER BY s.k" +
-             dir + ", k.bookid" + ties + ", s.id" + ties;
+      break;
     }
     case TRowStrategy::probe_walk: {
       // ?1 is count_word here: each book's own fields are tested, which

@@ -43,8 +43,8 @@ struct TQueryPlan {
   std::vector<std::string> params; // UTF-8 values of ?2, ?3, ... in order
   bool bookid_exact = false;       // `where` holds d.MS_BOOKID = ? (the index drives)
   std::string order_column;        // a column of data; empty: book id order
-  // The sort table that lists the records in order_column's order (see
-  // catalogue_index.h); empty when there is none.
+  // The table of order_column's sort order (sort_tables.h); empty when
+  // there is none.
   std::string order_index;
   bool descending = false;
 };
@@ -62,10 +62,10 @@ TQueryPlan make_plan(const std::vector<std::shared_ptr<Istring_keyword>>& keywor
 // How the rows of a hit list are produced.
 enum class TRowStrategy {
   index_driven,  // the search index finds the hits, which are then sorted
-  order_walk,    // walk the index of the list's order (book id or a sort
-                 // column) in order, keeping the books that are in the set
-                 // of hits (read before from the index alone, marked for
-                 // mw_is_hit)
+  order_walk,    // walk the list's order (the book-id index, or a sort
+                 // column's array: sort_tables.h) in order, keeping the
+                 // books that are in the set of hits (read before from the
+                 // index alone, marked for mw_is_hit)
   table_driven,  // the table (its indexes) finds the hits; index tested per book
   probe_walk,    // walk the book-id index in order, testing each book against
                  // the index: for a long list whose count is known without it

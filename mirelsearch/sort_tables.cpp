@@ -1,20 +1,57 @@
-// The sort tables of master.dbf's cache: their schema, their fill after a
-// full build, the triggers that keep them current, and the sort key.
+// The sort orders of master.dbf's cache: the sort key, the arrays' fill and
+// fold, the moves of records changed in place, and the walk that merges the
+// moves into an array.
 #include "mirelsearch/sort_tables.h"
 
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
-#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
+#include <unordered_set>
 
 #include "mirelsearch/posting_index.h"
+#include "search/conditions.h"
 
 namespace Mirelsearch_tlb::detail {
 namespace {
+
+// An array entry: the record number in the low 31 bits, the top bit set
+// when the record's value equals the previous entry's.
+constexpr uint32_t kSameValue = 0x80000000u;
+constexpr uint32_t kRecordMask = 0x7FFFFFFFu;
+
+struct StmtDeleter {
+  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using TStmt = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
+
+TStmt prepare(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    throw EMirelSearch(u"並べ替え順の SQL を準備できません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
+  }
+  return TStmt(stmt);
+}
+
+// One step; true for a row.
+bool step(sqlite3* db, sqlite3_stmt* stmt) {
+  const int rc = sqlite3_step(stmt);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  if (rc == SQLITE_INTERRUPT) throw ESearchTimeout(u"検索が時間内に終わりませんでした");
+  throw EMirelSearch(u"並べ替え順を読み書きできません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
+}
+
+void run(sqlite3* db, sqlite3_stmt* stmt) {
+  while (step(db, stmt)) {
+  }
+  sqlite3_reset(stmt);
+}
 
 // Errors inside a function end the SQL statement with the message, never an
 // exception through SQLite's C frames.
@@ -25,7 +62,150 @@ void guarded(sqlite3_context* context, Body body) {
   } catch (const std::exception& e) {
     sqlite3_result_error(context, e.what(), -1);
   } catch (...) {
-    sqlite3_result_error(context, "sort table function failed", -1);
+    sqlite3_result_error(context, "sort order function failed", -1);
+  }
+}
+
+std::string text_of(sqlite3_value* value) {
+  const unsigned char* text = sqlite3_value_text(value);
+  return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+}
+
+// A sort column named by an SQL argument; anything else is an error (the
+// name is written into SQL).
+std::string column_argument(sqlite3_value* value) {
+  const std::string column = text_of(value);
+  if (sort_index_name(column).empty()) throw std::runtime_error("no sort order for " + column);
+  return column;
+}
+
+// The sort key of a column of the current row of `stmt`.
+std::string column_key(sqlite3_stmt* stmt, int i) { return sort_key(sqlite3_column_value(stmt, i)); }
+
+// The number of entries of the array in `table` (schema-qualified).
+int64_t array_size(sqlite3* db, const std::string& table) {
+  TStmt last = prepare(db, "SELECT chunk, length(ids) FROM " + table + " ORDER BY chunk DESC LIMIT 1");
+  if (!step(db, last.get())) return 0;
+  return sqlite3_column_int64(last.get(), 0) * kSortChunk + sqlite3_column_int64(last.get(), 1) / 4;
+}
+
+uint32_t read_entry(const unsigned char* at) {
+  return uint32_t{at[0]} | uint32_t{at[1]} << 8 | uint32_t{at[2]} << 16 | uint32_t{at[3]} << 24;
+}
+
+// Keys one after another in blocks of 64 KB: a string per row would double
+// the memory of a million rows, and one growing buffer would need twice its
+// size whenever it moves. Blocks below the C library's threshold for
+// mapping memory of its own come from the heap, where the page cache has
+// just given memory back.
+class TKeyStore {
+ public:
+  std::string_view add(const std::string& key) {
+    char* at;
+    if (key.size() > kBlock / 4) {  // a block of its own
+      large_.push_back(std::make_unique<char[]>(key.size()));
+      at = large_.back().get();
+    } else {
+      if (used_ + key.size() > kBlock) {
+        blocks_.push_back(std::make_unique<char[]>(kBlock));
+        used_ = 0;
+      }
+      at = blocks_.back().get() + used_;
+      used_ += key.size();
+    }
+    std::memcpy(at, key.data(), key.size());
+    return {at, key.size()};
+  }
+
+ private:
+  static constexpr size_t kBlock = size_t{64} << 10;
+  std::vector<std::unique_ptr<char[]>> blocks_, large_;
+  size_t used_ = kBlock;
+};
+
+struct TEntry {  // 16 bytes: a million of them are the fill's largest part
+  const char* key;
+  uint32_t size;
+  uint32_t id;  // record numbers of a .dbf fit in 31 bits
+  std::string_view view() const { return {key, size}; }
+};
+
+uint32_t record_number(sqlite3_int64 id) {
+  if (id < 0 || id > kRecordMask) throw std::runtime_error("record number out of range for a sort order");
+  return static_cast<uint32_t>(id);
+}
+
+// Every row of `sql` (record number, value) as an entry of its sort key.
+std::vector<TEntry> read_keys(sqlite3* db, const std::string& sql, TKeyStore& keys, size_t expected) {
+  std::vector<TEntry> entries;
+  entries.reserve(expected);
+  TStmt read = prepare(db, sql);
+  while (step(db, read.get())) {
+    const std::string_view key = keys.add(column_key(read.get(), 1));
+    entries.push_back({key.data(), static_cast<uint32_t>(key.size()),
+                       record_number(sqlite3_column_int64(read.get(), 0))});
+  }
+  return entries;
+}
+
+// Makes the arrays of `columns` anew from "data". Ties of a column are
+// ordered by book id and record number: each record's rank in that order
+// (from `bookid_sql`, rows of record number and book id) breaks them, so
+// that a column's sort compares a key and a number.
+void fill_orders(sqlite3* db, const std::vector<std::string>& columns, const std::string& bookid_sql) {
+  // Reading the rows in order and appending in order need few pages in
+  // memory: the page cache gives its room to the keys meanwhile, so that
+  // the build's peak memory does not grow by them.
+  TSmallPageCache cache_size(db);
+  size_t rows = 0;
+  {
+    TStmt count = prepare(db, "SELECT count(*) FROM data");
+    if (step(db, count.get())) rows = static_cast<size_t>(sqlite3_column_int64(count.get(), 0));
+  }
+  std::vector<uint32_t> rank;
+  {
+    TKeyStore keys;
+    std::vector<TEntry> entries = read_keys(db, bookid_sql, keys, rows);
+    std::sort(entries.begin(), entries.end(), [](const TEntry& a, const TEntry& b) {
+      const int c = a.view().compare(b.view());
+      return c != 0 ? c < 0 : a.id < b.id;
+    });
+    uint32_t highest = 0;
+    for (const TEntry& e : entries) highest = std::max(highest, e.id);
+    rank.assign(entries.empty() ? 0 : size_t{highest} + 1, 0);
+    for (size_t i = 0; i < entries.size(); ++i) rank[entries[i].id] = static_cast<uint32_t>(i);
+  }
+  auto rank_of = [&rank](uint32_t id) { return id < rank.size() ? rank[id] : UINT32_MAX; };
+  for (const std::string& column : columns) {
+    const std::string table = sort_index_name(column);
+    TKeyStore keys;
+    std::vector<TEntry> entries = read_keys(db, "SELECT rowid, " + column + " FROM data", keys, rows);
+    std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) {
+      const int c = a.view().compare(b.view());
+      if (c != 0) return c < 0;
+      const uint32_t ra = rank_of(a.id), rb = rank_of(b.id);
+      return ra != rb ? ra < rb : a.id < b.id;
+    });
+    TStmt clear = prepare(db, "DELETE FROM " + table);
+    run(db, clear.get());
+    TStmt insert = prepare(db, "INSERT INTO " + table + "(chunk, ids) VALUES (?1, ?2)");
+    std::vector<unsigned char> blob;
+    for (size_t start = 0; start < entries.size(); start += kSortChunk) {
+      const size_t end = std::min(entries.size(), start + static_cast<size_t>(kSortChunk));
+      blob.assign((end - start) * 4, 0);
+      for (size_t i = start; i < end; ++i) {
+        uint32_t v = entries[i].id;
+        if (i > 0 && entries[i].view() == entries[i - 1].view()) v |= kSameValue;
+        unsigned char* at = blob.data() + (i - start) * 4;
+        at[0] = static_cast<unsigned char>(v);
+        at[1] = static_cast<unsigned char>(v >> 8);
+        at[2] = static_cast<unsigned char>(v >> 16);
+        at[3] = static_cast<unsigned char>(v >> 24);
+      }
+      sqlite3_bind_int64(insert.get(), 1, static_cast<sqlite3_int64>(start / kSortChunk));
+      sqlite3_bind_blob(insert.get(), 2, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+      run(db, insert.get());
+    }
   }
 }
 
@@ -37,105 +217,114 @@ void sort_key_function(sqlite3_context* context, int, sqlite3_value** argv) {
   });
 }
 
-// mw_fill_sort(column): fills the empty sort table of `column` from "data"
-// and gives the number of rows. The keys are sorted here and appended in
-// order: every insert lands on the last page of the table.
-void fill_sort_function(sqlite3_context* context, int, sqlite3_value** argv) {
+// mw_fill_sort(): fills every sort order after a full build (mw_keys holds
+// the book ids by then).
+void fill_sort_function(sqlite3_context* context, int, sqlite3_value**) {
   guarded(context, [&] {
-    const unsigned char* name = sqlite3_value_text(argv[0]);
-    const std::string column = name != nullptr ? reinterpret_cast<const char*>(name) : "";
-    const std::string table = sort_index_name(column);
-    if (table.empty()) throw std::runtime_error("mw_fill_sort: no sort table for " + column);
-    sqlite3* db = sqlite3_context_db_handle(context);
-    auto prepare = [db](const std::string& sql) {
-      sqlite3_stmt* stmt = nullptr;
-      if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(stmt);
-        throw std::runtime_error(sqlite3_errmsg(db));
-      }
-      return std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>(stmt, sqlite3_finalize);
-    };
-    // Reading the rows in order and appending in order need few pages in
-    // memory: the page cache gives its room to the keys meanwhile, so that
-    // the build's peak memory does not grow by them.
-    TSmallPageCache cache_size(db);
-    // The keys one after another in blocks of a few megabytes: a string per
-    // row would double the memory of a million rows, and one growing buffer
-    // would need twice its size whenever it moves.
-    // Blocks below the C library's threshold for mapping memory of its own
-    // come from the heap, where the page cache has just given memory back.
-    constexpr size_t kBlock = size_t{64} << 10;
-    struct TEntry {  // 16 bytes: a million of them are the fill's largest part
-      const char* key;
-      uint32_t size;
-      uint32_t id;  // record numbers of a .dbf fit in 32 bits
-    };
-    std::vector<TEntry> entries;
-    std::vector<std::unique_ptr<char[]>> blocks, large;
-    size_t used = kBlock;
-    {
-      auto count = prepare("SELECT count(*) FROM data");
-      if (sqlite3_step(count.get()) == SQLITE_ROW)
-        entries.reserve(static_cast<size_t>(sqlite3_column_int64(count.get(), 0)));
-      auto read = prepare("SELECT rowid, " + column + " FROM data");
-      int rc;
-      while ((rc = sqlite3_step(read.get())) == SQLITE_ROW) {
-        const std::string key = sort_key(sqlite3_column_value(read.get(), 1));
-        char* at;
-        if (key.size() > kBlock / 4) {  // a block of its own
-          large.push_back(std::make_unique<char[]>(key.size()));
-          at = large.back().get();
-        } else {
-          if (used + key.size() > kBlock) {
-            blocks.push_back(std::make_unique<char[]>(kBlock));
-            used = 0;
-          }
-          at = blocks.back().get() + used;
-          used += key.size();
-        }
-        std::memcpy(at, key.data(), key.size());
-        const sqlite3_int64 id = sqlite3_column_int64(read.get(), 0);
-        if (id < 0 || id > INT64_C(0xFFFFFFFF)) throw std::runtime_error("mw_fill_sort: record number out of range");
-        entries.push_back({at, static_cast<uint32_t>(key.size()), static_cast<uint32_t>(id)});
-      }
-      if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
-    }
-    auto key_of = [](const TEntry& e) { return std::string_view(e.key, e.size); };
-    std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) {
-      const int c = key_of(a).compare(key_of(b));
-      return c != 0 ? c < 0 : a.id < b.id;
-    });
-    auto insert = prepare("INSERT INTO " + table + "(k, id) VALUES(?1, ?2)");
-    for (const TEntry& e : entries) {
-      const std::string_view key = key_of(e);
-      sqlite3_bind_blob(insert.get(), 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
-      sqlite3_bind_int64(insert.get(), 2, e.id);
-      if (sqlite3_step(insert.get()) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
-      sqlite3_reset(insert.get());
-    }
-    sqlite3_result_int64(context, static_cast<sqlite3_int64>(entries.size()));
+    std::vector<std::string> columns(sort_columns().begin(), sort_columns().end());
+    fill_orders(sqlite3_context_db_handle(context), columns, "SELECT id, bookid FROM mw_keys");
+    sqlite3_result_null(context);
   });
 }
 
-// The sort tables: the key first, so a table is read in the order of its
-// column; the record number makes each row unique.
-std::string sort_tables_sql() {
-  std::string sql;
-  for (const char* column : sort_columns())
-    sql += "CREATE TABLE " + sort_index_name(column) +
-           "(k BLOB NOT NULL, id INTEGER NOT NULL, PRIMARY KEY(k, id)) WITHOUT ROWID;\n";
-  return sql;
+// The index in the array of `column` before which a record goes whose
+// keys are (k, b) and number `id`: past every entry that sorts before it,
+// the entries of moved records (and the record's own) left out, since
+// their values are no longer the array's.
+int64_t place(sqlite3* db, const std::string& column, const std::string& k, const std::string& b,
+              int64_t id) {
+  const std::string table = sort_index_name(column);
+  const int64_t n = array_size(db, table);
+  if (n == 0) return 0;
+  TStmt moved = prepare(db, "SELECT 1 FROM mw_sort_moved WHERE col = ?1 AND id = ?2");
+  sqlite3_bind_text(moved.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
+  TStmt values = prepare(db, "SELECT " + column + ", MS_BOOKID FROM data WHERE rowid = ?1");
+  // Entries are read one at a time from the chunk's blob.
+  sqlite3_blob* blob = nullptr;
+  int64_t open_chunk = -1;
+  struct TBlobCloser {
+    sqlite3_blob*& blob;
+    ~TBlobCloser() { sqlite3_blob_close(blob); }
+  } closer{blob};
+  auto entry = [&](int64_t i) {
+    const int64_t chunk = i / kSortChunk;
+    if (chunk != open_chunk) {
+      const int rc = blob == nullptr
+                         ? sqlite3_blob_open(db, "main", table.c_str(), "ids", chunk, 0, &blob)
+                         : sqlite3_blob_reopen(blob, chunk);
+      if (rc != SQLITE_OK) throw EMirelSearch(u"並べ替え順を読めません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
+      open_chunk = chunk;
+    }
+    unsigned char bytes[4];
+    if (sqlite3_blob_read(blob, bytes, 4, static_cast<int>((i % kSortChunk) * 4)) != SQLITE_OK)
+      throw EMirelSearch(u"並べ替え順を読めません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
+    return static_cast<int64_t>(read_entry(bytes) & kRecordMask);
+  };
+  // Whether the record at entry i sorts after (k, b, id); nullopt when its
+  // entry is to be left out.
+  auto after = [&](int64_t i) -> std::optional<bool> {
+    const int64_t r = entry(i);
+    if (r == id) return std::nullopt;
+    sqlite3_bind_int64(moved.get(), 2, r);
+    const bool is_moved = step(db, moved.get());
+    sqlite3_reset(moved.get());
+    if (is_moved) return std::nullopt;
+    sqlite3_bind_int64(values.get(), 1, r);
+    std::optional<bool> out;
+    if (step(db, values.get())) {
+      const int c = column_key(values.get(), 0).compare(k);
+      const int d = c != 0 ? c : column_key(values.get(), 1).compare(b);
+      out = d != 0 ? d > 0 : r > id;
+    }
+    sqlite3_reset(values.get());
+    return out;
+  };
+  int64_t low = 0, high = n;
+  while (low < high) {
+    const int64_t mid = low + (high - low) / 2;
+    int64_t m = mid;
+    std::optional<bool> greater;
+    while (m < high && !(greater = after(m))) ++m;
+    if (m == high || *greater) high = mid;
+    else low = m + 1;
+  }
+  return low;
 }
 
-// A record's row leaving (its old values) and entering (its new values)
-// the sort table of `column`, in a trigger.
-std::string sort_rows_out(const char* column) {
-  return "  DELETE FROM " + sort_index_name(column) + " WHERE k = mw_sort_key(old." + column +
-         ") AND id = old.rowid;\n";
-}
-std::string sort_rows_in(const char* column) {
-  return "  INSERT INTO " + sort_index_name(column) + "(k, id) VALUES (mw_sort_key(new." +
-         column + "), new.rowid);\n";
+// mw_sort_move(column, id [, value, bookid]): records that record `id` has
+// the value and book id given, or (without them) is gone; folds the
+// column's moves into its array once they pass their bound.
+void sort_move_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
+  guarded(context, [&] {
+    sqlite3* db = sqlite3_context_db_handle(context);
+    const std::string column = column_argument(argv[0]);
+    const int64_t id = sqlite3_value_int64(argv[1]);
+    TStmt insert = prepare(db, "INSERT OR REPLACE INTO mw_sort_moved(col, id, k, b, p) VALUES (?1, ?2, ?3, ?4, ?5)");
+    sqlite3_bind_text(insert.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(insert.get(), 2, id);
+    if (argc >= 4) {
+      const std::string k = sort_key(argv[2]), b = sort_key(argv[3]);
+      sqlite3_bind_blob(insert.get(), 3, k.data(), static_cast<int>(k.size()), SQLITE_TRANSIENT);
+      sqlite3_bind_blob(insert.get(), 4, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
+      sqlite3_bind_int64(insert.get(), 5, place(db, column, k, b, id));
+    }
+    run(db, insert.get());
+    // A walk reads every move of its column and places the hits among
+    // them: a 128th of the array keeps that a small part of the walk.
+    TStmt count = prepare(db, "SELECT count(*) FROM mw_sort_moved WHERE col = ?1");
+    sqlite3_bind_text(count.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
+    const int64_t moves = step(db, count.get()) ? sqlite3_column_int64(count.get(), 0) : 0;
+    count.reset();
+    if (moves > std::max<int64_t>(32, array_size(db, sort_index_name(column)) / 128)) {
+      // The changing row is in "data" already and mw_keys may not be yet:
+      // the book ids come from "data".
+      fill_orders(db, {column}, "SELECT rowid, MS_BOOKID FROM data");
+      TStmt clear = prepare(db, "DELETE FROM mw_sort_moved WHERE col = ?1");
+      sqlite3_bind_text(clear.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
+      run(db, clear.get());
+    }
+    sqlite3_result_null(context);
+  });
 }
 
 }  // namespace
@@ -193,32 +382,274 @@ void register_sort_functions(sqlite3* db) {
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   sqlite3_create_function(db, "mw_sort_key", 1, flags, nullptr, sort_key_function, nullptr,
                           nullptr);
-  sqlite3_create_function(db, "mw_fill_sort", 1, SQLITE_UTF8, nullptr, fill_sort_function,
+  sqlite3_create_function(db, "mw_fill_sort", 0, SQLITE_UTF8, nullptr, fill_sort_function,
+                          nullptr, nullptr);
+  sqlite3_create_function(db, "mw_sort_move", -1, SQLITE_UTF8, nullptr, sort_move_function,
                           nullptr, nullptr);
 }
 
-std::string sort_schema_sql() { return sort_tables_sql(); }
-
-std::string sort_after_build_sql() {
-  std::string sql;
+std::string sort_schema_sql() {
+  std::string sql =
+      "CREATE TABLE mw_sort_moved(col TEXT NOT NULL, id INTEGER NOT NULL, k BLOB, b BLOB, "
+      "p INTEGER, PRIMARY KEY(col, id)) WITHOUT ROWID;\n";
   for (const char* column : sort_columns())
-    sql += std::string("SELECT mw_fill_sort('") + column + "');\n";
+    sql += "CREATE TABLE " + sort_index_name(column) + "(chunk INTEGER PRIMARY KEY, ids BLOB NOT NULL);\n";
   return sql;
 }
 
+std::string sort_after_build_sql() { return "SELECT mw_fill_sort();\n"; }
+
 std::string sort_update_sql() {
-  std::string sort_triggers;
+  // A record moves in a column's order when its value or its book id (which
+  // orders ties) changes; other changes leave the orders alone.
+  std::string sql;
   for (const char* column : sort_columns()) {
-    const std::string c = column;
-    sort_triggers += "CREATE TEMP TRIGGER IF NOT EXISTS " + sort_index_name(column) +
-                     "_insert AFTER INSERT ON main.data BEGIN\n" + sort_rows_in(column) + "END;\n"
-                     "CREATE TEMP TRIGGER IF NOT EXISTS " + sort_index_name(column) +
-                     "_delete AFTER DELETE ON main.data BEGIN\n" + sort_rows_out(column) + "END;\n"
-                     "CREATE TEMP TRIGGER IF NOT EXISTS " + sort_index_name(column) +
-                     "_update AFTER UPDATE ON main.data WHEN old." + c + " IS NOT new." + c +
-                     " BEGIN\n" + sort_rows_out(column) + sort_rows_in(column) + "END;\n";
+    const std::string c = column, name = sort_index_name(column);
+    const std::string move_new = "  SELECT mw_sort_move('" + c + "', new.rowid, new." + c + ", new.MS_BOOKID);\n";
+    sql += "CREATE TEMP TRIGGER IF NOT EXISTS " + name + "_insert AFTER INSERT ON main.data BEGIN\n" +
+           move_new + "END;\n"
+           "CREATE TEMP TRIGGER IF NOT EXISTS " + name + "_delete AFTER DELETE ON main.data BEGIN\n"
+           "  SELECT mw_sort_move('" + c + "', old.rowid);\nEND;\n"
+           "CREATE TEMP TRIGGER IF NOT EXISTS " + name + "_update AFTER UPDATE ON main.data WHEN old." +
+           c + " IS NOT new." + c + " OR old.MS_BOOKID IS NOT new.MS_BOOKID BEGIN\n" + move_new + "END;\n";
   }
-  return sort_triggers;
+  return sql;
 }
+
+// ---- The walk ----
+
+struct TSortWalk::Impl {
+  sqlite3* db;
+  bool values_descending, ties_descending;
+  std::function<bool(int64_t)> is_hit;
+  std::string table;  // schema-qualified
+  int64_t n = 0;
+  std::vector<std::vector<uint32_t>> chunks;  // loaded when first passed
+  TStmt chunk_stmt, value_stmt;
+  std::unordered_set<int64_t> moved;
+  struct TMove {
+    int64_t p;  // the array index it goes before
+    std::string k, b;
+    int64_t id;
+  };
+  std::vector<TMove> moves;  // the moved records that are hits, in order
+  int64_t visited = 0;
+
+  // The merged sequence, read ascending or descending: `i` is the next
+  // array index, `m` the next of `moves`.
+  bool ascending;
+  int64_t i = 0, m = 0;
+  struct TItem {
+    int64_t id = 0;
+    bool hit = false;
+    bool same = false;  // its value equals the value of the item before it (ascending)
+  };
+  // Runs read in the opposite direction to the values: the current run's
+  // hits, in the order they are given.
+  std::vector<int64_t> run;
+  size_t run_at = 0;
+  bool pending_item = false, exhausted = false;
+  TItem pending;
+
+  uint32_t raw(int64_t at) {
+    const auto chunk = static_cast<size_t>(at / kSortChunk);
+    if (chunks.size() <= chunk) chunks.resize(chunk + 1);
+    std::vector<uint32_t>& c = chunks[chunk];
+    if (c.empty()) {
+      sqlite3_bind_int64(chunk_stmt.get(), 1, static_cast<sqlite3_int64>(chunk));
+      if (step(db, chunk_stmt.get())) {
+        const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(chunk_stmt.get(), 0));
+        const int size = sqlite3_column_bytes(chunk_stmt.get(), 0);
+        c.resize(static_cast<size_t>(size / 4));
+        for (size_t j = 0; j < c.size(); ++j) c[j] = read_entry(bytes + j * 4);
+      }
+      sqlite3_reset(chunk_stmt.get());
+      if (c.size() <= static_cast<size_t>(at % kSortChunk))
+        throw EMirelSearch(u"並べ替え順が途中で変わりました");
+    }
+    return c[static_cast<size_t>(at % kSortChunk)];
+  }
+  int64_t record(int64_t at) { return raw(at) & kRecordMask; }
+  bool is_moved(int64_t at) { return !moved.empty() && moved.count(record(at)) != 0; }
+
+  // The sort key of record r's value; nullopt for a record not there.
+  std::optional<std::string> key_of(int64_t r) {
+    sqlite3_bind_int64(value_stmt.get(), 1, r);
+    std::optional<std::string> out;
+    if (step(db, value_stmt.get())) out = column_key(value_stmt.get(), 0);
+    sqlite3_reset(value_stmt.get());
+    return out;
+  }
+  bool same_key(int64_t r, const std::string& k) {
+    const std::optional<std::string> key = key_of(r);
+    return key && *key == k;
+  }
+
+  // The index of the last array entry before `at` not left out; -1 if none.
+  int64_t kept_before(int64_t at) {
+    while (at >= 0 && is_moved(at)) --at;
+    return at;
+  }
+
+  // Whether the kept array entry `at` has the value of the item before it.
+  bool array_same(int64_t at) {
+    // The flags chain equal values across entries left out.
+    bool same = (raw(at) & kSameValue) != 0;
+    int64_t j = at - 1;
+    while (j >= 0 && is_moved(j)) {
+      same = same && (raw(j) & kSameValue) != 0;
+      --j;
+    }
+    // A moved hit placed between entry j and this one comes just before it.
+    auto last = std::upper_bound(moves.begin(), moves.end(), at,
+                                 [](int64_t p, const TMove& mv) { return p < mv.p; });
+    if (last != moves.begin() && std::prev(last)->p > j) return same_key(record(at), std::prev(last)->k);
+    return j >= 0 && same;
+  }
+
+  // Whether moves[x] has the value of the item before it.
+  bool move_same(size_t x) {
+    const TMove& mv = moves[x];
+    const int64_t j = kept_before(mv.p - 1);
+    if (x > 0 && moves[x - 1].p > j) return moves[x - 1].k == mv.k;
+    return j >= 0 && same_key(record(j), mv.k);
+  }
+
+  bool next_item(TItem& out) {
+    const auto count = static_cast<int64_t>(moves.size());
+    for (;;) {
+      if (ascending) {
+        if (m < count && moves[static_cast<size_t>(m)].p <= i) {
+          out = {moves[static_cast<size_t>(m)].id, true, move_same(static_cast<size_t>(m))};
+          ++m;
+          ++visited;
+          return true;
+        }
+        if (i >= n) return false;
+      } else {
+        if (m >= 0 && moves[static_cast<size_t>(m)].p > i) {
+          out = {moves[static_cast<size_t>(m)].id, true, move_same(static_cast<size_t>(m))};
+          --m;
+          ++visited;
+          return true;
+        }
+        if (i < 0) return false;
+      }
+      const int64_t at = i;
+      i += ascending ? 1 : -1;
+      ++visited;
+      if (is_moved(at)) continue;
+      const int64_t r = record(at);
+      out = {r, is_hit(r), false};
+      // Only a run read against the direction of the values needs the runs.
+      if (values_descending != ties_descending) out.same = array_same(at);
+      return true;
+    }
+  }
+
+  // The hits of the next run of equal values, in the order of the ties.
+  bool next_run() {
+    run.clear();
+    run_at = 0;
+    if (exhausted) return false;
+    TItem item;
+    if (ascending) {
+      // A run is an item whose value differs from the one before it and
+      // the items after it with the same value.
+      if (!pending_item && !next_item(pending)) {
+        exhausted = true;
+        return false;
+      }
+      pending_item = false;
+      if (pending.hit) run.push_back(pending.id);
+      while (next_item(item)) {
+        if (!item.same) {
+          pending = item;
+          pending_item = true;
+          break;
+        }
+        if (item.hit) run.push_back(item.id);
+      }
+      if (!pending_item) exhausted = true;
+    } else {
+      // Read backwards, a run ends with its first item.
+      bool any = false;
+      while (next_item(item)) {
+        any = true;
+        if (item.hit) run.push_back(item.id);
+        if (!item.same) break;
+      }
+      if (!any) {
+        exhausted = true;
+        return false;
+      }
+    }
+    std::reverse(run.begin(), run.end());
+    return true;
+  }
+};
+
+TSortWalk::TSortWalk(sqlite3* db, const std::string& schema, const std::string& column,
+                     bool values_descending, bool ties_descending,
+                     std::function<bool(int64_t)> is_hit)
+    : impl_(std::make_unique<Impl>()) {
+  Impl& w = *impl_;
+  const std::string name = sort_index_name(column);
+  if (name.empty()) throw EMirelSearch(u"並べ替え順のない欄です: " + Mirel::from_utf8(column));
+  std::string quoted = "\"";
+  for (char c : schema) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  quoted += "\".";
+  w.db = db;
+  w.values_descending = values_descending;
+  w.ties_descending = ties_descending;
+  w.is_hit = std::move(is_hit);
+  w.table = quoted + name;
+  w.n = array_size(db, w.table);
+  w.chunk_stmt = prepare(db, "SELECT ids FROM " + w.table + " WHERE chunk = ?1");
+  w.value_stmt = prepare(db, "SELECT " + column + " FROM " + quoted + "data WHERE rowid = ?1");
+  TStmt moves = prepare(db, "SELECT id, k, b, p FROM " + quoted + "mw_sort_moved WHERE col = ?1");
+  sqlite3_bind_text(moves.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
+  auto blob = [&](int i) {
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(moves.get(), i));
+    return data != nullptr ? std::string(data, static_cast<size_t>(sqlite3_column_bytes(moves.get(), i)))
+                           : std::string();
+  };
+  while (step(db, moves.get())) {
+    const int64_t id = sqlite3_column_int64(moves.get(), 0);
+    w.moved.insert(id);
+    if (sqlite3_column_type(moves.get(), 1) != SQLITE_NULL && w.is_hit(id))
+      w.moves.push_back({std::clamp<int64_t>(sqlite3_column_int64(moves.get(), 3), 0, w.n), blob(1), blob(2), id});
+  }
+  std::sort(w.moves.begin(), w.moves.end(), [](const Impl::TMove& a, const Impl::TMove& b) {
+    if (a.p != b.p) return a.p < b.p;
+    if (a.k != b.k) return a.k < b.k;
+    if (a.b != b.b) return a.b < b.b;
+    return a.id < b.id;
+  });
+  w.ascending = !values_descending;
+  w.i = w.ascending ? 0 : w.n - 1;
+  w.m = w.ascending ? 0 : static_cast<int64_t>(w.moves.size()) - 1;
+}
+
+TSortWalk::~TSortWalk() = default;
+
+bool TSortWalk::next(int64_t& id) {
+  Impl& w = *impl_;
+  if (w.values_descending == w.ties_descending) {
+    Impl::TItem item;
+    while (w.next_item(item))
+      if (item.hit) {
+        id = item.id;
+        return true;
+      }
+    return false;
+  }
+  while (w.run_at >= w.run.size())
+    if (!w.next_run()) return false;
+  id = w.run[w.run_at++];
+  return true;
+}
+
+int64_t TSortWalk::visited() const { return impl_->visited; }
 
 }  // namespace Mirelsearch_tlb::detail
