@@ -518,69 +518,80 @@ TEST(CommonCharacter, PagesAgreeWithAScan) {
   }
 }
 
-// A long list sorted by a column with a sort table is walked along that
-// table from the nearer end. Pages from both ends and the middle must equal
-// a plain sort: few distinct values (long runs of ties, blanks among them),
-// ties by ascending book id in both directions, records not in book-id
-// order; and again after records changed in place, were added and deleted.
-TEST(CommonCharacter, SortedPagesAgreeWithASort) {
-  TCatalogueDir dir;
-  TLibraryBuilder lib;
+// Pages of the hits of "の" sorted by reading and by accession date, both
+// directions, from both ends and the middle, against a plain sort of
+// `books` (those not `deleted`).
+void expect_sorted_pages(const std::vector<TBook>& books, const std::vector<bool>& deleted) {
+  struct TRow {
+    long long id;
+    std::string reading, date;
+  };
+  std::vector<TRow> hits;
+  for (size_t i = 0; i < books.size(); ++i)
+    if (!deleted[i] && books[i].syomei.find("の") != std::string::npos)
+      hits.push_back({std::stoll(books[i].bookid), books[i].syokana, books[i].ukeire});
+  const int32_t n = static_cast<int32_t>(hits.size());
+  for (const char* column : {"MS_SYOKANA", "MS_UKEIRE"}) {
+    for (int32_t direction : {0, 1}) {
+      std::vector<TRow> sorted = hits;
+      const bool by_date = std::string(column) == "MS_UKEIRE";
+      std::sort(sorted.begin(), sorted.end(), [&](const TRow& a, const TRow& b) {
+        const std::string& x = by_date ? a.date : a.reading;
+        const std::string& y = by_date ? b.date : b.reading;
+        if (x != y) return direction == 0 ? x < y : y < x;
+        return a.id < b.id;
+      });
+      for (int32_t start : {0, 7, n / 2, n - 15, n - 1}) {
+        SCOPED_TRACE(std::string(column) + (direction ? " desc" : " asc") + " from " +
+                     std::to_string(start));
+        Tmirel_search s;
+        s.add_keyword(keyword<Tkw_syomei_ex>(U("の")));
+        s.set_sort(order(column, direction));
+        s.connect(u"");
+        s.open(kAlias);
+        ASSERT_EQ(s.get_record_count(), n);
+        int32_t moved = 0;
+        s.move_by(start, moved);
+        ASSERT_EQ(moved, start);
+        std::vector<long long> page, want;
+        for (int i = 0; i < 20 && !s.get_is_eof(); ++i, s.move_next())
+          page.push_back(std::stoll(Mirel::to_utf8(s.get_BOOKID())));
+        for (int32_t i = start; i < std::min(n, start + 20); ++i) want.push_back(sorted[i].id);
+        EXPECT_EQ(page, want);
+      }
+    }
+  }
+}
+
+// 300 books, every id once but out of record order, few distinct readings
+// and dates (long runs of ties, blanks among them), most titles with "の".
+std::vector<TBook> tied_books(TLibraryBuilder& lib) {
   const char* readings[] = {"ア", "", "カ", "ア", "サ", "カ"};
   const char* dates[] = {"20240105", "20231231", "", "20240105"};
   std::vector<TBook> books;  // record by record
   for (int i = 0; i < 300; ++i) {
-    const long long id = (i * 7) % 300 + 1;  // every id once, out of order
+    const long long id = (i * 7) % 300 + 1;
     TBook b = book(id, id % 13 != 0 ? "星の本" : "星と本");
     b.syokana = readings[i % 6];
     b.ukeire = dates[i % 4];
     lib.add_book(b);
     books.push_back(b);
   }
+  return books;
+}
+
+// A long list sorted by a column with a sort order is walked along that
+// order from the nearer end. Pages from both ends and the middle must equal
+// a plain sort: ties by ascending book id in both directions, records not
+// in book-id order; and again after records changed in place, were added
+// and deleted.
+TEST(CommonCharacter, SortedPagesAgreeWithASort) {
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  std::vector<TBook> books = tied_books(lib);
   dir.write(lib);
   std::vector<bool> deleted(books.size(), false);
-  auto check = [&] {
-    struct TRow {
-      long long id;
-      std::string reading, date;
-    };
-    std::vector<TRow> hits;
-    for (size_t i = 0; i < books.size(); ++i)
-      if (!deleted[i] && books[i].syomei.find("の") != std::string::npos)
-        hits.push_back({std::stoll(books[i].bookid), books[i].syokana, books[i].ukeire});
-    const int32_t n = static_cast<int32_t>(hits.size());
-    for (const char* column : {"MS_SYOKANA", "MS_UKEIRE"}) {
-      for (int32_t direction : {0, 1}) {
-        std::vector<TRow> sorted = hits;
-        const bool by_date = std::string(column) == "MS_UKEIRE";
-        std::sort(sorted.begin(), sorted.end(), [&](const TRow& a, const TRow& b) {
-          const std::string& x = by_date ? a.date : a.reading;
-          const std::string& y = by_date ? b.date : b.reading;
-          if (x != y) return direction == 0 ? x < y : y < x;
-          return a.id < b.id;
-        });
-        for (int32_t start : {0, 7, n / 2, n - 15, n - 1}) {
-          SCOPED_TRACE(std::string(column) + (direction ? " desc" : " asc") + " from " +
-                       std::to_string(start));
-          Tmirel_search s;
-          s.add_keyword(keyword<Tkw_syomei_ex>(U("の")));
-          s.set_sort(order(column, direction));
-          s.connect(u"");
-          s.open(kAlias);
-          ASSERT_EQ(s.get_record_count(), n);
-          int32_t moved = 0;
-          s.move_by(start, moved);
-          ASSERT_EQ(moved, start);
-          std::vector<long long> page, want;
-          for (int i = 0; i < 20 && !s.get_is_eof(); ++i, s.move_next())
-            page.push_back(std::stoll(Mirel::to_utf8(s.get_BOOKID())));
-          for (int32_t i = start; i < std::min(n, start + 20); ++i) want.push_back(sorted[i].id);
-          EXPECT_EQ(page, want);
-        }
-      }
-    }
-  };
-  check();
+  expect_sorted_pages(books, deleted);
   // In place: new readings and dates (some to blank, some from blank), a
   // renumbered book, a deleted one and two new ones.
   auto writer = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
@@ -602,7 +613,54 @@ TEST(CommonCharacter, SortedPagesAgreeWithASort) {
     deleted.push_back(false);
   }
   writer->close();
-  check();
+  expect_sorted_pages(books, deleted);
+}
+
+// Moves of a column past their bound (a 128th of the array, at least 32)
+// are folded into its array, the later ones recorded against the new
+// array; the pages stay those of a plain sort before and after.
+TEST(CommonCharacter, SortedPagesAgreeAcrossAFold) {
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  std::vector<TBook> books = tied_books(lib);
+  dir.write(lib);
+  std::vector<bool> deleted(books.size(), false);
+  const char* readings[] = {"ン", "イ", "", "ア", "キ"};
+  auto change = [&](const std::vector<uint32_t>& records) {
+    auto writer = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
+    for (uint32_t i : records) {
+      books[i].syokana = readings[i % 5];
+      writer->rewrite(i, Mirel::Dbase::master_row(books[i]));
+    }
+    writer->close();
+  };
+  auto moves = [&] {
+    sqlite3* db = nullptr;
+    int64_t n = -1;
+    if (sqlite3_open((dir.lib_dir() + "/mirelweb-cache/master.sqlite").c_str(), &db) == SQLITE_OK) {
+      sqlite3_stmt* stmt = nullptr;
+      sqlite3_prepare_v2(db, "SELECT count(*) FROM mw_sort_moved WHERE col = 'MS_SYOKANA'", -1,
+                         &stmt, nullptr);
+      if (sqlite3_step(stmt) == SQLITE_ROW) n = sqlite3_column_int64(stmt, 0);
+      sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return n;
+  };
+  std::vector<uint32_t> many;
+  for (uint32_t i = 0; i < 40; ++i) many.push_back(i * 7 + 1);
+  expect_sorted_pages(books, deleted);  // the cache is built
+  change(many);  // 37 of them get another reading
+  expect_sorted_pages(books, deleted);
+  // The 33rd move folded the 33 into the array: the last 4 are moves.
+  EXPECT_EQ(moves(), 4);
+  change({2, 5, 150, 298});
+  auto writer = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
+  writer->set_deleted(8, true);
+  deleted[8] = true;
+  writer->close();
+  expect_sorted_pages(books, deleted);
+  EXPECT_EQ(moves(), 9);
 }
 
 // Hits come in book-id order whatever order the records are in. Books
