@@ -3,6 +3,8 @@
 //
 //   mirelweb-bench-mutate loans  LIBDIR      one loan's due date set or cleared
 //   mirelweb-bench-mutate master LIBDIR N    N master records rewritten in place
+//   mirelweb-bench-mutate reading LIBDIR N   the same with the title's reading
+//                                            (a sort field) changed instead
 //   mirelweb-bench-mutate full   LIBDIR      master.dbf and its memo file
 //                                            written anew, every record changed
 //
@@ -82,9 +84,10 @@ void mutate_loans(const std::string& lib) {
   writer->close();
 }
 
-// Toggles the title of `count` records spread evenly over master.dbf,
-// rewriting each whole record through the writer.
-void mutate_master(const std::string& lib, uint32_t count) {
+// Toggles the field `name` (the title unless told) of `count` records
+// spread evenly over master.dbf, rewriting each whole record through the
+// writer.
+void mutate_master(const std::string& lib, uint32_t count, const char* name = "MS_SYOMEI") {
   const std::string path = lib + "/master.dbf";
   std::vector<std::pair<uint32_t, std::vector<std::string>>> changed;
   std::vector<bool> deleted;
@@ -92,7 +95,7 @@ void mutate_master(const std::string& lib, uint32_t count) {
     TTableReader reader(path);
     const uint32_t n = reader.record_count();
     if (count > n) count = n;
-    const size_t title = static_cast<size_t>(field_or_fail(reader, "MS_SYOMEI"));
+    const size_t title = static_cast<size_t>(field_or_fail(reader, name));
     const uint32_t width = reader.fields()[title].length;
     for (uint32_t k = 0; k < count; ++k) {
       const uint32_t i = static_cast<uint32_t>(static_cast<uint64_t>(k) * n / count);
@@ -140,6 +143,7 @@ int usage(const char* message) {
                "mirelweb-bench-mutate: %s\n"
                "usage: mirelweb-bench-mutate loans LIBDIR\n"
                "       mirelweb-bench-mutate master LIBDIR N\n"
+               "       mirelweb-bench-mutate reading LIBDIR N\n"
                "       mirelweb-bench-mutate full LIBDIR\n",
                message);
   return 2;
@@ -154,12 +158,12 @@ int main(int argc, char** argv) {
   try {
     if (what == "loans" && argc == 3) {
       mutate_loans(lib);
-    } else if (what == "master" && argc == 4) {
+    } else if ((what == "master" || what == "reading") && argc == 4) {
       char* end = nullptr;
       const unsigned long n = std::strtoul(argv[3], &end, 10);
       if (end == argv[3] || *end != '\0' || n == 0 || n > 0xFFFFFFFFUL)
         return usage("N must be a positive number");
-      mutate_master(lib, static_cast<uint32_t>(n));
+      mutate_master(lib, static_cast<uint32_t>(n), what == "master" ? "MS_SYOMEI" : "MS_SYOKANA");
     } else if (what == "full" && argc == 3) {
       mutate_full(lib);
     } else {
