@@ -518,26 +518,28 @@ TEST(CommonCharacter, PagesAgreeWithAScan) {
   }
 }
 
-// Pages of the hits of "の" sorted by reading and by accession date, both
+// Pages of the hits of "の" sorted by reading, author's reading (a value
+// per book) and accession date, both
 // directions, from both ends and the middle, against a plain sort of
 // `books` (those not `deleted`).
 void expect_sorted_pages(const std::vector<TBook>& books, const std::vector<bool>& deleted) {
   struct TRow {
     long long id;
-    std::string reading, date;
+    std::string values[3];
   };
   std::vector<TRow> hits;
   for (size_t i = 0; i < books.size(); ++i)
     if (!deleted[i] && books[i].syomei.find("の") != std::string::npos)
-      hits.push_back({std::stoll(books[i].bookid), books[i].syokana, books[i].ukeire});
+      hits.push_back({std::stoll(books[i].bookid), {books[i].syokana, books[i].chokana, books[i].ukeire}});
   const int32_t n = static_cast<int32_t>(hits.size());
-  for (const char* column : {"MS_SYOKANA", "MS_UKEIRE"}) {
+  const char* columns[] = {"MS_SYOKANA", "MS_CHOKANA", "MS_UKEIRE"};
+  for (int k = 0; k < 3; ++k) {
+    const char* column = columns[k];
     for (int32_t direction : {0, 1}) {
       std::vector<TRow> sorted = hits;
-      const bool by_date = std::string(column) == "MS_UKEIRE";
       std::sort(sorted.begin(), sorted.end(), [&](const TRow& a, const TRow& b) {
-        const std::string& x = by_date ? a.date : a.reading;
-        const std::string& y = by_date ? b.date : b.reading;
+        const std::string& x = a.values[k];
+        const std::string& y = b.values[k];
         if (x != y) return direction == 0 ? x < y : y < x;
         return a.id < b.id;
       });
@@ -564,7 +566,8 @@ void expect_sorted_pages(const std::vector<TBook>& books, const std::vector<bool
 }
 
 // 300 books, every id once but out of record order, few distinct readings
-// and dates (long runs of ties, blanks among them), most titles with "の".
+// and dates (long runs of ties, blanks among them), author's readings of
+// many values (ties among a few), most titles with "の".
 std::vector<TBook> tied_books(TLibraryBuilder& lib) {
   const char* readings[] = {"ア", "", "カ", "ア", "サ", "カ"};
   const char* dates[] = {"20240105", "20231231", "", "20240105"};
@@ -574,6 +577,7 @@ std::vector<TBook> tied_books(TLibraryBuilder& lib) {
     TBook b = book(id, id % 13 != 0 ? "星の本" : "星と本");
     b.syokana = readings[i % 6];
     b.ukeire = dates[i % 4];
+    b.chokana = "チョ" + std::to_string(i % 250);
     lib.add_book(b);
     books.push_back(b);
   }
