@@ -10,7 +10,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "mirelsearch/posting_index.h"
@@ -149,50 +148,10 @@ std::vector<TEntry> read_keys(sqlite3* db, const std::string& sql, TKeyStore& ke
   return entries;
 }
 
-// Writes the array of `table` anew: `count` entries, entry i the record
-// `id(i)`, marked when `same(i)` (its value equals entry i - 1's).
-template <typename Id, typename Same>
-void write_array(sqlite3* db, const std::string& table, size_t count, Id id, Same same) {
-  TStmt clear = prepare(db, "DELETE FROM " + table);
-  run(db, clear.get());
-  TStmt insert = prepare(db, "INSERT INTO " + table + "(chunk, ids) VALUES (?1, ?2)");
-  std::vector<unsigned char> blob;
-  for (size_t start = 0; start < count; start += kSortChunk) {
-    const size_t end = std::min(count, start + static_cast<size_t>(kSortChunk));
-    blob.assign((end - start) * 4, 0);
-    for (size_t i = start; i < end; ++i) {
-      uint32_t v = id(i);
-      if (i > 0 && same(i)) v |= kSameValue;
-      unsigned char* at = blob.data() + (i - start) * 4;
-      at[0] = static_cast<unsigned char>(v);
-      at[1] = static_cast<unsigned char>(v >> 8);
-      at[2] = static_cast<unsigned char>(v >> 16);
-      at[3] = static_cast<unsigned char>(v >> 24);
-    }
-    sqlite3_bind_int64(insert.get(), 1, static_cast<sqlite3_int64>(start / kSortChunk));
-    sqlite3_bind_blob(insert.get(), 2, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
-    run(db, insert.get());
-  }
-}
-
-// A column read in the shared scan: its distinct values (as sort keys)
-// numbered as met, and per record (number of distinct value << 32 | the
-// record's book-id rank). Dropped past a 16th of the rows in values.
-struct TFewValues {
-  std::string column;
-  std::unordered_map<std::string, uint32_t> codes;
-  std::vector<uint64_t> rows;
-  bool many = false;
-};
-
 // Makes the arrays of `columns` anew from "data". Ties of a column are
 // ordered by book id and record number: each record's rank in that order
-// (from `bookid_sql`, rows of record number and book id) breaks them.
-// The columns are read together in one scan as long as they have few
-// distinct values (a year, a date, a publisher: they are sorted as pairs of
-// numbers then); a column of many values (a reading) is read again on its
-// own, its keys sorted as bytes: keeping every column's keys at once would
-// need more memory than the rest of a build.
+// (from `bookid_sql`, rows of record number and book id) breaks them, so
+// that a column's sort compares a key and a number.
 void fill_orders(sqlite3* db, const std::vector<std::string>& columns, const std::string& bookid_sql) {
   // Reading the rows in order and appending in order need few pages in
   // memory: the page cache gives its room to the keys meanwhile, so that
@@ -203,7 +162,7 @@ void fill_orders(sqlite3* db, const std::vector<std::string>& columns, const std
     TStmt count = prepare(db, "SELECT count(*) FROM data");
     if (step(db, count.get())) rows = static_cast<size_t>(sqlite3_column_int64(count.get(), 0));
   }
-  std::vector<uint32_t> rank, by_rank;  // record number -> rank, and back
+  std::vector<uint32_t> rank;
   {
     TKeyStore keys;
     std::vector<TEntry> entries = read_keys(db, bookid_sql, keys, rows);
@@ -213,69 +172,40 @@ void fill_orders(sqlite3* db, const std::vector<std::string>& columns, const std
     });
     uint32_t highest = 0;
     for (const TEntry& e : entries) highest = std::max(highest, e.id);
-    rank.assign(entries.empty() ? 0 : size_t{highest} + 1, UINT32_MAX);
-    by_rank.resize(entries.size());
-    for (size_t i = 0; i < entries.size(); ++i) {
-      rank[entries[i].id] = static_cast<uint32_t>(i);
-      by_rank[i] = entries[i].id;
-    }
+    rank.assign(entries.empty() ? 0 : size_t{highest} + 1, 0);
+    for (size_t i = 0; i < entries.size(); ++i) rank[entries[i].id] = static_cast<uint32_t>(i);
   }
-  auto rank_of = [&rank](uint32_t id) {
-    if (id >= rank.size() || rank[id] == UINT32_MAX)
-      throw std::runtime_error("a record without a book-id rank in a sort order");
-    return rank[id];
-  };
-
-  std::vector<TFewValues> few(columns.size());
-  {
-    std::string sql = "SELECT rowid";
-    for (size_t c = 0; c < columns.size(); ++c) {
-      few[c].column = columns[c];
-      few[c].rows.reserve(rows);
-      sql += ", " + columns[c];
-    }
-    TStmt read = prepare(db, sql + " FROM data");
-    size_t left = columns.size();  // columns still read here
-    const size_t most = std::max<size_t>(16, rows / 16);
-    while (left > 0 && step(db, read.get())) {
-      const uint32_t r = rank_of(record_number(sqlite3_column_int64(read.get(), 0)));
-      for (size_t c = 0; c < columns.size(); ++c) {
-        TFewValues& f = few[c];
-        if (f.many) continue;
-        const auto code = f.codes.emplace(column_key(read.get(), static_cast<int>(c) + 1),
-                                          static_cast<uint32_t>(f.codes.size())).first->second;
-        if (f.codes.size() > most) {
-          f = TFewValues{f.column, {}, {}, true};
-          --left;
-          continue;
-        }
-        f.rows.push_back(uint64_t{code} << 32 | r);
+  auto rank_of = [&rank](uint32_t id) { return id < rank.size() ? rank[id] : UINT32_MAX; };
+  for (const std::string& column : columns) {
+    const std::string table = sort_index_name(column);
+    TKeyStore keys;
+    std::vector<TEntry> entries = read_keys(db, "SELECT rowid, " + column + " FROM data", keys, rows);
+    std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) {
+      const int c = a.view().compare(b.view());
+      if (c != 0) return c < 0;
+      const uint32_t ra = rank_of(a.id), rb = rank_of(b.id);
+      return ra != rb ? ra < rb : a.id < b.id;
+    });
+    TStmt clear = prepare(db, "DELETE FROM " + table);
+    run(db, clear.get());
+    TStmt insert = prepare(db, "INSERT INTO " + table + "(chunk, ids) VALUES (?1, ?2)");
+    std::vector<unsigned char> blob;
+    for (size_t start = 0; start < entries.size(); start += kSortChunk) {
+      const size_t end = std::min(entries.size(), start + static_cast<size_t>(kSortChunk));
+      blob.assign((end - start) * 4, 0);
+      for (size_t i = start; i < end; ++i) {
+        uint32_t v = entries[i].id;
+        if (i > 0 && entries[i].view() == entries[i - 1].view()) v |= kSameValue;
+        unsigned char* at = blob.data() + (i - start) * 4;
+        at[0] = static_cast<unsigned char>(v);
+        at[1] = static_cast<unsigned char>(v >> 8);
+        at[2] = static_cast<unsigned char>(v >> 16);
+        at[3] = static_cast<unsigned char>(v >> 24);
       }
+      sqlite3_bind_int64(insert.get(), 1, static_cast<sqlite3_int64>(start / kSortChunk));
+      sqlite3_bind_blob(insert.get(), 2, blob.data(), static_cast<int>(blob.size()), SQLITE_STATIC);
+      run(db, insert.get());
     }
-  }
-  for (TFewValues& f : few) {
-    const std::string table = sort_index_name(f.column);
-    if (f.many) {
-      TKeyStore keys;
-      std::vector<TEntry> entries = read_keys(db, "SELECT rowid, " + f.column + " FROM data", keys, rows);
-      std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) {
-        const int c = a.view().compare(b.view());
-        return c != 0 ? c < 0 : rank_of(a.id) < rank_of(b.id);
-      });
-      write_array(db, table, entries.size(), [&](size_t i) { return entries[i].id; },
-                  [&](size_t i) { return entries[i].view() == entries[i - 1].view(); });
-      continue;
-    }
-    // The distinct values in order give each code its place.
-    std::vector<std::pair<std::string_view, uint32_t>> values(f.codes.begin(), f.codes.end());
-    std::sort(values.begin(), values.end());
-    std::vector<uint32_t> place(values.size());
-    for (size_t i = 0; i < values.size(); ++i) place[values[i].second] = static_cast<uint32_t>(i);
-    for (uint64_t& row : f.rows) row = uint64_t{place[row >> 32]} << 32 | (row & 0xFFFFFFFFu);
-    std::sort(f.rows.begin(), f.rows.end());
-    write_array(db, table, f.rows.size(), [&](size_t i) { return by_rank[f.rows[i] & 0xFFFFFFFFu]; },
-                [&](size_t i) { return (f.rows[i] >> 32) == (f.rows[i - 1] >> 32); });
-    f = TFewValues{};
   }
 }
 
