@@ -135,15 +135,21 @@ uint32_t record_number(sqlite3_int64 id) {
   return static_cast<uint32_t>(id);
 }
 
-// Every row of `sql` (record number, value) as an entry of its sort key.
-std::vector<TEntry> read_keys(sqlite3* db, const std::string& sql, TKeyStore& keys, size_t expected) {
+// Every row of `sql` (record number, value) as an entry of its sort key;
+// `number` turns the record number into the entry's number.
+template <typename Number>
+std::vector<TEntry> read_keys(sqlite3* db, const std::string& sql, TKeyStore& keys, size_t expected,
+                              Number number) {
   std::vector<TEntry> entries;
   entries.reserve(expected);
   TStmt read = prepare(db, sql);
+  std::string key;  // one buffer for every row's key
   while (step(db, read.get())) {
-    const std::string_view key = keys.add(column_key(read.get(), 1));
-    entries.push_back({key.data(), static_cast<uint32_t>(key.size()),
-                       record_number(sqlite3_column_int64(read.get(), 0))});
+    key.clear();
+    append_sort_key(sqlite3_column_value(read.get(), 1), key);
+    const std::string_view stored = keys.add(key);
+    entries.push_back({stored.data(), static_cast<uint32_t>(stored.size()),
+                       number(record_number(sqlite3_column_int64(read.get(), 0)))});
   }
   return entries;
 }
@@ -162,30 +168,39 @@ void fill_orders(sqlite3* db, const std::vector<std::string>& columns, const std
     TStmt count = prepare(db, "SELECT count(*) FROM data");
     if (step(db, count.get())) rows = static_cast<size_t>(sqlite3_column_int64(count.get(), 0));
   }
-  std::vector<uint32_t> rank;
+  // Each entry of a column holds the record's rank, not its number: ties
+  // (most comparisons, in a column of few values) compare the entries
+  // themselves instead of looking up two ranks far apart in memory.
+  std::vector<uint32_t> by_rank;  // rank -> record number
   {
     TKeyStore keys;
-    std::vector<TEntry> entries = read_keys(db, bookid_sql, keys, rows);
+    std::vector<TEntry> entries = read_keys(db, bookid_sql, keys, rows, [](uint32_t id) { return id; });
     std::sort(entries.begin(), entries.end(), [](const TEntry& a, const TEntry& b) {
       const int c = a.view().compare(b.view());
       return c != 0 ? c < 0 : a.id < b.id;
     });
-    uint32_t highest = 0;
-    for (const TEntry& e : entries) highest = std::max(highest, e.id);
-    rank.assign(entries.empty() ? 0 : size_t{highest} + 1, 0);
-    for (size_t i = 0; i < entries.size(); ++i) rank[entries[i].id] = static_cast<uint32_t>(i);
+    by_rank.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) by_rank[i] = entries[i].id;
   }
-  auto rank_of = [&rank](uint32_t id) { return id < rank.size() ? rank[id] : UINT32_MAX; };
   for (const std::string& column : columns) {
     const std::string table = sort_index_name(column);
+    std::vector<TEntry> entries;
     TKeyStore keys;
-    std::vector<TEntry> entries = read_keys(db, "SELECT rowid, " + column + " FROM data", keys, rows);
-    std::sort(entries.begin(), entries.end(), [&](const TEntry& a, const TEntry& b) {
+    {
+      std::vector<uint32_t> rank(by_rank.empty() ? 0 : size_t{*std::max_element(by_rank.begin(), by_rank.end())} + 1,
+                                 UINT32_MAX);
+      for (size_t i = 0; i < by_rank.size(); ++i) rank[by_rank[i]] = static_cast<uint32_t>(i);
+      entries = read_keys(db, "SELECT rowid, " + column + " FROM data", keys, rows, [&rank](uint32_t id) {
+        if (id >= rank.size() || rank[id] == UINT32_MAX)
+          throw std::runtime_error("a record without a book id in a sort order");
+        return rank[id];
+      });
+    }
+    std::sort(entries.begin(), entries.end(), [](const TEntry& a, const TEntry& b) {
       const int c = a.view().compare(b.view());
-      if (c != 0) return c < 0;
-      const uint32_t ra = rank_of(a.id), rb = rank_of(b.id);
-      return ra != rb ? ra < rb : a.id < b.id;
+      return c != 0 ? c < 0 : a.id < b.id;
     });
+    for (TEntry& e : entries) e.id = by_rank[e.id];
     TStmt clear = prepare(db, "DELETE FROM " + table);
     run(db, clear.get());
     TStmt insert = prepare(db, "INSERT INTO " + table + "(chunk, ids) VALUES (?1, ?2)");
@@ -331,6 +346,11 @@ void sort_move_function(sqlite3_context* context, int argc, sqlite3_value** argv
 
 std::string sort_key(sqlite3_value* value) {
   std::string key;
+  append_sort_key(value, key);
+  return key;
+}
+
+void append_sort_key(sqlite3_value* value, std::string& key) {
   switch (sqlite3_value_type(value)) {
     case SQLITE_NULL:
       key.push_back('\0');
@@ -361,7 +381,6 @@ std::string sort_key(sqlite3_value* value) {
       break;
     }
   }
-  return key;
 }
 
 const std::vector<const char*>& sort_columns() {

@@ -47,6 +47,8 @@ std::string sort_index_name(const std::string& column);
 // collation), numbers as the 8 bytes of their double in an order-keeping
 // form.
 std::string sort_key(sqlite3_value* value);
+// The same appended to `key`.
+void append_sort_key(sqlite3_value* value, std::string& key);
 
 // Registers mw_sort_key, mw_fill_sort and mw_sort_move on a connection.
 void register_sort_functions(sqlite3* db);
