@@ -2,7 +2,7 @@
 // makes the caches current through the database engine and counts the
 // hits; the first read of a record chooses, once per open, the reader of
 // the hit list that is cheapest for that position (a page far down a long
-// list walks the book-id or sort index, a short list is found through the
+// list walks the book-id index or a sort order, a short list is found through the
 // search index and sorted, a page past the middle of a sorted list is read
 // from the list's end), which then only steps forward. The cursor's states
 // are listed at Tmirel_search::Impl. A record's columns are read once per

@@ -99,7 +99,7 @@ bool hits_from_index_alone(const TQueryPlan& plan);
 // hit_list only when hits_from_index_alone and the order is by book id,
 // order_walk also by a column with an order_index (walked from the nearer
 // end of the list: a page past the middle is read backwards, see
-// last_rows_sql); probe_walk only for a counted plan; hit_list
+// last_rows_sql, or for a column TSortWalk in sort_tables.h); probe_walk only for a counted plan; hit_list
 // only when `records_in_bookid_order` (record numbers ascend with the book
 // ids).
 TRowStrategy choose_strategy(const TQueryPlan& plan, int64_t count, int64_t table_rows,
