@@ -356,6 +356,7 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
       try {
         prepare_extension_updates(db, src.key);
         apply_staged(db, cols, stage_changes(db, reader, cols, scan, n, old.count));
+        finish_extension_updates(db, src.key);
         store_scan_hashes(store, scan, old.count, n);
         write_meta(db, result, old_layout, build_key(alias, src.key), n, memo, content);
       } catch (const EDatabaseError& e) {

@@ -143,6 +143,10 @@ struct TCacheExtension {
   // data current (CREATE TEMP TRIGGER IF NOT EXISTS ... ON main.data). They
   // vanish with that connection, so no reader of the cache parses them.
   std::string update_sql;
+  // Optional: runs on that connection once every changed row is in "data",
+  // in the same transaction, to finish in one pass what the triggers only
+  // recorded row by row.
+  std::string after_update_sql;
 };
 void register_cache_extension(TCacheExtension extension);
 

@@ -146,6 +146,8 @@ void register_extension_functions(sqlite3* db, const std::string& key);
 // Prepares `db` for changing rows of `key`'s cache in place: the
 // extensions' functions, then their update_sql.
 void prepare_extension_updates(const TDb& db, const std::string& key);
+// Runs the extensions' after_update_sql once the changed rows are in.
+void finish_extension_updates(const TDb& db, const std::string& key);
 
 // How a rebuild went, for tools and benchmarks.
 enum class TUpdateKind { Current, Full, Incremental, InMemory };

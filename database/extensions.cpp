@@ -52,5 +52,10 @@ void prepare_extension_updates(const TDb& db, const std::string& key) {
     if (!e.update_sql.empty()) db.exec(e.update_sql);
 }
 
+void finish_extension_updates(const TDb& db, const std::string& key) {
+  for (const auto& e : extensions_for(key))
+    if (!e.after_update_sql.empty()) db.exec(e.after_update_sql);
+}
+
 }  // namespace detail
 }  // namespace Mirel::Database

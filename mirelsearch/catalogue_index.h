@@ -52,7 +52,7 @@ namespace detail {
 
 // Bumped whenever the index's layout or its terms change.
 // The cache's build key holds it together with kNormalizeVersion.
-inline constexpr int kIndexVersion = 11;
+inline constexpr int kIndexVersion = 12;
 
 // Registers the functions of the index (posting_index.h) and
 // mw_isbn_contains, mw_contains and the sort tables' functions

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -242,102 +243,175 @@ void fill_sort_function(sqlite3_context* context, int, sqlite3_value**) {
   });
 }
 
-// The index in the array of `column` before which a record goes whose
-// keys are (k, b) and number `id`: past every entry that sorts before it,
-// the entries of moved records (and the record's own) left out, since
-// their values are no longer the array's.
-int64_t place(sqlite3* db, const std::string& column, const std::string& k, const std::string& b,
-              int64_t id) {
-  const std::string table = sort_index_name(column);
-  const int64_t n = array_size(db, table);
-  if (n == 0) return 0;
-  TStmt moved = prepare(db, "SELECT 1 FROM mw_sort_moved WHERE col = ?1 AND id = ?2");
-  sqlite3_bind_text(moved.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
-  TStmt values = prepare(db, "SELECT " + column + ", MS_BOOKID FROM data WHERE rowid = ?1");
-  // Entries are read one at a time from the chunk's blob.
-  sqlite3_blob* blob = nullptr;
-  int64_t open_chunk = -1;
-  struct TBlobCloser {
-    sqlite3_blob*& blob;
-    ~TBlobCloser() { sqlite3_blob_close(blob); }
-  } closer{blob};
-  auto entry = [&](int64_t i) {
-    const int64_t chunk = i / kSortChunk;
-    if (chunk != open_chunk) {
-      const int rc = blob == nullptr
-                         ? sqlite3_blob_open(db, "main", table.c_str(), "ids", chunk, 0, &blob)
-                         : sqlite3_blob_reopen(blob, chunk);
-      if (rc != SQLITE_OK) throw EMirelSearch(u"並べ替え順を読めません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
-      open_chunk = chunk;
-    }
-    unsigned char bytes[4];
-    if (sqlite3_blob_read(blob, bytes, 4, static_cast<int>((i % kSortChunk) * 4)) != SQLITE_OK)
-      throw EMirelSearch(u"並べ替え順を読めません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
-    return static_cast<int64_t>(read_entry(bytes) & kRecordMask);
-  };
-  // Whether the record at entry i sorts after (k, b, id); nullopt when its
-  // entry is to be left out.
-  auto after = [&](int64_t i) -> std::optional<bool> {
-    const int64_t r = entry(i);
-    if (r == id) return std::nullopt;
-    sqlite3_bind_int64(moved.get(), 2, r);
-    const bool is_moved = step(db, moved.get());
-    sqlite3_reset(moved.get());
-    if (is_moved) return std::nullopt;
-    sqlite3_bind_int64(values.get(), 1, r);
-    std::optional<bool> out;
-    if (step(db, values.get())) {
-      const int c = column_key(values.get(), 0).compare(k);
-      const int d = c != 0 ? c : column_key(values.get(), 1).compare(b);
-      out = d != 0 ? d > 0 : r > id;
-    }
-    sqlite3_reset(values.get());
-    return out;
-  };
-  int64_t low = 0, high = n;
-  while (low < high) {
-    const int64_t mid = low + (high - low) / 2;
-    int64_t m = mid;
-    std::optional<bool> greater;
-    while (m < high && !(greater = after(m))) ++m;
-    if (m == high || *greater) high = mid;
-    else low = m + 1;
-  }
-  return low;
+// A moved record as settle_column reads it: its keys, its number and the
+// array index it goes before (-1 while unplaced).
+struct TMoved {
+  int64_t id;
+  std::string k, b;
+  int64_t p;
+  bool gone;
+};
+
+bool move_less(const TMoved& x, const TMoved& y) {
+  if (int c = x.k.compare(y.k); c != 0) return c < 0;
+  if (int c = x.b.compare(y.b); c != 0) return c < 0;
+  return x.id < y.id;
 }
 
-// mw_sort_move(column, id [, value, bookid]): records that record `id` has
-// the value and book id given, or (without them) is gone; folds the
-// column's moves into its array once they pass their bound.
-void sort_move_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
+// Every entry of the array in `table` without its flags.
+std::vector<uint32_t> read_array(sqlite3* db, const std::string& table) {
+  std::vector<uint32_t> out;
+  TStmt read = prepare(db, "SELECT chunk, ids FROM " + table + " ORDER BY chunk");
+  while (step(db, read.get())) {
+    const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(read.get(), 1));
+    const auto count = static_cast<size_t>(sqlite3_column_bytes(read.get(), 1) / 4);
+    if (static_cast<size_t>(sqlite3_column_int64(read.get(), 0)) * kSortChunk != out.size())
+      throw std::runtime_error("a sort order with a chunk missing");
+    for (size_t j = 0; j < count; ++j) out.push_back(read_entry(bytes + j * 4) & kRecordMask);
+  }
+  return out;
+}
+
+// Places the unplaced moves of `column` against its array, all in one pass:
+// the array is read once, the new moves are sorted by their keys and sent
+// down one shared binary search over the entries left in the array, so
+// that each probe (a row of "data" read) serves every move on its side;
+// about m log(n/m) probes for m moves instead of m log n, and none of the
+// bookkeeping of a search per record. Moves placed earlier get their place
+// made canonical again: the first entry still in the array at or after it,
+// since the entry they were placed before may have moved since. Returns
+// false, having done nothing, when making the array anew is the cheaper.
+bool place_moves(sqlite3* db, const std::string& column, std::vector<TMoved>& moves) {
+  const std::string table = sort_index_name(column);
+  const std::vector<uint32_t> array = read_array(db, table);
+  const auto n = static_cast<int64_t>(array.size());
+  std::vector<size_t> fresh;
+  for (size_t x = 0; x < moves.size(); ++x)
+    if (moves[x].p < 0 && !moves[x].gone) fresh.push_back(x);
+  if (!fresh.empty()) {
+    // A probe costs about what making 8 entries of the array anew costs
+    // (a row read at random against a scan, a key and a share of a sort).
+    const double m = static_cast<double>(fresh.size());
+    const double probes = m * (std::log2(static_cast<double>(n) / m + 1) + 2);
+    if (probes * 8 > static_cast<double>(n)) return false;
+  }
+  std::vector<bool> is_moved;
+  for (const TMoved& mv : moves) {
+    if (mv.id < 0 || mv.id > kRecordMask) continue;
+    if (is_moved.size() <= static_cast<size_t>(mv.id)) is_moved.resize(static_cast<size_t>(mv.id) + 1);
+    is_moved[static_cast<size_t>(mv.id)] = true;
+  }
+  auto moved = [&](uint32_t r) { return r < is_moved.size() && is_moved[r]; };
+  std::vector<uint32_t> kept;  // indexes of the entries left in the array
+  kept.reserve(array.size());
+  for (size_t j = 0; j < array.size(); ++j)
+    if (!moved(array[j])) kept.push_back(static_cast<uint32_t>(j));
+  // Earlier moves: the first kept entry at or after their place.
+  for (TMoved& mv : moves) {
+    if (mv.p < 0 || mv.gone) continue;
+    const auto at = std::lower_bound(kept.begin(), kept.end(), std::min(mv.p, n));
+    mv.p = at == kept.end() ? n : *at;
+  }
+  std::sort(fresh.begin(), fresh.end(), [&](size_t x, size_t y) { return move_less(moves[x], moves[y]); });
+  TStmt values = prepare(db, "SELECT " + column + ", MS_BOOKID FROM data WHERE rowid = ?1");
+  TMoved probe;
+  auto read_probe = [&](uint32_t r) {
+    sqlite3_bind_int64(values.get(), 1, r);
+    if (!step(db, values.get())) {
+      sqlite3_reset(values.get());
+      throw std::runtime_error("a record of a sort order missing from data");
+    }
+    probe.id = r;
+    probe.k = column_key(values.get(), 0);
+    probe.b = column_key(values.get(), 1);
+    sqlite3_reset(values.get());
+  };
+  // The moves fresh[a, b) go before kept[lo..hi] (kept.size() for the end).
+  auto assign = [&](size_t a, size_t b, size_t at) {
+    for (size_t x = a; x < b; ++x) moves[fresh[x]].p = at < kept.size() ? kept[at] : n;
+  };
+  struct TRange {
+    size_t lo, hi, a, b;
+  };
+  std::vector<TRange> ranges{{0, kept.size(), 0, fresh.size()}};
+  while (!ranges.empty()) {
+    const TRange r = ranges.back();
+    ranges.pop_back();
+    if (r.a >= r.b) continue;
+    if (r.lo >= r.hi) {
+      assign(r.a, r.b, r.lo);
+      continue;
+    }
+    const size_t mid = r.lo + (r.hi - r.lo) / 2;
+    read_probe(array[kept[mid]]);
+    const auto split = static_cast<size_t>(
+        std::partition_point(fresh.begin() + static_cast<std::ptrdiff_t>(r.a),
+                             fresh.begin() + static_cast<std::ptrdiff_t>(r.b),
+                             [&](size_t x) { return move_less(moves[x], probe); }) -
+        fresh.begin());
+    ranges.push_back({r.lo, mid, r.a, split});
+    ranges.push_back({mid + 1, r.hi, split, r.b});
+  }
+  return true;
+}
+
+// Settles the moves of `column` recorded by the current update: places
+// them, or folds them all into a new array once they pass their bound (a
+// 128th of the array: a walk reads every move of its column and places the
+// hits among them) or once that costs less than placing them.
+void settle_column(sqlite3* db, const std::string& column) {
+  std::vector<TMoved> moves;
+  {
+    TStmt read = prepare(db, "SELECT id, k, b, p FROM mw_sort_moved WHERE col = ?1");
+    sqlite3_bind_text(read.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
+    auto blob = [&](int i) {
+      const auto* data = static_cast<const char*>(sqlite3_column_blob(read.get(), i));
+      return data != nullptr ? std::string(data, static_cast<size_t>(sqlite3_column_bytes(read.get(), i)))
+                             : std::string();
+    };
+    while (step(db, read.get())) {
+      const bool gone = sqlite3_column_type(read.get(), 1) == SQLITE_NULL;
+      const bool unplaced = sqlite3_column_type(read.get(), 3) == SQLITE_NULL;
+      moves.push_back({sqlite3_column_int64(read.get(), 0), blob(1), blob(2),
+                       unplaced ? -1 : sqlite3_column_int64(read.get(), 3), gone});
+    }
+  }
+  const int64_t n = array_size(db, sort_index_name(column));
+  std::vector<int64_t> before;
+  for (const TMoved& mv : moves) before.push_back(mv.p);
+  if (static_cast<int64_t>(moves.size()) <= std::max<int64_t>(32, n / 128) &&
+      place_moves(db, column, moves)) {
+    TStmt update = prepare(db, "UPDATE mw_sort_moved SET p = ?3 WHERE col = ?1 AND id = ?2");
+    sqlite3_bind_text(update.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
+    for (size_t x = 0; x < moves.size(); ++x) {
+      // A record gone keeps no place; 0 marks it settled.
+      const int64_t p = moves[x].gone ? 0 : moves[x].p;
+      if (p == before[x]) continue;
+      sqlite3_bind_int64(update.get(), 2, moves[x].id);
+      sqlite3_bind_int64(update.get(), 3, p);
+      run(db, update.get());
+    }
+    return;
+  }
+  // The changing rows are in "data" and mw_keys alike by now; the book ids
+  // come from "data", the one the moves' keys come from.
+  fill_orders(db, {column}, "SELECT rowid, MS_BOOKID FROM data");
+  TStmt clear = prepare(db, "DELETE FROM mw_sort_moved WHERE col = ?1");
+  sqlite3_bind_text(clear.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
+  run(db, clear.get());
+}
+
+// mw_sort_settle(): settles the moves the triggers recorded (unplaced: p
+// is NULL) in every column that has some, once per update.
+void sort_settle_function(sqlite3_context* context, int, sqlite3_value**) {
   guarded(context, [&] {
     sqlite3* db = sqlite3_context_db_handle(context);
-    const std::string column = column_argument(argv[0]);
-    const int64_t id = sqlite3_value_int64(argv[1]);
-    TStmt insert = prepare(db, "INSERT OR REPLACE INTO mw_sort_moved(col, id, k, b, p) VALUES (?1, ?2, ?3, ?4, ?5)");
-    sqlite3_bind_text(insert.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int64(insert.get(), 2, id);
-    if (argc >= 4) {
-      const std::string k = sort_key(argv[2]), b = sort_key(argv[3]);
-      sqlite3_bind_blob(insert.get(), 3, k.data(), static_cast<int>(k.size()), SQLITE_TRANSIENT);
-      sqlite3_bind_blob(insert.get(), 4, b.data(), static_cast<int>(b.size()), SQLITE_TRANSIENT);
-      sqlite3_bind_int64(insert.get(), 5, place(db, column, k, b, id));
+    std::vector<std::string> columns;
+    {
+      TStmt unsettled = prepare(db, "SELECT DISTINCT col FROM mw_sort_moved WHERE p IS NULL");
+      while (step(db, unsettled.get())) columns.push_back(column_argument(sqlite3_column_value(unsettled.get(), 0)));
     }
-    run(db, insert.get());
-    // A walk reads every move of its column and places the hits among
-    // them: a 128th of the array keeps that a small part of the walk.
-    TStmt count = prepare(db, "SELECT count(*) FROM mw_sort_moved WHERE col = ?1");
-    sqlite3_bind_text(count.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
-    const int64_t moves = step(db, count.get()) ? sqlite3_column_int64(count.get(), 0) : 0;
-    count.reset();
-    if (moves > std::max<int64_t>(32, array_size(db, sort_index_name(column)) / 128)) {
-      // The changing row is in "data" already and mw_keys may not be yet:
-      // the book ids come from "data".
-      fill_orders(db, {column}, "SELECT rowid, MS_BOOKID FROM data");
-      TStmt clear = prepare(db, "DELETE FROM mw_sort_moved WHERE col = ?1");
-      sqlite3_bind_text(clear.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
-      run(db, clear.get());
-    }
+    for (const std::string& column : columns) settle_column(db, column);
     sqlite3_result_null(context);
   });
 }
@@ -403,7 +477,7 @@ void register_sort_functions(sqlite3* db) {
                           nullptr);
   sqlite3_create_function(db, "mw_fill_sort", 0, SQLITE_UTF8, nullptr, fill_sort_function,
                           nullptr, nullptr);
-  sqlite3_create_function(db, "mw_sort_move", -1, SQLITE_UTF8, nullptr, sort_move_function,
+  sqlite3_create_function(db, "mw_sort_settle", 0, SQLITE_UTF8, nullptr, sort_settle_function,
                           nullptr, nullptr);
 }
 
@@ -420,20 +494,25 @@ std::string sort_after_build_sql() { return "SELECT mw_fill_sort();\n"; }
 
 std::string sort_update_sql() {
   // A record moves in a column's order when its value or its book id (which
-  // orders ties) changes; other changes leave the orders alone.
+  // orders ties) changes; other changes leave the orders alone. A trigger
+  // only records the move, unplaced: the update settles them all at its end
+  // (sort_finish_sql), in one pass per column.
   std::string sql;
   for (const char* column : sort_columns()) {
     const std::string c = column, name = sort_index_name(column);
-    const std::string move_new = "  SELECT mw_sort_move('" + c + "', new.rowid, new." + c + ", new.MS_BOOKID);\n";
+    const std::string record = "  INSERT OR REPLACE INTO mw_sort_moved(col, id, k, b, p) VALUES ('" + c + "', ";
+    const std::string move_new = record + "new.rowid, mw_sort_key(new." + c + "), mw_sort_key(new.MS_BOOKID), NULL);\n";
     sql += "CREATE TEMP TRIGGER IF NOT EXISTS " + name + "_insert AFTER INSERT ON main.data BEGIN\n" +
            move_new + "END;\n"
-           "CREATE TEMP TRIGGER IF NOT EXISTS " + name + "_delete AFTER DELETE ON main.data BEGIN\n"
-           "  SELECT mw_sort_move('" + c + "', old.rowid);\nEND;\n"
+           "CREATE TEMP TRIGGER IF NOT EXISTS " + name + "_delete AFTER DELETE ON main.data BEGIN\n" +
+           record + "old.rowid, NULL, NULL, NULL);\nEND;\n"
            "CREATE TEMP TRIGGER IF NOT EXISTS " + name + "_update AFTER UPDATE ON main.data WHEN old." +
            c + " IS NOT new." + c + " OR old.MS_BOOKID IS NOT new.MS_BOOKID BEGIN\n" + move_new + "END;\n";
   }
   return sql;
 }
+
+std::string sort_finish_sql() { return "SELECT mw_sort_settle();\n"; }
 
 // ---- The walk ----
 

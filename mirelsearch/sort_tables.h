@@ -16,10 +16,15 @@
 // Records changed in place do not rewrite the arrays: a record whose column
 // or book id changed, or that was added or deleted, gets a row in
 // mw_sort_moved(col, id, k, b, p): its new value and book id as sort keys
-// (NULL when deleted) and p, the index in the array it goes before, found
-// when the change is made. A walk skips the array's entries of moved
-// records and merges the moved ones in at their places. Past a bound (a
-// 128th of the array) a column's moves are folded: its array is made anew.
+// (NULL when deleted) and p, the index in the array it goes before: the
+// first entry still in the array that sorts after it. A row trigger only
+// records a move, with p NULL; the update places all of its moves at its
+// end, in one pass over each column's array (moves placed before get their
+// p made canonical again then, as the entries they went before may have
+// moved since). A walk skips the array's entries of moved records and
+// merges the moved ones in at their places. Past a bound (a 128th of the
+// array), or when placing a batch of moves costs more, a column's moves
+// are folded: its array is made anew.
 #pragma once
 
 #include <cstdint>
@@ -50,15 +55,17 @@ std::string sort_key(sqlite3_value* value);
 // The same appended to `key`.
 void append_sort_key(sqlite3_value* value, std::string& key);
 
-// Registers mw_sort_key, mw_fill_sort and mw_sort_move on a connection.
+// Registers mw_sort_key, mw_fill_sort and mw_sort_settle on a connection.
 void register_sort_functions(sqlite3* db);
 
 // The sort orders' tables (run on a fresh master cache), their fill once a
-// full build's rows and mw_keys are in, and the TEMP triggers that record
-// the moves of changed records.
+// full build's rows and mw_keys are in, the TEMP triggers that record the
+// moves of changed records, and the settling of those moves once an
+// update's rows are all in.
 std::string sort_schema_sql();
 std::string sort_after_build_sql();
 std::string sort_update_sql();
+std::string sort_finish_sql();
 
 // Walks the records of master's cache (attached as `schema`) in the order
 // of a sort column, giving those for which `is_hit` holds. The order is

@@ -519,10 +519,11 @@ TEST(CommonCharacter, PagesAgreeWithAScan) {
 }
 
 // Pages of the hits of "の" sorted by reading, author's reading (a value
-// per book) and accession date, both
-// directions, from both ends and the middle, against a plain sort of
-// `books` (those not `deleted`).
-void expect_sorted_pages(const std::vector<TBook>& books, const std::vector<bool>& deleted) {
+// per book) and accession date, both directions, from both ends and the
+// middle (or from every 20th hit), against a plain sort of `books` (those
+// not `deleted`).
+void expect_sorted_pages(const std::vector<TBook>& books, const std::vector<bool>& deleted,
+                         bool every_page = false) {
   struct TRow {
     long long id;
     std::string values[3];
@@ -543,7 +544,10 @@ void expect_sorted_pages(const std::vector<TBook>& books, const std::vector<bool
         if (x != y) return direction == 0 ? x < y : y < x;
         return a.id < b.id;
       });
-      for (int32_t start : {0, 7, n / 2, n - 15, n - 1}) {
+      std::vector<int32_t> starts = {0, 7, n / 2, n - 15, n - 1};
+      if (every_page)
+        for (int32_t start = 20; start < n; start += 20) starts.push_back(start);
+      for (int32_t start : starts) {
         SCOPED_TRACE(std::string(column) + (direction ? " desc" : " asc") + " from " +
                      std::to_string(start));
         Tmirel_search s;
@@ -620,9 +624,35 @@ TEST(CommonCharacter, SortedPagesAgreeWithASort) {
   expect_sorted_pages(books, deleted);
 }
 
+// The rows of the reading's moves in the cache of `dir` that match `where`.
+int64_t reading_moves(TCatalogueDir& dir, const std::string& where) {
+  sqlite3* db = nullptr;
+  int64_t n = -1;
+  if (sqlite3_open((dir.lib_dir() + "/mirelweb-cache/master.sqlite").c_str(), &db) == SQLITE_OK) {
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, ("SELECT count(*) FROM mw_sort_moved WHERE col = 'MS_SYOKANA' AND " + where).c_str(),
+                       -1, &stmt, nullptr);
+    if (sqlite3_step(stmt) == SQLITE_ROW) n = sqlite3_column_int64(stmt, 0);
+    sqlite3_finalize(stmt);
+  }
+  sqlite3_close(db);
+  return n;
+}
+
+// Gives records of `books` new readings in place.
+void change_readings(TCatalogueDir& dir, std::vector<TBook>& books,
+                     const std::vector<std::pair<uint32_t, std::string>>& changes) {
+  auto writer = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
+  for (const auto& [i, reading] : changes) {
+    books[i].syokana = reading;
+    writer->rewrite(i, Mirel::Dbase::master_row(books[i]));
+  }
+  writer->close();
+}
+
 // Moves of a column past their bound (a 128th of the array, at least 32)
-// are folded into its array, the later ones recorded against the new
-// array; the pages stay those of a plain sort before and after.
+// in one update are folded into its array, the later ones recorded against
+// the new array; the pages stay those of a plain sort before and after.
 TEST(CommonCharacter, SortedPagesAgreeAcrossAFold) {
   TCatalogueDir dir;
   TLibraryBuilder lib;
@@ -631,40 +661,56 @@ TEST(CommonCharacter, SortedPagesAgreeAcrossAFold) {
   std::vector<bool> deleted(books.size(), false);
   const char* readings[] = {"ン", "イ", "", "ア", "キ"};
   auto change = [&](const std::vector<uint32_t>& records) {
-    auto writer = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
-    for (uint32_t i : records) {
-      books[i].syokana = readings[i % 5];
-      writer->rewrite(i, Mirel::Dbase::master_row(books[i]));
-    }
-    writer->close();
-  };
-  auto moves = [&] {
-    sqlite3* db = nullptr;
-    int64_t n = -1;
-    if (sqlite3_open((dir.lib_dir() + "/mirelweb-cache/master.sqlite").c_str(), &db) == SQLITE_OK) {
-      sqlite3_stmt* stmt = nullptr;
-      sqlite3_prepare_v2(db, "SELECT count(*) FROM mw_sort_moved WHERE col = 'MS_SYOKANA'", -1,
-                         &stmt, nullptr);
-      if (sqlite3_step(stmt) == SQLITE_ROW) n = sqlite3_column_int64(stmt, 0);
-      sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return n;
+    std::vector<std::pair<uint32_t, std::string>> changes;
+    for (uint32_t i : records) changes.push_back({i, readings[i % 5]});
+    change_readings(dir, books, changes);
   };
   std::vector<uint32_t> many;
   for (uint32_t i = 0; i < 40; ++i) many.push_back(i * 7 + 1);
   expect_sorted_pages(books, deleted);  // the cache is built
   change(many);  // 37 of them get another reading
   expect_sorted_pages(books, deleted);
-  // The 33rd move folded the 33 into the array: the last 4 are moves.
-  EXPECT_EQ(moves(), 4);
+  EXPECT_EQ(reading_moves(dir, "1"), 0);
   change({2, 5, 150, 298});
   auto writer = Mirel::Dbase::TTableWriter::open(dir.lib_dir() + "/master.dbf");
   writer->set_deleted(8, true);
   deleted[8] = true;
   writer->close();
   expect_sorted_pages(books, deleted);
-  EXPECT_EQ(moves(), 9);
+  EXPECT_EQ(reading_moves(dir, "1"), 5);
+}
+
+// Every move is placed by the end of its update. A move placed before the
+// entry that later moves itself is placed again: a record moved in a later
+// update between the same neighbours, with a smaller book id, must come
+// before it on every page.
+TEST(CommonCharacter, SortedPagesAgreeWhenAMoveLosesItsNeighbour) {
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  std::vector<TBook> books = tied_books(lib);
+  dir.write(lib);
+  std::vector<bool> deleted(books.size(), false);
+  expect_sorted_pages(books, deleted);  // the cache is built
+  // Records by book id; the first three read "カ", those after "ア" at
+  // the start of the array's run of "カ".
+  std::vector<uint32_t> by_id(books.size());
+  for (uint32_t i = 0; i < books.size(); ++i) by_id[i] = i;
+  std::sort(by_id.begin(), by_id.end(),
+            [&](uint32_t a, uint32_t b) { return std::stoll(books[a].bookid) < std::stoll(books[b].bookid); });
+  std::vector<uint32_t> ka, titled;  // readings "カ"; titles with "の", not "カ"
+  for (uint32_t i : by_id) {
+    if (books[i].syokana == "カ") ka.push_back(i);
+    else if (books[i].syomei.find("の") != std::string::npos) titled.push_back(i);
+  }
+  ASSERT_GE(ka.size(), 3u);
+  ASSERT_GE(titled.size(), 10u);
+  const uint32_t late = titled[titled.size() - 2], early = titled[1], other = titled[5];
+  change_readings(dir, books, {{late, "イ"}});
+  expect_sorted_pages(books, deleted);
+  change_readings(dir, books, {{ka[0], "ン"}, {ka[1], "ン"}, {early, "イ"}, {other, "イ"}});
+  expect_sorted_pages(books, deleted, true);
+  EXPECT_EQ(reading_moves(dir, "1"), 5);
+  EXPECT_EQ(reading_moves(dir, "p IS NULL"), 0);
 }
 
 // Hits come in book-id order whatever order the records are in. Books
