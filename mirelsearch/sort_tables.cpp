@@ -243,12 +243,13 @@ void fill_sort_function(sqlite3_context* context, int, sqlite3_value**) {
   });
 }
 
-// A moved record as settle_column reads it: its keys, its number and the
-// array index it goes before (-1 while unplaced).
+// A moved record as settle_column reads it: its keys, its number, the
+// array index it goes before (-1 while unplaced) and the record at that
+// index (-1 for the end).
 struct TMoved {
   int64_t id;
   std::string k, b;
-  int64_t p;
+  int64_t p, q;
   bool gone;
 };
 
@@ -258,33 +259,51 @@ bool move_less(const TMoved& x, const TMoved& y) {
   return x.id < y.id;
 }
 
-// Every entry of the array in `table` without its flags.
-std::vector<uint32_t> read_array(sqlite3* db, const std::string& table) {
-  std::vector<uint32_t> out;
-  TStmt read = prepare(db, "SELECT chunk, ids FROM " + table + " ORDER BY chunk");
-  while (step(db, read.get())) {
-    const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(read.get(), 1));
-    const auto count = static_cast<size_t>(sqlite3_column_bytes(read.get(), 1) / 4);
-    if (static_cast<size_t>(sqlite3_column_int64(read.get(), 0)) * kSortChunk != out.size())
-      throw std::runtime_error("a sort order with a chunk missing");
-    for (size_t j = 0; j < count; ++j) out.push_back(read_entry(bytes + j * 4) & kRecordMask);
+// A sort order's array read a chunk at a time as its entries are asked
+// for: a few new books are placed reading a few chunks, not the array.
+class TLazyArray {
+ public:
+  TLazyArray(sqlite3* db, const std::string& table)
+      : db_(db), n_(array_size(db, table)), read_(prepare(db, "SELECT ids FROM " + table + " WHERE chunk = ?1")) {}
+  int64_t size() const { return n_; }
+  // The record number of entry `at` (below size()).
+  uint32_t operator[](int64_t at) {
+    const auto chunk = static_cast<size_t>(at / kSortChunk);
+    if (chunks_.size() <= chunk) chunks_.resize(chunk + 1);
+    std::vector<uint32_t>& c = chunks_[chunk];
+    if (c.empty()) {
+      sqlite3_bind_int64(read_.get(), 1, static_cast<sqlite3_int64>(chunk));
+      if (step(db_, read_.get())) {
+        const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(read_.get(), 0));
+        c.resize(static_cast<size_t>(sqlite3_column_bytes(read_.get(), 0) / 4));
+        for (size_t j = 0; j < c.size(); ++j) c[j] = read_entry(bytes + j * 4) & kRecordMask;
+      }
+      sqlite3_reset(read_.get());
+    }
+    const auto j = static_cast<size_t>(at % kSortChunk);
+    if (j >= c.size()) throw std::runtime_error("a sort order with a chunk missing");
+    return c[j];
   }
-  return out;
-}
+
+ private:
+  sqlite3* db_;
+  int64_t n_;
+  TStmt read_;
+  std::vector<std::vector<uint32_t>> chunks_;
+};
 
 // Places the unplaced moves of `column` against its array, all in one pass:
-// the array is read once, the new moves are sorted by their keys and sent
-// down one shared binary search over the entries left in the array, so
-// that each probe (a row of "data" read) serves every move on its side;
-// about m log(n/m) probes for m moves instead of m log n, and none of the
-// bookkeeping of a search per record. Moves placed earlier get their place
-// made canonical again: the first entry still in the array at or after it,
-// since the entry they were placed before may have moved since. Returns
-// false, having done nothing, when making the array anew is the cheaper.
+// the new moves are sorted by their keys and sent down one shared binary
+// search over the array, so that each probe (a row of "data" read) serves
+// every move on its side: about m log(n/m) probes for m moves instead of
+// m log n, and none of the bookkeeping of a search per record. A place is
+// canonical, the first entry still in the array that sorts after the move:
+// a move placed by an earlier update whose entry has moved since is placed
+// again at the next entry still there. Returns false, having done nothing,
+// when making the array anew is the cheaper.
 bool place_moves(sqlite3* db, const std::string& column, std::vector<TMoved>& moves) {
-  const std::string table = sort_index_name(column);
-  const std::vector<uint32_t> array = read_array(db, table);
-  const auto n = static_cast<int64_t>(array.size());
+  TLazyArray array(db, sort_index_name(column));
+  const int64_t n = array.size();
   std::vector<size_t> fresh;
   for (size_t x = 0; x < moves.size(); ++x)
     if (moves[x].p < 0 && !moves[x].gone) fresh.push_back(x);
@@ -293,64 +312,84 @@ bool place_moves(sqlite3* db, const std::string& column, std::vector<TMoved>& mo
     // (a row read at random against a scan, a key and a share of a sort).
     const double m = static_cast<double>(fresh.size());
     const double probes = m * (std::log2(static_cast<double>(n) / m + 1) + 2);
-    if (probes * 8 > static_cast<double>(n)) return false;
+    if (probes > 4096 && probes * 8 > static_cast<double>(n)) return false;
   }
-  std::vector<bool> is_moved;
+  std::unordered_set<int64_t> moved, unplaced;
   for (const TMoved& mv : moves) {
-    if (mv.id < 0 || mv.id > kRecordMask) continue;
-    if (is_moved.size() <= static_cast<size_t>(mv.id)) is_moved.resize(static_cast<size_t>(mv.id) + 1);
-    is_moved[static_cast<size_t>(mv.id)] = true;
+    moved.insert(mv.id);
+    if (mv.p < 0) unplaced.insert(mv.id);
   }
-  auto moved = [&](uint32_t r) { return r < is_moved.size() && is_moved[r]; };
-  std::vector<uint32_t> kept;  // indexes of the entries left in the array
-  kept.reserve(array.size());
-  for (size_t j = 0; j < array.size(); ++j)
-    if (!moved(array[j])) kept.push_back(static_cast<uint32_t>(j));
-  // Earlier moves: the first kept entry at or after their place.
-  for (TMoved& mv : moves) {
-    if (mv.p < 0 || mv.gone) continue;
-    const auto at = std::lower_bound(kept.begin(), kept.end(), std::min(mv.p, n));
-    mv.p = at == kept.end() ? n : *at;
-  }
+  // The first entry at or after `at` that is still in the array (n if none).
+  auto kept_from = [&](int64_t at) {
+    while (at < n && moved.count(array[at]) != 0) ++at;
+    return at;
+  };
   std::sort(fresh.begin(), fresh.end(), [&](size_t x, size_t y) { return move_less(moves[x], moves[y]); });
   TStmt values = prepare(db, "SELECT " + column + ", MS_BOOKID FROM data WHERE rowid = ?1");
   TMoved probe;
-  auto read_probe = [&](uint32_t r) {
-    sqlite3_bind_int64(values.get(), 1, r);
-    if (!step(db, values.get())) {
-      sqlite3_reset(values.get());
-      throw std::runtime_error("a record of a sort order missing from data");
-    }
-    probe.id = r;
-    probe.k = column_key(values.get(), 0);
-    probe.b = column_key(values.get(), 1);
-    sqlite3_reset(values.get());
+  // Whether the move goes before the probed entry: its value decides, the
+  // book id (read only then) on a tie.
+  auto before_probe = [&](size_t x) {
+    const TMoved& mv = moves[x];
+    if (int c = mv.k.compare(probe.k); c != 0) return c < 0;
+    if (probe.b.empty()) append_sort_key(sqlite3_column_value(values.get(), 1), probe.b);
+    if (int c = mv.b.compare(probe.b); c != 0) return c < 0;
+    return mv.id < probe.id;
   };
-  // The moves fresh[a, b) go before kept[lo..hi] (kept.size() for the end).
-  auto assign = [&](size_t a, size_t b, size_t at) {
-    for (size_t x = a; x < b; ++x) moves[fresh[x]].p = at < kept.size() ? kept[at] : n;
-  };
+  // The moves fresh[a, b) go before an index in [lo, hi]: every entry
+  // still in the array before it sorts before them, every one from it on
+  // after them.
   struct TRange {
-    size_t lo, hi, a, b;
+    int64_t lo, hi;
+    size_t a, b;
   };
-  std::vector<TRange> ranges{{0, kept.size(), 0, fresh.size()}};
+  std::vector<TRange> ranges{{0, n, 0, fresh.size()}};
   while (!ranges.empty()) {
     const TRange r = ranges.back();
     ranges.pop_back();
     if (r.a >= r.b) continue;
     if (r.lo >= r.hi) {
-      assign(r.a, r.b, r.lo);
+      for (size_t x = r.a; x < r.b; ++x) moves[fresh[x]].p = r.lo;
       continue;
     }
-    const size_t mid = r.lo + (r.hi - r.lo) / 2;
-    read_probe(array[kept[mid]]);
-    const auto split = static_cast<size_t>(
-        std::partition_point(fresh.begin() + static_cast<std::ptrdiff_t>(r.a),
-                             fresh.begin() + static_cast<std::ptrdiff_t>(r.b),
-                             [&](size_t x) { return move_less(moves[x], probe); }) -
-        fresh.begin());
+    const int64_t mid = r.lo + (r.hi - r.lo) / 2;
+    const int64_t at = kept_from(mid);
+    if (at >= r.hi) {  // no entry left in [mid, hi): mid does for all
+      ranges.push_back({r.lo, mid, r.a, r.b});
+      continue;
+    }
+    probe.id = array[at];
+    sqlite3_bind_int64(values.get(), 1, probe.id);
+    if (!step(db, values.get())) {
+      sqlite3_reset(values.get());
+      throw std::runtime_error("a record of a sort order missing from data");
+    }
+    probe.k.clear();
+    append_sort_key(sqlite3_column_value(values.get(), 0), probe.k);
+    probe.b.clear();
+    // The first move not before the probed entry.
+    size_t split = r.a;
+    for (size_t count = r.b - r.a; count > 0;) {
+      const size_t half = count / 2;
+      if (before_probe(fresh[split + half])) {
+        split += half + 1;
+        count -= half + 1;
+      } else {
+        count = half;
+      }
+    }
+    sqlite3_reset(values.get());
     ranges.push_back({r.lo, mid, r.a, split});
-    ranges.push_back({mid + 1, r.hi, split, r.b});
+    ranges.push_back({at + 1, r.hi, split, r.b});
+  }
+  for (TMoved& mv : moves) {
+    if (mv.gone) continue;
+    // Only the new moves and those that went before a record moved now
+    // need their place (made) canonical.
+    const bool placed_now = unplaced.count(mv.id) != 0;
+    if (!placed_now && (mv.q < 0 || unplaced.count(mv.q) == 0)) continue;
+    mv.p = kept_from(std::clamp<int64_t>(mv.p, 0, n));
+    mv.q = mv.p < n ? array[mv.p] : -1;
   }
   return true;
 }
@@ -362,33 +401,34 @@ bool place_moves(sqlite3* db, const std::string& column, std::vector<TMoved>& mo
 void settle_column(sqlite3* db, const std::string& column) {
   std::vector<TMoved> moves;
   {
-    TStmt read = prepare(db, "SELECT id, k, b, p FROM mw_sort_moved WHERE col = ?1");
+    TStmt read = prepare(db, "SELECT id, k, b, p, q FROM mw_sort_moved WHERE col = ?1");
     sqlite3_bind_text(read.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
     auto blob = [&](int i) {
       const auto* data = static_cast<const char*>(sqlite3_column_blob(read.get(), i));
       return data != nullptr ? std::string(data, static_cast<size_t>(sqlite3_column_bytes(read.get(), i)))
                              : std::string();
     };
-    while (step(db, read.get())) {
-      const bool gone = sqlite3_column_type(read.get(), 1) == SQLITE_NULL;
-      const bool unplaced = sqlite3_column_type(read.get(), 3) == SQLITE_NULL;
-      moves.push_back({sqlite3_column_int64(read.get(), 0), blob(1), blob(2),
-                       unplaced ? -1 : sqlite3_column_int64(read.get(), 3), gone});
-    }
+    auto number = [&](int i) {
+      return sqlite3_column_type(read.get(), i) == SQLITE_NULL ? -1 : sqlite3_column_int64(read.get(), i);
+    };
+    while (step(db, read.get()))
+      moves.push_back({sqlite3_column_int64(read.get(), 0), blob(1), blob(2), number(3), number(4),
+                       sqlite3_column_type(read.get(), 1) == SQLITE_NULL});
   }
   const int64_t n = array_size(db, sort_index_name(column));
-  std::vector<int64_t> before;
-  for (const TMoved& mv : moves) before.push_back(mv.p);
+  std::vector<std::pair<int64_t, int64_t>> before;
+  for (const TMoved& mv : moves) before.push_back({mv.p, mv.q});
   if (static_cast<int64_t>(moves.size()) <= std::max<int64_t>(32, n / 128) &&
       place_moves(db, column, moves)) {
-    TStmt update = prepare(db, "UPDATE mw_sort_moved SET p = ?3 WHERE col = ?1 AND id = ?2");
+    TStmt update = prepare(db, "UPDATE mw_sort_moved SET p = ?3, q = ?4 WHERE col = ?1 AND id = ?2");
     sqlite3_bind_text(update.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
     for (size_t x = 0; x < moves.size(); ++x) {
       // A record gone keeps no place; 0 marks it settled.
-      const int64_t p = moves[x].gone ? 0 : moves[x].p;
-      if (p == before[x]) continue;
+      const int64_t p = moves[x].gone ? 0 : moves[x].p, q = moves[x].gone ? -1 : moves[x].q;
+      if (std::make_pair(p, q) == before[x]) continue;
       sqlite3_bind_int64(update.get(), 2, moves[x].id);
       sqlite3_bind_int64(update.get(), 3, p);
+      sqlite3_bind_int64(update.get(), 4, q);
       run(db, update.get());
     }
     return;
@@ -484,7 +524,7 @@ void register_sort_functions(sqlite3* db) {
 std::string sort_schema_sql() {
   std::string sql =
       "CREATE TABLE mw_sort_moved(col TEXT NOT NULL, id INTEGER NOT NULL, k BLOB, b BLOB, "
-      "p INTEGER, PRIMARY KEY(col, id)) WITHOUT ROWID;\n";
+      "p INTEGER, q INTEGER, PRIMARY KEY(col, id)) WITHOUT ROWID;\n";
   for (const char* column : sort_columns())
     sql += "CREATE TABLE " + sort_index_name(column) + "(chunk INTEGER PRIMARY KEY, ids BLOB NOT NULL);\n";
   return sql;
@@ -500,12 +540,12 @@ std::string sort_update_sql() {
   std::string sql;
   for (const char* column : sort_columns()) {
     const std::string c = column, name = sort_index_name(column);
-    const std::string record = "  INSERT OR REPLACE INTO mw_sort_moved(col, id, k, b, p) VALUES ('" + c + "', ";
-    const std::string move_new = record + "new.rowid, mw_sort_key(new." + c + "), mw_sort_key(new.MS_BOOKID), NULL);\n";
+    const std::string record = "  INSERT OR REPLACE INTO mw_sort_moved(col, id, k, b, p, q) VALUES ('" + c + "', ";
+    const std::string move_new = record + "new.rowid, mw_sort_key(new." + c + "), mw_sort_key(new.MS_BOOKID), NULL, NULL);\n";
     sql += "CREATE TEMP TRIGGER IF NOT EXISTS " + name + "_insert AFTER INSERT ON main.data BEGIN\n" +
            move_new + "END;\n"
            "CREATE TEMP TRIGGER IF NOT EXISTS " + name + "_delete AFTER DELETE ON main.data BEGIN\n" +
-           record + "old.rowid, NULL, NULL, NULL);\nEND;\n"
+           record + "old.rowid, NULL, NULL, NULL, NULL);\nEND;\n"
            "CREATE TEMP TRIGGER IF NOT EXISTS " + name + "_update AFTER UPDATE ON main.data WHEN old." +
            c + " IS NOT new." + c + " OR old.MS_BOOKID IS NOT new.MS_BOOKID BEGIN\n" + move_new + "END;\n";
   }

@@ -39,7 +39,7 @@ struct sqlite3_value;
 namespace Mirelsearch_tlb::detail {
 
 // Entries per chunk of a sort order's array.
-inline constexpr int64_t kSortChunk = 65536;
+inline constexpr int64_t kSortChunk = 4096;
 
 // The columns that have a sort order for sorted hit lists, and the name of
 // that order's table ("" for any other column).
