@@ -420,8 +420,14 @@ bool place_moves(sqlite3* db, const std::string& column, std::vector<TMoved>& mo
     return at;
   };
   std::sort(fresh.begin(), fresh.end(), [&](size_t x, size_t y) { return move_less(moves[x], moves[y]); });
+  // The fences are read whole (25 ms at a million books): worth it from
+  // about a move per 8,192 entries on, each placed with a dozen fewer
+  // probes and chunks read; fewer moves are placed by probes alone.
   std::vector<TRange> ranges;
-  window_ranges(db, sort_index_name(column), n, moves, fresh, ranges);
+  if (static_cast<int64_t>(fresh.size()) * 8192 >= n)
+    window_ranges(db, sort_index_name(column), n, moves, fresh, ranges);
+  else
+    ranges.push_back({0, n, 0, fresh.size()});
   TStmt values = prepare(db, "SELECT " + column + ", MS_BOOKID FROM data WHERE rowid = ?1");
   TMoved probe;
   // Whether the move goes before the probed entry: its value decides, the
