@@ -38,8 +38,10 @@ struct sqlite3_value;
 
 namespace Mirelsearch_tlb::detail {
 
-// Entries per chunk of a sort order's array.
-inline constexpr int64_t kSortChunk = 4096;
+// Entries per chunk of a sort order's array: a chunk's row fits in one
+// page of 4 KB (no overflow pages), so that reading an entry anywhere
+// costs one page read.
+inline constexpr int64_t kSortChunk = 1008;
 
 // The columns that have a sort order for sorted hit lists, and the name of
 // that order's table ("" for any other column).

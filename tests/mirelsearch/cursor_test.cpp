@@ -572,12 +572,12 @@ void expect_sorted_pages(const std::vector<TBook>& books, const std::vector<bool
 // 300 books, every id once but out of record order, few distinct readings
 // and dates (long runs of ties, blanks among them), author's readings of
 // many values (ties among a few), most titles with "の".
-std::vector<TBook> tied_books(TLibraryBuilder& lib) {
+std::vector<TBook> tied_books(TLibraryBuilder& lib, int count = 300) {
   const char* readings[] = {"ア", "", "カ", "ア", "サ", "カ"};
   const char* dates[] = {"20240105", "20231231", "", "20240105"};
   std::vector<TBook> books;  // record by record
-  for (int i = 0; i < 300; ++i) {
-    const long long id = (i * 7) % 300 + 1;
+  for (int i = 0; i < count; ++i) {
+    const long long id = (i * 7) % count + 1;
     TBook b = book(id, id % 13 != 0 ? "星の本" : "星と本");
     b.syokana = readings[i % 6];
     b.ukeire = dates[i % 4];
@@ -678,6 +678,35 @@ TEST(CommonCharacter, SortedPagesAgreeAcrossAFold) {
   writer->close();
   expect_sorted_pages(books, deleted);
   EXPECT_EQ(reading_moves(dir, "1"), 5);
+}
+
+// An array of several chunks: moves placed across them by probes alone,
+// without the reading's fences (dropped here; the smaller tests place
+// their moves between fences).
+TEST(CommonCharacter, SortedPagesAgreeAcrossChunks) {
+  TCatalogueDir dir;
+  TLibraryBuilder lib;
+  std::vector<TBook> books = tied_books(lib, 2200);
+  dir.write(lib);
+  std::vector<bool> deleted(books.size(), false);
+  expect_sorted_pages(books, deleted);
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir.lib_dir() + "/mirelweb-cache/master.sqlite").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "DELETE FROM mw_sort_MS_SYOKANA_fences", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+  }
+  const char* readings[] = {"ン", "イ", "", "キ"};
+  std::vector<std::pair<uint32_t, std::string>> changes;
+  for (uint32_t i = 5; i < books.size(); i += 700) changes.push_back({i, readings[i % 4]});
+  change_readings(dir, books, changes);
+  expect_sorted_pages(books, deleted);
+  changes.clear();
+  for (uint32_t i = 3; i < books.size(); i += 80) changes.push_back({i, readings[i % 4]});
+  change_readings(dir, books, changes);
+  expect_sorted_pages(books, deleted);
+  EXPECT_EQ(reading_moves(dir, "p IS NULL"), 0);
+  EXPECT_GT(reading_moves(dir, "1"), 20);  // placed, not folded
 }
 
 // Every move is placed by the end of its update. A move placed before the
