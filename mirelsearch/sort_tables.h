@@ -15,13 +15,14 @@
 //
 // Records changed in place do not rewrite the arrays: a record whose column
 // or book id changed, or that was added or deleted, gets a row in
-// mw_sort_moved(col, id, k, b, p): its new value and book id as sort keys
-// (NULL when deleted) and p, the index in the array it goes before: the
-// first entry still in the array that sorts after it. A row trigger only
-// records a move, with p NULL; the update places all of its moves at its
-// end, in one pass over each column's array (moves placed before get their
-// p made canonical again then, as the entries they went before may have
-// moved since). A walk skips the array's entries of moved records and
+// mw_sort_moved(col, id, k, b, p, q): its new value and book id as sort
+// keys (NULL when deleted), p the index in the array it goes before (the
+// first entry still in the array that sorts after it) and q the record
+// there. A row trigger only records a move, with p NULL; the update places
+// all of its moves at its end, in one pass per column (a move placed
+// before is placed again when its q has moved since). Every 16th entry's
+// value is kept beside the array as a fence (mw_sort_<column>_fences),
+// which narrows a search in memory. A walk skips the array's entries of moved records and
 // merges the moved ones in at their places. Past a bound (a 128th of the
 // array), or when placing a batch of moves costs more, a column's moves
 // are folded: its array is made anew.
