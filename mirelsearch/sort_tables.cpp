@@ -6,7 +6,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -394,21 +393,13 @@ void window_ranges(sqlite3* db, const std::string& table, int64_t n, const std::
 // m log n, and none of the bookkeeping of a search per record. A place is
 // canonical, the first entry still in the array that sorts after the move:
 // a move placed by an earlier update whose entry has moved since is placed
-// again at the next entry still there. Returns false, having done nothing,
-// when making the array anew is the cheaper.
-bool place_moves(sqlite3* db, const std::string& column, std::vector<TMoved>& moves) {
+// again at the next entry still there.
+void place_moves(sqlite3* db, const std::string& column, std::vector<TMoved>& moves) {
   TLazyArray array(db, sort_index_name(column));
   const int64_t n = array.size();
   std::vector<size_t> fresh;
   for (size_t x = 0; x < moves.size(); ++x)
     if (moves[x].p < 0 && !moves[x].gone) fresh.push_back(x);
-  if (!fresh.empty()) {
-    // A probe costs about what making 8 entries of the array anew costs
-    // (a row read at random against a scan, a key and a share of a sort).
-    const double m = static_cast<double>(fresh.size());
-    const double probes = m * (std::log2(static_cast<double>(n) / m + 1) + 2);
-    if (probes > 4096 && probes * 8 > static_cast<double>(n)) return false;
-  }
   std::unordered_set<int64_t> moved, unplaced;
   for (const TMoved& mv : moves) {
     moved.insert(mv.id);
@@ -486,13 +477,13 @@ bool place_moves(sqlite3* db, const std::string& column, std::vector<TMoved>& mo
     mv.p = kept_from(std::clamp<int64_t>(mv.p, 0, n));
     mv.q = mv.p < n ? array[mv.p] : -1;
   }
-  return true;
 }
 
 // Settles the moves of `column` recorded by the current update: places
 // them, or folds them all into a new array once they pass their bound (a
 // 128th of the array: a walk reads every move of its column and places the
-// hits among them) or once that costs less than placing them.
+// hits among them; placing them all costs less than making the array anew
+// up to there, about 9 probes a move at a million books).
 void settle_column(sqlite3* db, const std::string& column) {
   std::vector<TMoved> moves;
   {
@@ -513,8 +504,8 @@ void settle_column(sqlite3* db, const std::string& column) {
   const int64_t n = array_size(db, sort_index_name(column));
   std::vector<std::pair<int64_t, int64_t>> before;
   for (const TMoved& mv : moves) before.push_back({mv.p, mv.q});
-  if (static_cast<int64_t>(moves.size()) <= std::max<int64_t>(32, n / 128) &&
-      place_moves(db, column, moves)) {
+  if (static_cast<int64_t>(moves.size()) <= std::max<int64_t>(32, n / 128)) {
+    place_moves(db, column, moves);
     TStmt update = prepare(db, "UPDATE mw_sort_moved SET p = ?3, q = ?4 WHERE col = ?1 AND id = ?2");
     sqlite3_bind_text(update.get(), 1, column.c_str(), -1, SQLITE_TRANSIENT);
     for (size_t x = 0; x < moves.size(); ++x) {

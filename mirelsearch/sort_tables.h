@@ -24,8 +24,7 @@
 // value is kept beside the array as a fence (mw_sort_<column>_fences),
 // which narrows a search in memory. A walk skips the array's entries of moved records and
 // merges the moved ones in at their places. Past a bound (a 128th of the
-// array), or when placing a batch of moves costs more, a column's moves
-// are folded: its array is made anew.
+// array) a column's moves are folded: its array is made anew.
 #pragma once
 
 #include <cstdint>
