@@ -7,13 +7,18 @@
 //                                            (a sort field) changed instead
 //   mirelweb-bench-mutate full   LIBDIR      master.dbf and its memo file
 //                                            written anew, every record changed
+//   mirelweb-bench-mutate add    LIBDIR N    N new books appended to master.dbf
+//                                            (copies of records spread over it,
+//                                            with new book ids)
 //
 // Every change toggles: run twice, the contents are back where they were
 // (apart from the memo file, which keeps the blocks it was given), so the
 // catalogue stays the same from one benchmark run to the next however often
-// it is mutated. Titles change by a trailing marker; a title too long for
+// it is mutated, except `add`, which grows the table for good (run it on a
+// copy). Titles change by a trailing marker; a title too long for
 // its field to take the marker is left as it is. Exit status 0 on success,
 // 2 for bad arguments, 1 when a table cannot be read or written.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -111,6 +116,37 @@ void mutate_master(const std::string& lib, uint32_t count, const char* name = "M
   writer->close();
 }
 
+// Appends `count` records to master.dbf, copies of records spread evenly
+// over it, each with a book id above every one the table has (of the same
+// width, zero-padded): new books, which enter every sort order.
+void add_books(const std::string& lib, uint32_t count) {
+  const std::string path = lib + "/master.dbf";
+  std::vector<std::vector<std::string>> added;
+  {
+    TTableReader reader(path);
+    const uint32_t n = reader.record_count();
+    if (n == 0) throw EDbaseError(Mirel::from_utf8(path + " has no records to copy"));
+    const size_t id = static_cast<size_t>(field_or_fail(reader, "MS_BOOKID"));
+    const uint32_t width = reader.fields()[id].length;
+    unsigned long long top = 0;
+    TValue v;
+    for (uint32_t i = 0; i < n; ++i) {
+      reader.value(i, id, v);
+      top = std::max(top, std::strtoull(v.as_text().c_str(), nullptr, 10));
+    }
+    for (uint32_t k = 0; k < count; ++k) {
+      auto values = record_values(reader, static_cast<uint32_t>(static_cast<uint64_t>(k) * n / count));
+      std::string number = std::to_string(top + 1 + k);
+      if (number.size() < width) number.insert(0, width - number.size(), '0');
+      values[id] = number;
+      added.push_back(std::move(values));
+    }
+  }
+  auto writer = TTableWriter::open(path);
+  for (const auto& values : added) writer->append(values);
+  writer->close();
+}
+
 // Writes a new master.dbf (and .dbt) beside the old one with every title
 // toggled, then puts it in the old one's place.
 void mutate_full(const std::string& lib) {
@@ -144,7 +180,8 @@ int usage(const char* message) {
                "usage: mirelweb-bench-mutate loans LIBDIR\n"
                "       mirelweb-bench-mutate master LIBDIR N\n"
                "       mirelweb-bench-mutate reading LIBDIR N\n"
-               "       mirelweb-bench-mutate full LIBDIR\n",
+               "       mirelweb-bench-mutate full LIBDIR\n"
+               "       mirelweb-bench-mutate add LIBDIR N\n",
                message);
   return 2;
 }
@@ -158,12 +195,15 @@ int main(int argc, char** argv) {
   try {
     if (what == "loans" && argc == 3) {
       mutate_loans(lib);
-    } else if ((what == "master" || what == "reading") && argc == 4) {
+    } else if ((what == "master" || what == "reading" || what == "add") && argc == 4) {
       char* end = nullptr;
       const unsigned long n = std::strtoul(argv[3], &end, 10);
       if (end == argv[3] || *end != '\0' || n == 0 || n > 0xFFFFFFFFUL)
         return usage("N must be a positive number");
-      mutate_master(lib, static_cast<uint32_t>(n), what == "master" ? "MS_SYOMEI" : "MS_SYOKANA");
+      if (what == "add")
+        add_books(lib, static_cast<uint32_t>(n));
+      else
+        mutate_master(lib, static_cast<uint32_t>(n), what == "master" ? "MS_SYOMEI" : "MS_SYOKANA");
     } else if (what == "full" && argc == 3) {
       mutate_full(lib);
     } else {
