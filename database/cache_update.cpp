@@ -288,6 +288,12 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
   try {
     // The staged rows stay in memory: a few megabytes at most.
     db.exec("PRAGMA temp_store=MEMORY");
+    // Every page the update changes stays in memory until the commit (the
+    // connection's spill threshold); the pages it only reads need room
+    // beside them, or once the changed ones fill the cache each read
+    // evicts the last and every descent of a tree reads its upper pages
+    // from the file again.
+    db.exec("PRAGMA cache_size=34816");
   } catch (const EDatabaseError& e) {
     throw ECacheWrite(e.message());
   }

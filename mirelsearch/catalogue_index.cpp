@@ -200,7 +200,8 @@ void register_search_index() {
     extension.schema_sql = detail::index_schema_sql();
     extension.after_build_sql = detail::index_after_build_sql();
     extension.update_sql = detail::index_update_sql();
-    extension.after_update_sql = detail::sort_finish_sql();
+    // The index's changes are written, then the sort orders' moves placed.
+    extension.after_update_sql = detail::index_finish_sql() + detail::sort_finish_sql();
     Mirel::Database::register_cache_extension(std::move(extension));
   });
 }

@@ -19,9 +19,11 @@
 //
 // A full build fills the lists in one pass over the table once its rows are
 // in (mw_build_index); in-place updates run TEMP triggers on "data" that
-// write each changed record's difference of terms (mw_index_diff, from its
-// old and new values of the groups of fields that changed), folded
-// into the segments once it grows past a bound. A narrow table mw_keys
+// collect each changed record's difference of terms (mw_index_change, from
+// its old and new values of the groups of fields that changed); once the
+// rows are changed they are written in the order of the terms
+// (mw_index_flush), and folded into the segments once they grow past a
+// bound. A narrow table mw_keys
 // (record number, book id) serves sorting hit lists by book id, and
 // mw_order records whether record numbers ascend with book ids (a hit list
 // needs no sorting at all then). Each column a list is commonly sorted by

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "mirelsearch/normalize.h"
@@ -80,19 +81,6 @@ Mirel::UnicodeString value_text(sqlite3_value* value) {
   if (text == nullptr) return {};
   return Mirel::from_utf8(std::string_view(reinterpret_cast<const char*>(text),
                                            static_cast<size_t>(sqlite3_value_bytes(value))));
-}
-
-// The normalised text of group `g` from its columns' values.
-Mirel::UnicodeString group_text(size_t g, sqlite3_value** values) {
-  const TIndexGroup& group = index_groups()[g];
-  Mirel::UnicodeString out;
-  for (size_t c = 0; c < group.dbf_columns.size(); ++c) {
-    if (c > 0) out.push_back(kColumnBreak);
-    const bool publisher = std::strcmp(group.dbf_columns[c], "MS_SYUPAN") == 0;
-    out += normalize_text(value_text(values[c]),
-                          publisher ? TFieldKind::publisher : TFieldKind::general);
-  }
-  return out;
 }
 
 size_t column_count() {
@@ -382,23 +370,26 @@ void build_function(sqlite3_context* context, int, sqlite3_value**) {
 // coded (append_positions; empty for other terms).
 using TTermPositions = std::vector<std::pair<TTerm, std::string>>;
 
-// What mw_index_diff found for the record being changed, read by the
-// statements of the same trigger that follow it, and the count of changes
-// since the last fold. One per connection.
-struct TChangeState {
-  TTermPositions gone, come;  // the old entries that go, the new that come
-  std::string gone_json, come_json;  // their terms as JSON arrays
-  int64_t changes = -1, bound = 0;   // -1: not counted yet
+// A term a changed record left or gained, waiting to be written.
+struct TPendingEntry {
+  TTerm term;
+  int64_t id;
+  uint32_t seq;     // the order it was found in: one pair's entries apply in it
+  bool comes;       // gained (else left)
+  std::string pos;  // a bigram's positions; empty for other terms
 };
 
-std::string json_terms(const TTermPositions& terms) {
-  std::string out = "[";
-  for (const auto& t : terms) {
-    if (out.size() > 1) out.push_back(',');
-    out += std::to_string(static_cast<int64_t>(t.first));  // the top byte is ASCII: positive
-  }
-  return out + "]";
-}
+// The changes the triggers of one update collected and not yet written,
+// and the count of changes since the last fold. One per connection.
+struct TChangeState {
+  std::vector<TPendingEntry> pending;
+  uint32_t seq = 0;
+  int64_t changes = -1, bound = 0;  // -1: not counted yet
+};
+
+// Entries collected before they are written out even inside a statement:
+// a bound on the memory of an update that adds thousands of long records.
+constexpr size_t kMaxPending = size_t{1} << 18;
 
 TChangeState& state_of(sqlite3_context* context) {
   return **static_cast<std::shared_ptr<TChangeState>*>(sqlite3_user_data(context));
@@ -423,19 +414,158 @@ TTermPositions term_positions(std::vector<TTermAt>& terms) {
   return out;
 }
 
-// mw_index_diff(id, had, has, isbn_changed, old_isbn, isbn, changed per
-//               group, old columns..., new columns...): the record's terms
-// that go and come, a bigram whose positions changed in both. Only the
-// groups whose columns changed are normalised and compared: the others
-// keep their terms.
-void diff_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
+// Whether two SQL values are the same value (class and bytes).
+bool same_value(sqlite3_value* a, sqlite3_value* b) {
+  const int type = sqlite3_value_type(a);
+  if (type != sqlite3_value_type(b)) return false;
+  if (type == SQLITE_NULL) return true;
+  const unsigned char* x = sqlite3_value_text(a);
+  const int nx = sqlite3_value_bytes(a);
+  const unsigned char* y = sqlite3_value_text(b);
+  const int ny = sqlite3_value_bytes(b);
+  return nx == ny && (nx == 0 || std::memcmp(x, y, static_cast<size_t>(nx)) == 0);
+}
+
+// The normalised texts of group `g` before (`had`) and after (`has`) a
+// change, as group_text makes them; a column whose value stayed the same
+// is normalised once for both.
+void group_texts(size_t g, sqlite3_value** old_values, sqlite3_value** new_values, bool had,
+                 bool has, Mirel::UnicodeString& before, Mirel::UnicodeString& after) {
+  const TIndexGroup& group = index_groups()[g];
+  before.clear();
+  after.clear();
+  for (size_t c = 0; c < group.dbf_columns.size(); ++c) {
+    if (c > 0) {
+      before.push_back(kColumnBreak);
+      after.push_back(kColumnBreak);
+    }
+    const TFieldKind kind = std::strcmp(group.dbf_columns[c], "MS_SYUPAN") == 0
+                                ? TFieldKind::publisher
+                                : TFieldKind::general;
+    if (had && has && same_value(old_values[c], new_values[c])) {
+      const Mirel::UnicodeString text = normalize_text(value_text(old_values[c]), kind);
+      before += text;
+      after += text;
+      continue;
+    }
+    if (had) before += normalize_text(value_text(old_values[c]), kind);
+    if (has) after += normalize_text(value_text(new_values[c]), kind);
+  }
+}
+
+// Statements writing pending entries to mw_post_add and mw_post_del.
+struct TChangeWriter {
+  sqlite3* db;
+  TStmt find_add, drop_add, put_add, find_del, drop_del, put_del;
+  explicit TChangeWriter(sqlite3* d)
+      : db(d),
+        find_add(prepare(db, "SELECT 1 FROM mw_post_add WHERE term = ?1 AND id = ?2")),
+        drop_add(prepare(db, "DELETE FROM mw_post_add WHERE term = ?1 AND id = ?2")),
+        put_add(prepare(db, "INSERT OR REPLACE INTO mw_post_add(term, id, pos) VALUES(?1, ?2, ?3)")),
+        find_del(prepare(db, "SELECT pos FROM mw_post_del WHERE term = ?1 AND id = ?2")),
+        drop_del(prepare(db, "DELETE FROM mw_post_del WHERE term = ?1 AND id = ?2")),
+        put_del(prepare(db, "INSERT INTO mw_post_del(term, id, pos) VALUES(?1, ?2, ?3)")) {}
+
+  // Binds the pair (and, for an insert, the positions: NULL for a term
+  // without them) of `e`, whose term's bytes are `term`.
+  static void bind(sqlite3_stmt* stmt, const std::string& term, const TPendingEntry& e,
+                   bool with_pos) {
+    sqlite3_bind_blob(stmt, 1, term.data(), static_cast<int>(term.size()), SQLITE_STATIC);
+    sqlite3_bind_int64(stmt, 2, e.id);
+    if (!with_pos) return;
+    if (e.pos.empty())
+      sqlite3_bind_null(stmt, 3);
+    else
+      sqlite3_bind_blob(stmt, 3, e.pos.data(), static_cast<int>(e.pos.size()), SQLITE_STATIC);
+  }
+  bool found(sqlite3_stmt* stmt, const std::string& term, const TPendingEntry& e,
+             std::string* pos = nullptr, bool* null_pos = nullptr) {
+    bind(stmt, term, e, false);
+    const bool row = step(db, stmt);
+    if (row && pos != nullptr) {
+      *null_pos = sqlite3_column_type(stmt, 0) == SQLITE_NULL;
+      pos->assign(column_bytes(stmt, 0));
+    }
+    sqlite3_reset(stmt);
+    return row;
+  }
+  void change(sqlite3_stmt* stmt, const std::string& term, const TPendingEntry& e, bool with_pos) {
+    bind(stmt, term, e, with_pos);
+    run(db, stmt);
+  }
+
+  // A term that goes: a del of what the segments hold, unless the pair is
+  // an add (not in the segments, or replacing a del that stays): then the
+  // add goes. A term that comes: an add, unless the segments hold the pair
+  // with the same positions (a del with them), whose del goes instead.
+  void write(const TPendingEntry& e) {
+    const std::string term = term_bytes(e.term);
+    if (!e.comes) {
+      if (found(find_add.get(), term, e)) change(drop_add.get(), term, e, false);
+      else change(put_del.get(), term, e, true);
+      return;
+    }
+    bool null_pos = false;
+    if (found(find_del.get(), term, e, &held_, &null_pos) &&
+        (e.pos.empty() ? null_pos : !null_pos && held_ == e.pos))
+      change(drop_del.get(), term, e, false);
+    else
+      change(put_add.get(), term, e, true);
+  }
+
+  std::string held_;
+};
+
+// Writes the pending entries in the order of the tables' keys (term, then
+// record), each pair's in the order they were found: the pages of both
+// tables are visited once each, in order.
+void write_pending(sqlite3* db, TChangeState& state) {
+  auto& pending = state.pending;
+  if (pending.empty()) return;
+  std::sort(pending.begin(), pending.end(), [](const TPendingEntry& a, const TPendingEntry& b) {
+    if (a.term != b.term) return a.term < b.term;
+    return a.id != b.id ? a.id < b.id : a.seq < b.seq;
+  });
+  TChangeWriter writer(db);
+  for (const TPendingEntry& e : pending) writer.write(e);
+  pending.clear();
+  state.seq = 0;
+}
+
+// Folds the changes into the segments once they are past their bound.
+void settle(sqlite3* db, TChangeState& state) {
+  if (state.changes < 0) {
+    TStmt count = prepare(db,
+                          "SELECT (SELECT count(*) FROM mw_post_add) + (SELECT count(*) FROM "
+                          "mw_post_del), (SELECT coalesce(max(entries), 0) FROM mw_post_meta)");
+    if (step(db, count.get())) {
+      state.changes = sqlite3_column_int64(count.get(), 0);
+      // Changes cost a query of a changed term a look-up besides its
+      // segments; a thirty-second of the index keeps that small, and
+      // folds rare.
+      state.bound = std::max<int64_t>(65536, sqlite3_column_int64(count.get(), 1) / 32);
+    }
+  }
+  if (state.changes > state.bound) {
+    fold_changes(db);
+    state.changes = 0;
+  }
+}
+
+// mw_index_change(id, had, has, isbn_changed, old_isbn, isbn, changed per
+//                 group, old columns..., new columns...): collects the
+// record's terms that go and come, a bigram whose positions changed in
+// both. Only the groups whose columns changed are normalised and compared:
+// the others keep their terms. mw_index_flush writes what was collected.
+void change_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
   guarded(context, [&] {
     const int columns = static_cast<int>(column_count());
     const auto& groups = index_groups();
     const int n_groups = static_cast<int>(groups.size());
     if (argc != 6 + n_groups + 2 * columns)
-      throw EMirelSearch(u"mw_index_diff: 引数の数が違います");
+      throw EMirelSearch(u"mw_index_change: 引数の数が違います");
     TChangeState& state = state_of(context);
+    const int64_t id = sqlite3_value_int64(argv[0]);
     const bool had = sqlite3_value_int(argv[1]) != 0;
     const bool has = sqlite3_value_int(argv[2]) != 0;
     std::vector<TTermAt> before, after;
@@ -449,85 +579,42 @@ void diff_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
     }
     sqlite3_value** old_values = argv + 6 + n_groups;
     sqlite3_value** new_values = old_values + columns;
+    Mirel::UnicodeString old_text, new_text;
     for (size_t g = 0; g < groups.size(); ++g) {
       if (sqlite3_value_int(argv[6 + g]) != 0) {
-        if (had) add_group_terms(groups[g].letter, group_text(g, old_values), before);
-        if (has) add_group_terms(groups[g].letter, group_text(g, new_values), after);
+        group_texts(g, old_values, new_values, had, has, old_text, new_text);
+        if (had) add_group_terms(groups[g].letter, old_text, before);
+        if (has) add_group_terms(groups[g].letter, new_text, after);
       }
       old_values += groups[g].dbf_columns.size();
       new_values += groups[g].dbf_columns.size();
     }
-    const TTermPositions old_terms = term_positions(before), new_terms = term_positions(after);
-    state.gone.clear();
-    state.come.clear();
-    std::set_difference(old_terms.begin(), old_terms.end(), new_terms.begin(), new_terms.end(),
-                        std::back_inserter(state.gone));
-    std::set_difference(new_terms.begin(), new_terms.end(), old_terms.begin(), old_terms.end(),
-                        std::back_inserter(state.come));
-    state.gone_json = json_terms(state.gone);
-    state.come_json = json_terms(state.come);
-    if (state.changes >= 0) state.changes += static_cast<int64_t>(state.gone.size() + state.come.size());
+    TTermPositions old_terms = term_positions(before), new_terms = term_positions(after);
+    TTermPositions gone, come;
+    std::set_difference(std::make_move_iterator(old_terms.begin()),
+                        std::make_move_iterator(old_terms.end()), new_terms.begin(),
+                        new_terms.end(), std::back_inserter(gone));
+    std::set_difference(std::make_move_iterator(new_terms.begin()),
+                        std::make_move_iterator(new_terms.end()), old_terms.begin(),
+                        old_terms.end(), std::back_inserter(come));
+    // Those that go first: a bigram whose positions changed is in both.
+    for (auto* list : {&gone, &come})
+      for (auto& [term, pos] : *list)
+        state.pending.push_back({term, id, state.seq++, list == &come, std::move(pos)});
+    if (state.changes >= 0) state.changes += static_cast<int64_t>(gone.size() + come.size());
+    if (state.pending.size() >= kMaxPending) write_pending(sqlite3_context_db_handle(context), state);
     sqlite3_result_null(context);
   });
 }
 
-// mw_index_pending('g' or 'c'): the terms the record left or gained.
-void pending_function(sqlite3_context* context, int, sqlite3_value** argv) {
-  guarded(context, [&] {
-    const TChangeState& state = state_of(context);
-    const unsigned char* kind = sqlite3_value_text(argv[0]);
-    const std::string& json = kind != nullptr && kind[0] == 'g' ? state.gone_json : state.come_json;
-    sqlite3_result_text(context, json.data(), static_cast<int>(json.size()), SQLITE_TRANSIENT);
-  });
-}
-
-// mw_index_pos('g' or 'c', i): the positions of the i-th of those terms
-// (a blob), NULL for a term without positions.
-void pos_function(sqlite3_context* context, int, sqlite3_value** argv) {
-  guarded(context, [&] {
-    const TChangeState& state = state_of(context);
-    const unsigned char* kind = sqlite3_value_text(argv[0]);
-    const TTermPositions& terms = kind != nullptr && kind[0] == 'g' ? state.gone : state.come;
-    const int64_t i = sqlite3_value_int64(argv[1]);
-    if (i < 0 || i >= static_cast<int64_t>(terms.size()) || terms[static_cast<size_t>(i)].second.empty()) {
-      sqlite3_result_null(context);
-      return;
-    }
-    const std::string& coded = terms[static_cast<size_t>(i)].second;
-    sqlite3_result_blob(context, coded.data(), static_cast<int>(coded.size()), SQLITE_TRANSIENT);
-  });
-}
-
-// mw_term(n): the blob of the term packed as the integer n.
-void term_function(sqlite3_context* context, int, sqlite3_value** argv) {
-  guarded(context, [&] {
-    const std::string bytes = term_bytes(static_cast<TTerm>(sqlite3_value_int64(argv[0])));
-    sqlite3_result_blob(context, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
-  });
-}
-
-// mw_index_settle(): folds the changes into the segments once they are
-// past their bound.
-void settle_function(sqlite3_context* context, int, sqlite3_value**) {
+// mw_index_flush(): writes the collected changes and folds them into the
+// segments once they are past their bound.
+void flush_function(sqlite3_context* context, int, sqlite3_value**) {
   guarded(context, [&] {
     TChangeState& state = state_of(context);
     sqlite3* db = sqlite3_context_db_handle(context);
-    if (state.changes < 0) {
-      TStmt count = prepare(db,
-                            "SELECT (SELECT count(*) FROM mw_post_add) + (SELECT count(*) FROM "
-                            "mw_post_del), (SELECT coalesce(max(entries), 0) FROM mw_post_meta)");
-      if (step(db, count.get())) {
-        state.changes = sqlite3_column_int64(count.get(), 0);
-        // Changes cost a query of a changed term a look-up besides its
-        // segments; a thirty-second of the index keeps that small, and
-        // folds rare.
-        state.bound = std::max<int64_t>(65536, sqlite3_column_int64(count.get(), 1) / 32);
-      }
-    }
-    if (state.changes > state.bound) {
-      fold_changes(db);
-      state.changes = 0;
-    }
+    write_pending(db, state);
+    settle(db, state);
     sqlite3_result_null(context);
   });
 }
@@ -690,18 +777,14 @@ void register_posting_functions(sqlite3* db) {
                                  delete static_cast<std::shared_ptr<TChangeState>*>(p);
                                });
   };
-  add("mw_index_diff", -1, diff_function);
-  add("mw_index_pending", 1, pending_function);
-  add("mw_index_pos", 2, pos_function);
-  add("mw_index_settle", 0, settle_function);
-  sqlite3_create_function(db, "mw_term", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
-                          term_function, nullptr, nullptr);
+  add("mw_index_change", -1, change_function);
+  add("mw_index_flush", 0, flush_function);
 }
 
 std::string index_change_sql(bool had, bool has) {
   const std::string id = has ? "new.rowid" : "old.rowid";
   const bool update = had && has;
-  std::string call = "  SELECT mw_index_diff(" + id + (had ? ", 1" : ", 0") + (has ? ", 1" : ", 0") +
+  std::string call = "  SELECT mw_index_change(" + id + (had ? ", 1" : ", 0") + (has ? ", 1" : ", 0") +
                      (update ? ", old.MS_ISBN IS NOT new.MS_ISBN" : ", 1") +
                      (had ? ", old.MS_ISBN" : ", NULL") + (has ? ", new.MS_ISBN" : ", NULL");
   for (const auto& group : index_groups()) {
@@ -718,32 +801,10 @@ std::string index_change_sql(bool had, bool has) {
       for (const char* column : group.dbf_columns)
         call += present ? std::string(", ") + prefix + column : std::string(", NULL");
   }
-  std::string sql = call + ");\n";
-  // The terms that go first: a del for each the segments hold (no add of
-  // the pair), and any add of the pair removed. Then those that come: an
-  // add, unless the segments hold the pair with the same positions (a del
-  // with them), whose del is removed instead. A bigram whose positions
-  // changed is in both: its add replaces whatever the first step left.
-  auto entries = [&](const char* kind) {
-    return std::string("(SELECT mw_term(value) AS t, mw_index_pos('") + kind +
-           "', key) AS p FROM json_each(mw_index_pending('" + kind + "')))";
-  };
-  if (had) {
-    sql += "  INSERT INTO mw_post_del(term, id, pos) SELECT t, " + id + ", p FROM " + entries("g") +
-           " WHERE NOT EXISTS (SELECT 1 FROM mw_post_add WHERE term = t AND id = " + id + ");\n"
-           "  DELETE FROM mw_post_add WHERE id = " + id + " AND term IN (SELECT t FROM " +
-           entries("g") + ");\n";
-  }
-  if (has) {
-    sql += "  INSERT OR REPLACE INTO mw_post_add(term, id, pos) SELECT t, " + id + ", p FROM " +
-           entries("c") + " WHERE NOT EXISTS (SELECT 1 FROM mw_post_del WHERE term = t AND id = " +
-           id + " AND pos IS p);\n"
-           "  DELETE FROM mw_post_del WHERE id = " + id + " AND term IN (SELECT t FROM " +
-           entries("c") + " WHERE p IS (SELECT d.pos FROM mw_post_del AS d WHERE d.term = t AND "
-           "d.id = " + id + "));\n";
-  }
-  return sql + "  SELECT mw_index_settle();\n";
+  return call + ");\n";
 }
+
+std::string index_finish_sql() { return "SELECT mw_index_flush();\n"; }
 
 std::vector<int64_t> read_term(sqlite3* db, const std::string& schema, TTerm term) {
   return TListReader(db, schema).read(term);

@@ -42,12 +42,16 @@ void set_segment_bytes(size_t bytes);
 // from "data" (a full build), and the functions index_change_sql uses.
 void register_posting_functions(sqlite3* db);
 
-// The statements of a trigger on "data" that take a record out of the index
-// (when `had`: its old terms from its old values) and put it in with its
-// new values (when `has`), writing only the difference of its terms (and
-// positions); only the groups whose columns changed are normalised. The
-// changes are folded into the segments once past their bound.
+// The statement of a trigger on "data" that takes a record out of the index
+// (when `had`: its old terms from its old values) and puts it in with its
+// new values (when `has`): it collects in memory only the difference of
+// its terms (and positions); only the groups whose columns changed are
+// normalised, a column that stayed the same once.
 std::string index_change_sql(bool had, bool has);
+// The statement run once the rows are changed: writes what the triggers
+// collected, in the order of the changes' tables, and folds the changes
+// into the segments once past their bound.
+std::string index_finish_sql();
 
 // The SQL argument list of the groups' columns in index_groups() order,
 // each prefixed (e.g. "new."), and "MS_ISBN" last.
