@@ -500,19 +500,21 @@ struct TChangeWriter {
   // with the same positions (a del with them), whose del goes instead.
   void write(const TPendingEntry& e) {
     const std::string term = term_bytes(e.term);
+    bool drop;
     if (!e.comes) {
-      if (found(find_add.get(), term, e)) change(drop_add.get(), term, e, false);
-      else change(put_del.get(), term, e, true);
-      return;
+      drop = found(find_add.get(), term, e);
+      change(drop ? drop_add.get() : put_del.get(), term, e, !drop);
+    } else {
+      bool null_pos = false;
+      drop = found(find_del.get(), term, e, &held_, &null_pos) &&
+             (e.pos.empty() ? null_pos : !null_pos && held_ == e.pos);
+      // The add never replaces one: the record did not have the term.
+      change(drop ? drop_del.get() : put_add.get(), term, e, !drop);
     }
-    bool null_pos = false;
-    if (found(find_del.get(), term, e, &held_, &null_pos) &&
-        (e.pos.empty() ? null_pos : !null_pos && held_ == e.pos))
-      change(drop_del.get(), term, e, false);
-    else
-      change(put_add.get(), term, e, true);
+    rows += drop ? -1 : 1;
   }
 
+  int64_t rows = 0;  // rows added to both tables less those removed
   std::string held_;
 };
 
@@ -530,14 +532,16 @@ void write_pending(sqlite3* db, TChangeState& state) {
   for (const TPendingEntry& e : pending) writer.write(e);
   pending.clear();
   state.seq = 0;
+  TStmt meta = prepare(db, "UPDATE mw_post_meta SET changes = changes + ?1");
+  sqlite3_bind_int64(meta.get(), 1, writer.rows);
+  run(db, meta.get());
+  if (state.changes >= 0) state.changes += writer.rows;
 }
 
 // Folds the changes into the segments once they are past their bound.
 void settle(sqlite3* db, TChangeState& state) {
   if (state.changes < 0) {
-    TStmt count = prepare(db,
-                          "SELECT (SELECT count(*) FROM mw_post_add) + (SELECT count(*) FROM "
-                          "mw_post_del), (SELECT coalesce(max(entries), 0) FROM mw_post_meta)");
+    TStmt count = prepare(db, "SELECT changes, entries FROM mw_post_meta");
     if (step(db, count.get())) {
       state.changes = sqlite3_column_int64(count.get(), 0);
       // Changes cost a query of a changed term a look-up besides its
@@ -601,7 +605,6 @@ void change_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
     for (auto* list : {&gone, &come})
       for (auto& [term, pos] : *list)
         state.pending.push_back({term, id, state.seq++, list == &come, std::move(pos)});
-    if (state.changes >= 0) state.changes += static_cast<int64_t>(gone.size() + come.size());
     if (state.pending.size() >= kMaxPending) write_pending(sqlite3_context_db_handle(context), state);
     sqlite3_result_null(context);
   });
@@ -755,7 +758,7 @@ std::string posting_schema_sql() {
          "PRIMARY KEY(term, id)) WITHOUT ROWID;\n"
          "CREATE TABLE mw_post_del(term BLOB NOT NULL, id INTEGER NOT NULL, pos BLOB, "
          "PRIMARY KEY(term, id)) WITHOUT ROWID;\n"
-         "CREATE TABLE mw_post_meta(entries INTEGER NOT NULL);\n";
+         "CREATE TABLE mw_post_meta(entries INTEGER NOT NULL, changes INTEGER NOT NULL DEFAULT 0);\n";
 }
 
 std::string indexed_columns(const std::string& prefix) {
@@ -926,7 +929,7 @@ void fold_changes(sqlite3* db) {
   run(db, clear.get());
   clear = prepare(db, "DELETE FROM mw_post_del");
   run(db, clear.get());
-  TStmt meta = prepare(db, "UPDATE mw_post_meta SET entries = entries + ?1");
+  TStmt meta = prepare(db, "UPDATE mw_post_meta SET entries = entries + ?1, changes = 0");
   sqlite3_bind_int64(meta.get(), 1, delta);
   run(db, meta.get());
 }

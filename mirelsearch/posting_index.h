@@ -17,9 +17,10 @@
 //       record's positions changed). A change that brings back what the
 //       segments hold (a del with the same positions) removes the del
 //       instead, and removing an add leaves the segments as they were.
-//   mw_post_meta(entries)  about how many (term, record) pairs the segments
-//       hold; the changes are folded into the segments once they pass a
-//       fraction of it.
+//   mw_post_meta(entries, changes)  about how many (term, record) pairs the
+//       segments hold, and the rows of mw_post_add and mw_post_del (kept
+//       here so that no update counts them); the changes are folded into
+//       the segments once they pass a fraction of the entries.
 #pragma once
 
 #include <cstdint>

@@ -165,9 +165,14 @@ int64_t pending_changes(const TCatalogueDir& dir) {
   sqlite3* db = nullptr;
   sqlite3_open((dir.lib_dir() + "/mirelweb-cache/master.sqlite").c_str(), &db);
   sqlite3_stmt* stmt = nullptr;
-  sqlite3_prepare_v2(db, "SELECT (SELECT count(*) FROM mw_post_add) + (SELECT count(*) FROM mw_post_del)",
+  sqlite3_prepare_v2(db,
+                     "SELECT (SELECT count(*) FROM mw_post_add) + (SELECT count(*) FROM mw_post_del),"
+                     " (SELECT changes FROM mw_post_meta)",
                      -1, &stmt, nullptr);
-  const int64_t n = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+  const bool row = sqlite3_step(stmt) == SQLITE_ROW;
+  const int64_t n = row ? sqlite3_column_int64(stmt, 0) : -1;
+  // The count kept beside the changes, by which updates decide to fold.
+  EXPECT_EQ(row ? sqlite3_column_int64(stmt, 1) : -2, n);
   sqlite3_finalize(stmt);
   sqlite3_close(db);
   return n;
