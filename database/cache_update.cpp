@@ -36,7 +36,12 @@
 // and the UPDATE assigns only the columns that changed in some row: SQLite
 // rewrites the entries of every index on an assigned column, a page each.
 
+#include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -51,6 +56,40 @@ namespace {
 // hundred kilobytes, so that the kernel copies them into memory that stays
 // in the processor's cache while they are hashed.
 constexpr size_t kReadBytes = 256 * 1024;
+
+// The heap an update may grow by: the pages it changes stay in the
+// engine's page cache until the commit (about 60 MB at 10,000 changed
+// records of a million).
+constexpr size_t kUpdateHeap = size_t{96} << 20;
+
+// Grows the heap by `bytes` at once and asks the kernel to back that part
+// with huge pages where it does so on request. Each page the engine reads
+// or changes takes memory of its own from the heap, and a fault for every
+// fresh 4 KB of it cost a third of an update of thousands of records; a
+// fault per 2 MB costs next to nothing. What is not used is never touched
+// (no memory is taken for it) and goes back at the next trim.
+void grow_heap_in_huge_pages(size_t bytes) {
+  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+  // Free memory at the heap's top goes back first, so that a small request
+  // makes the heap grow; from now on it grows by `bytes` beyond what a
+  // request needs.
+  malloc_trim(0);
+  mallopt(M_TOP_PAD, static_cast<int>(bytes));
+  // A request that free blocks in the heap can serve does not make it
+  // grow: larger ones follow, all below the size the C library maps on its
+  // own, until one does.
+  const auto from = reinterpret_cast<uintptr_t>(sbrk(0));
+  void* probes[4] = {};
+  size_t n = 0;
+  for (size_t size : {4096, 16384, 65536, 120000}) {
+    probes[n++] = std::malloc(size);
+    if (reinterpret_cast<uintptr_t>(sbrk(0)) != from) break;
+  }
+  const auto to = reinterpret_cast<uintptr_t>(sbrk(0));
+  for (size_t i = 0; i < n; ++i) std::free(probes[i]);
+  const uintptr_t first = (from + kHuge - 1) & ~(kHuge - 1), last = to & ~(kHuge - 1);
+  if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
 
 // What one pass over the table found.
 struct TScan {
@@ -294,6 +333,7 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
     // evicts the last and every descent of a tree reads its upper pages
     // from the file again.
     db.exec("PRAGMA cache_size=34816");
+    grow_heap_in_huge_pages(kUpdateHeap);
   } catch (const EDatabaseError& e) {
     throw ECacheWrite(e.message());
   }
