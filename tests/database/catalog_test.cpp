@@ -63,7 +63,7 @@ TEST(Catalog, ExtensionTriggersFollowBuildsAndUpdates) {
   TInstallation inst;
   fixture_library().write(inst.data());
   age_tables(inst.data());
-  register_cache_extension({"MASTER", 1, register_mark, kTitlesSchema, {}, {}});
+  register_cache_extension({"MASTER", 1, register_mark, kTitlesSchema, {}, {}, {}});
   {
     TCatalog catalog(kDefaultAlias, {"master", "feature.dbf"});
     EXPECT_EQ(titles(catalog), (std::vector<std::string>{"<吾輩は猫である>", "<こころ>",
@@ -93,7 +93,7 @@ TEST(Catalog, ExtensionTriggersFollowBuildsAndUpdates) {
        "INSERT INTO v2 SELECT rowid, test_mark(MS_BOOKID) FROM data;"
        "CREATE TRIGGER v2_ai AFTER INSERT ON data BEGIN "
        "  INSERT INTO v2 VALUES(new.rowid, test_mark(new.MS_BOOKID)); END;",
-       {}});
+       {}, {}});
   {
     auto w = Dbase::TTableWriter::open(inst.data() + "/master.dbf");
     Dbase::TBook added;
@@ -129,7 +129,8 @@ TEST(Catalog, TemporaryTriggersFollowInPlaceUpdates) {
       {"master", 3, register_mark, "CREATE TABLE v3(id INTEGER PRIMARY KEY, t TEXT);",
        "INSERT INTO v3 SELECT rowid, test_mark(MS_BOOKID) FROM data;",
        "CREATE TEMP TRIGGER IF NOT EXISTS v3_ai AFTER INSERT ON main.data BEGIN "
-       "  INSERT INTO v3 VALUES(new.rowid, test_mark(new.MS_BOOKID)); END;"});
+       "  INSERT INTO v3 VALUES(new.rowid, test_mark(new.MS_BOOKID)); END;",
+       {}});
   {
     TCatalog built(kDefaultAlias, {"master"});
     EXPECT_EQ(query_rows("SELECT count(*) FROM " + built.schema_of("master") + ".v3", built), "4");

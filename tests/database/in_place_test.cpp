@@ -31,31 +31,35 @@ const char* kTables =
     "CREATE TABLE ext_log(kind TEXT, id INTEGER);";
 
 // The triggers that keep them current: in the cache file, or as TEMP
-// triggers of the connection that updates in place.
+// triggers of the connection that updates in place. These log into a TEMP
+// table that the extension's finishing statement copies into ext_log once
+// the rows are changed, as an extension collects what changed and writes it
+// at once.
 std::string triggers(bool temp) {
   const std::string create = temp ? "CREATE TEMP TRIGGER IF NOT EXISTS " : "CREATE TRIGGER ";
   const std::string on = temp ? " ON main.data" : " ON data";
+  const std::string log = temp ? "ext_seen" : "ext_log";
   return create + "ext_ai AFTER INSERT" + on +
          " BEGIN"
          "  INSERT INTO ext_title VALUES(new.rowid, new.TITLE);"
          "  INSERT INTO ext_fts(rowid, title, note) VALUES(new.rowid, new.TITLE, new.NOTE);"
-         "  INSERT INTO ext_log VALUES('insert', new.rowid); END;" +
+         "  INSERT INTO " + log + " VALUES('insert', new.rowid); END;" +
          create + "ext_ad AFTER DELETE" + on +
          " BEGIN"
          "  DELETE FROM ext_title WHERE id = old.rowid;"
          "  INSERT INTO ext_fts(ext_fts, rowid, title, note) "
          "VALUES('delete', old.rowid, old.TITLE, old.NOTE);"
-         "  INSERT INTO ext_log VALUES('delete', old.rowid); END;" +
+         "  INSERT INTO " + log + " VALUES('delete', old.rowid); END;" +
          create + "ext_au AFTER UPDATE" + on +
          " WHEN old.TITLE IS NOT new.TITLE OR old.NOTE IS NOT new.NOTE BEGIN"
          "  UPDATE ext_title SET title = new.TITLE WHERE id = new.rowid;"
          "  INSERT INTO ext_fts(ext_fts, rowid, title, note) "
          "VALUES('delete', old.rowid, old.TITLE, old.NOTE);"
          "  INSERT INTO ext_fts(rowid, title, note) VALUES(new.rowid, new.TITLE, new.NOTE);"
-         "  INSERT INTO ext_log VALUES('index', new.rowid); END;" +
+         "  INSERT INTO " + log + " VALUES('index', new.rowid); END;" +
          create + "ext_au_any AFTER UPDATE" + on +
          " BEGIN"
-         "  INSERT INTO ext_log VALUES('update', new.rowid); END;";
+         "  INSERT INTO " + log + " VALUES('update', new.rowid); END;";
 }
 
 // Words of the titles and notes, for the index's hit lists.
@@ -151,7 +155,10 @@ class InPlace : public ::testing::TestWithParam<TCase> {
       extension.after_build_sql =
           "INSERT INTO ext_title SELECT rowid, TITLE FROM data;"
           "INSERT INTO ext_fts(rowid, title, note) SELECT rowid, TITLE, NOTE FROM data;";
-      extension.update_sql = triggers(true);
+      extension.update_sql =
+          "CREATE TEMP TABLE IF NOT EXISTS ext_seen(kind TEXT, id INTEGER);" + triggers(true);
+      extension.finish_update_sql =
+          "INSERT INTO main.ext_log SELECT kind, id FROM temp.ext_seen; DELETE FROM temp.ext_seen;";
     } else {
       extension.schema_sql = kTables + triggers(false);
       // The log starts empty once the build's rows are in.
