@@ -65,9 +65,14 @@ constexpr size_t kUpdateHeap = size_t{96} << 20;
 // Grows the heap by `bytes` at once and asks the kernel to back that part
 // with huge pages where it does so on request. Each page the engine reads
 // or changes takes memory of its own from the heap, and a fault for every
-// fresh 4 KB of it cost a third of an update of thousands of records; a
-// fault per 2 MB costs next to nothing. What is not used is never touched
-// (no memory is taken for it) and goes back at the next trim.
+// fresh 4 KB of it cost a third of an update of thousands of records; with
+// a fault per 2 MB what remains is the kernel clearing the memory. What is
+// not used is never touched (no memory is taken for it).
+//
+// Setting the pad stops the C library from raising its threshold for
+// mapping large blocks on its own for the rest of the process; the pad
+// goes back to the library's default when the update ends
+// (THeapForUpdate).
 void grow_heap_in_huge_pages(size_t bytes) {
   constexpr uintptr_t kHuge = uintptr_t{2} << 20;
   // Free memory at the heap's top goes back first, so that a small request
@@ -90,6 +95,18 @@ void grow_heap_in_huge_pages(size_t bytes) {
   const uintptr_t first = (from + kHuge - 1) & ~(kHuge - 1), last = to & ~(kHuge - 1);
   if (first < last) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
+
+// While it lives, the heap grows as grow_heap_in_huge_pages makes it.
+class THeapForUpdate {
+ public:
+  explicit THeapForUpdate(size_t bytes) { grow_heap_in_huge_pages(bytes); }
+  ~THeapForUpdate() { mallopt(M_TOP_PAD, kDefaultTopPad); }
+  THeapForUpdate(const THeapForUpdate&) = delete;
+  THeapForUpdate& operator=(const THeapForUpdate&) = delete;
+
+ private:
+  static constexpr int kDefaultTopPad = 128 * 1024;
+};
 
 // What one pass over the table found.
 struct TScan {
@@ -333,10 +350,10 @@ bool update_incremental(TDb& db, const TAlias& alias, const TTableSource& src,
     // evicts the last and every descent of a tree reads its upper pages
     // from the file again.
     db.exec("PRAGMA cache_size=34816");
-    grow_heap_in_huge_pages(kUpdateHeap);
   } catch (const EDatabaseError& e) {
     throw ECacheWrite(e.message());
   }
+  const THeapForUpdate heap(kUpdateHeap);
 
   for (int attempt_no = 0; attempt_no < kMaxAttempts; ++attempt_no) {
     const int64_t started = now_ns();
