@@ -427,8 +427,9 @@ bool same_value(sqlite3_value* a, sqlite3_value* b) {
 }
 
 // The normalised texts of group `g` before (`had`) and after (`has`) a
-// change, as group_text makes them; a column whose value stayed the same
-// is normalised once for both.
+// change, as the full build makes them (the columns normalised and joined
+// by kColumnBreak); a column whose value stayed the same is normalised
+// once for both.
 void group_texts(size_t g, sqlite3_value** old_values, sqlite3_value** new_values, bool had,
                  bool has, Mirel::UnicodeString& before, Mirel::UnicodeString& after) {
   const TIndexGroup& group = index_groups()[g];
@@ -593,14 +594,12 @@ void change_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
       old_values += groups[g].dbf_columns.size();
       new_values += groups[g].dbf_columns.size();
     }
-    TTermPositions old_terms = term_positions(before), new_terms = term_positions(after);
+    const TTermPositions old_terms = term_positions(before), new_terms = term_positions(after);
     TTermPositions gone, come;
-    std::set_difference(std::make_move_iterator(old_terms.begin()),
-                        std::make_move_iterator(old_terms.end()), new_terms.begin(),
-                        new_terms.end(), std::back_inserter(gone));
-    std::set_difference(std::make_move_iterator(new_terms.begin()),
-                        std::make_move_iterator(new_terms.end()), old_terms.begin(),
-                        old_terms.end(), std::back_inserter(come));
+    std::set_difference(old_terms.begin(), old_terms.end(), new_terms.begin(), new_terms.end(),
+                        std::back_inserter(gone));
+    std::set_difference(new_terms.begin(), new_terms.end(), old_terms.begin(), old_terms.end(),
+                        std::back_inserter(come));
     // Those that go first: a bigram whose positions changed is in both.
     for (auto* list : {&gone, &come})
       for (auto& [term, pos] : *list)
