@@ -390,6 +390,7 @@ struct TChangeState {
 // Entries collected before they are written out even inside a statement:
 // a bound on the memory of an update that adds thousands of long records.
 constexpr size_t kMaxPending = size_t{1} << 18;
+size_t g_max_pending = kMaxPending;
 
 TChangeState& state_of(sqlite3_context* context) {
   return **static_cast<std::shared_ptr<TChangeState>*>(sqlite3_user_data(context));
@@ -604,7 +605,7 @@ void change_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
     for (auto* list : {&gone, &come})
       for (auto& [term, pos] : *list)
         state.pending.push_back({term, id, state.seq++, list == &come, std::move(pos)});
-    if (state.pending.size() >= kMaxPending) write_pending(sqlite3_context_db_handle(context), state);
+    if (state.pending.size() >= g_max_pending) write_pending(sqlite3_context_db_handle(context), state);
     sqlite3_result_null(context);
   });
 }
@@ -743,6 +744,8 @@ TSmallPageCache::~TSmallPageCache() {
 }
 
 void set_segment_bytes(size_t bytes) { g_segment_bytes = bytes != 0 ? bytes : kSegmentBytes; }
+
+void set_pending_limit(size_t entries) { g_max_pending = entries != 0 ? entries : kMaxPending; }
 
 std::string posting_schema_sql() {
   // mw_post keeps its rows in a table of its own, reached by an index of

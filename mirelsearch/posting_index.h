@@ -38,6 +38,9 @@ std::string posting_schema_sql();
 // The size at which a full build writes its lists out as a segment (0: the
 // default); tests make it small to have many segments.
 void set_segment_bytes(size_t bytes);
+// The number of collected changes written out at once while records still
+// change (0: the default); tests make it small.
+void set_pending_limit(size_t entries);
 
 // Registers on a connection mw_build_index(), which fills the empty index
 // from "data" (a full build), and the functions index_change_sql uses.

@@ -55,7 +55,19 @@ ino_t inode_of(const std::string& path) {
   return st.st_ino;
 }
 
-TEST(IndexInPlace, HitsEqualAFreshBuild) {
+// Makes the changes the index collects be written whenever that many are
+// waiting, for the life of the object.
+struct TPendingLimit {
+  explicit TPendingLimit(size_t entries) { detail::set_pending_limit(entries); }
+  ~TPendingLimit() { detail::set_pending_limit(0); }
+};
+
+class IndexBatch : public ::testing::TestWithParam<size_t> {};
+
+// With the changes written once at the end, and a few at a time while the
+// rows change.
+TEST_P(IndexBatch, HitsEqualAFreshBuild) {
+  const TPendingLimit limit(GetParam());
   TCatalogueDir dir;
   TLibraryBuilder lib;
   for (int i = 1; i <= 60; ++i) {
@@ -104,6 +116,8 @@ TEST(IndexInPlace, HitsEqualAFreshBuild) {
   std::filesystem::remove(cache);
   EXPECT_EQ(all_hits(), in_place);
 }
+
+INSTANTIATE_TEST_SUITE_P(PendingLimit, IndexBatch, ::testing::Values(size_t{0}, size_t{5}));
 
 // A word of three or more characters is found through the lists of its
 // pairs of characters, which also hold records that have each pair apart or
