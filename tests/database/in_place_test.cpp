@@ -157,7 +157,7 @@ class InPlace : public ::testing::TestWithParam<TCase> {
           "INSERT INTO ext_fts(rowid, title, note) SELECT rowid, TITLE, NOTE FROM data;";
       extension.update_sql =
           "CREATE TEMP TABLE IF NOT EXISTS ext_seen(kind TEXT, id INTEGER);" + triggers(true);
-      extension.finish_update_sql =
+      extension.after_update_sql =
           "INSERT INTO main.ext_log SELECT kind, id FROM temp.ext_seen; DELETE FROM temp.ext_seen;";
     } else {
       extension.schema_sql = kTables + triggers(false);
