@@ -54,7 +54,7 @@ namespace detail {
 
 // Bumped whenever the index's layout or its terms change.
 // The cache's build key holds it together with kNormalizeVersion.
-inline constexpr int kIndexVersion = 14;
+inline constexpr int kIndexVersion = 15;
 
 // Registers the functions of the index (posting_index.h) and
 // mw_isbn_contains, mw_contains and the sort tables' functions

@@ -78,46 +78,73 @@ std::string term_bytes(TTerm term) {
   return out;
 }
 
-void add_group_terms(char letter, std::u16string_view text, std::vector<TTermAt>& out) {
+namespace {
+
+// The terms of one column, the `column_number`-th of its group:
+// `for_each(each)` calls `each(code_point, word_start)` in order.
+template <typename ForEach>
+void column_terms(char letter, uint32_t column_number, ForEach for_each,
+                  std::vector<TTermAt>& out) {
+  // Each column's positions start at its own base: a change of one column
+  // leaves the positions of the others as they were.
   const char start = upper(letter);
-  uint32_t pos = 0, column_number = 0;
-  while (true) {
-    // Each column's positions start at its own base: a change of one
-    // column leaves the positions of the others as they were. (A group has
-    // two columns at most; a normalised text has no kColumnBreak.)
-    pos = column_number++ << kColumnShift;
-    const uint32_t limit = pos + kMaxColumnLength;
+  uint32_t pos = column_number << kColumnShift;
+  const uint32_t limit = pos + kMaxColumnLength;
+  // Each code point with the one after it (kEndOfColumn after the last),
+  // never across two columns.
+  char32_t previous = 0;
+  bool previous_start = false, any = false;
+  auto bigram = [&](char32_t next) {
+    out.push_back({two_code_point_term(letter, previous, next), pos - 1});
+    if (previous_start) out.push_back({two_code_point_term(start, previous, next), pos - 1});
+  };
+  for_each([&](char32_t c, bool word_start) {
+    out.push_back({code_point_term(letter, c), 0});
+    if (word_start) out.push_back({code_point_term(start, c), 0});
+    if (any && pos <= limit) bigram(c);
+    previous = c;
+    previous_start = word_start;
+    any = true;
+    ++pos;
+  });
+  if (any && pos <= limit) bigram(kEndOfColumn);
+}
+
+}  // namespace
+
+void add_group_terms(char letter, std::u16string_view text, std::vector<TTermAt>& out) {
+  // (A group has two columns at most; a normalised text has no kColumnBreak.)
+  for (uint32_t column_number = 0;; ++column_number) {
     const size_t end = text.find(kColumnBreak);
     const std::u16string_view column = text.substr(0, end);
-    // Each code point with the one after it (kEndOfColumn after the last),
-    // never across two columns.
-    char32_t previous = 0;
-    bool previous_start = false, any = false;
-    auto bigram = [&](char32_t next) {
-      out.push_back({two_code_point_term(letter, previous, next), pos - 1});
-      if (previous_start) out.push_back({two_code_point_term(start, previous, next), pos - 1});
-    };
-    for_each_code_point(column, [&](char32_t c, bool word_start) {
-      out.push_back({code_point_term(letter, c), 0});
-      if (word_start) out.push_back({code_point_term(start, c), 0});
-      if (any && pos <= limit) bigram(c);
-      previous = c;
-      previous_start = word_start;
-      any = true;
-      ++pos;
-    });
-    if (any && pos <= limit) bigram(kEndOfColumn);
+    column_terms(letter, column_number,
+                 [column](auto each) { for_each_code_point(column, each); }, out);
     if (end == std::u16string_view::npos) break;
     text.remove_prefix(end + 1);
   }
 }
 
+void add_column_terms(char letter, uint32_t column_number, std::u32string_view column,
+                      std::vector<TTermAt>& out) {
+  column_terms(letter, column_number,
+               [column](auto each) {
+                 for (char32_t c : column) each(c & ~kWordStartFlag, (c & kWordStartFlag) != 0);
+               },
+               out);
+}
+
 void add_isbn_terms(const std::string& key, std::vector<TTerm>& out) {
   auto add_form = [&out](const std::string& form) {
-    // Padded at the end so that every position starts a gram.
-    const std::string padded = form + std::string(kIsbnGramLength - 1, 'z');
-    for (size_t i = 0; i < form.size(); ++i)
-      out.push_back(pack_term("i" + padded.substr(i, kIsbnGramLength)));
+    // Padded at the end with 'z' so that every position starts a gram:
+    // 'i' and kIsbnGramLength bytes, packed as pack_term packs them.
+    for (size_t i = 0; i < form.size(); ++i) {
+      TTerm term = TTerm{'i'} << 56 | (1 + kIsbnGramLength);
+      for (size_t k = 0; k < kIsbnGramLength; ++k) {
+        const char c = i + k < form.size() ? form[i + k] : 'z';
+        term |= TTerm{static_cast<unsigned char>(c)} << (48 - 8 * k);
+      }
+      out.push_back(term);
+    }
   };
   if (key.empty()) return;
   add_form(key);
@@ -181,11 +208,9 @@ TIsbnLookup isbn_lookup(const std::string& key) {
 }
 
 void append_varint(std::string& out, uint64_t value) {
-  while (value >= 0x80) {
-    out.push_back(static_cast<char>((value & 0x7F) | 0x80));
-    value >>= 7;
-  }
-  out.push_back(static_cast<char>(value));
+  uint8_t bytes[10];
+  const uint8_t* end = put_varint(bytes, value);
+  out.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(end - bytes));
 }
 
 std::string encode_ids(const std::vector<int64_t>& ids) {
@@ -234,13 +259,45 @@ void decode_ids(std::string_view blob, std::vector<int64_t>& out, bool positions
   }
 }
 
-void append_positions(std::string& out, const uint32_t* positions, size_t count) {
-  append_varint(out, count);
+uint8_t* put_positions(uint8_t* out, const uint32_t* positions, size_t count) {
+  // The count of coded values first (a column passed over adds one), so
+  // that decode_ids can step over them by their last bytes alone.
+  size_t values = count;
+  uint32_t column = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const uint32_t c = positions[i] >> kColumnShift;
+    if (c > column + 1) values += c - column - 1;
+    column = c;
+  }
+  out = put_varint(out, values);
+  column = 0;
   uint32_t previous = 0;
   for (size_t i = 0; i < count; ++i) {
-    append_varint(out, positions[i] - previous);
-    previous = positions[i];
+    const uint32_t p = positions[i];
+    const uint32_t c = p >> kColumnShift;
+    if (c == column) {
+      out = put_varint(out, uint64_t{p - previous} << 1);
+    } else {
+      for (; column + 1 < c; ++column) *out++ = 1;  // a column without any
+      column = c;
+      out = put_varint(out, (uint64_t{p & kColumnMask} + 1) << 1 | 1);
+    }
+    previous = p;
   }
+  return out;
+}
+
+void append_positions(std::string& out, const uint32_t* positions, size_t count) {
+  uint8_t small[64];
+  std::vector<uint8_t> large;
+  const size_t most = max_positions_bytes(count);
+  uint8_t* buffer = small;
+  if (most > sizeof small) {
+    large.resize(most);
+    buffer = large.data();
+  }
+  const uint8_t* end = put_positions(buffer, positions, count);
+  out.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(end - buffer));
 }
 
 void decode_positions(std::string_view bytes, std::vector<uint32_t>& out) {
@@ -248,9 +305,18 @@ void decode_positions(std::string_view bytes, std::vector<uint32_t>& out) {
   size_t at = 0;
   uint64_t count = bytes.empty() ? 0 : read_varint(bytes, at);
   if (count > bytes.size()) throw EMirelSearch(u"検索索引の位置が壊れています");
-  uint64_t pos = 0;
+  uint64_t pos = 0, column = 0;
   for (; count > 0; --count) {
-    pos += read_varint(bytes, at);
+    const uint64_t value = read_varint(bytes, at);
+    if ((value & 1) == 0) {
+      pos += value >> 1;
+    } else {
+      ++column;
+      pos = column << kColumnShift;
+      if (value == 1) continue;
+      pos += (value >> 1) - 1;
+    }
+    if (pos > UINT32_MAX) throw EMirelSearch(u"検索索引の位置が壊れています");
     out.push_back(static_cast<uint32_t>(pos));
   }
 }

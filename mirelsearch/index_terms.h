@@ -18,12 +18,12 @@
 // the group in the top bits (kColumnShift) and the index of the bigram's
 // first code point within the column below, so a change of one column
 // leaves the positions of the others alone and a run of consecutive
-// positions never crosses into the next column. A one-code-point word is its unigram's list, a two-code-point
-// word its bigram's; a longer word is in a record where its i-th bigram
+// positions never crosses into the next column. A one-code-point word is
+// its unigram's list, a two-code-point word its bigram's; a longer word is in a record where its i-th bigram
 // occurs at p + i for some p and every i. Unigram and ISBN lists have no
 // positions. Lists are stored as varints: per record the delta of its
-// number, and for a bigram the count of its positions and their deltas
-// (the first from zero).
+// number, and for a bigram its positions as append_positions codes them
+// (within a column as deltas, a column's first by its index there).
 #pragma once
 
 #include <cstdint>
@@ -60,6 +60,7 @@ inline bool has_positions(TTerm term) { return (term & 0xFF) == 7; }
 // bigrams.
 inline constexpr unsigned kColumnShift = 28;
 inline constexpr uint32_t kMaxColumnLength = (uint32_t{1} << kColumnShift) - 2;
+inline constexpr uint32_t kColumnMask = (uint32_t{1} << kColumnShift) - 1;
 
 // A term where it occurs in a group's text (`pos` is 0 for a unigram).
 struct TTermAt {
@@ -71,6 +72,11 @@ struct TTermAt {
 // kColumnBreak, appended to `out` in the order of the text (with repeats).
 inline constexpr char16_t kColumnBreak = u'\n';
 void add_group_terms(char letter, std::u16string_view text, std::vector<TTermAt>& out);
+// The same terms of one column given as TFieldNormalizer's code points
+// (kWordStartFlag marking a word start), the `column_number`-th of its
+// group (from 0).
+void add_column_terms(char letter, uint32_t column_number, std::u32string_view column,
+                      std::vector<TTermAt>& out);
 // The ISBN grams of both forms of the ISBN key `key`, appended to `out`.
 inline constexpr size_t kIsbnGramLength = 4;
 void add_isbn_terms(const std::string& key, std::vector<TTerm>& out);
@@ -111,9 +117,26 @@ void decode_ids(std::string_view blob, std::vector<int64_t>& out, bool positions
                 std::vector<TSpan>* spans = nullptr);
 void append_varint(std::string& out, uint64_t value);
 
-// The positions of one record in a bigram's list: their count, then the
-// ascending positions as deltas, the first from zero.
+// The positions of one record in a bigram's list: the count of values,
+// then a value per position (ascending): within the column of the one
+// before (the first: column 0, from zero) twice the delta, otherwise
+// twice its index in the next column plus 3; a value of 1 passes over a
+// column without any. A position in a second column costs a byte or two
+// instead of the five its column's base would.
 void append_positions(std::string& out, const uint32_t* positions, size_t count);
+// The same into raw memory of at least max_positions_bytes(count) bytes;
+// returns the end of what it wrote.
+uint8_t* put_positions(uint8_t* out, const uint32_t* positions, size_t count);
+inline size_t max_positions_bytes(size_t count) {
+  // A varint of 32 bits is at most 5 bytes; at most 15 columns passed over.
+  return 5 * (count + 16);
+}
+// One varint into raw memory (at most 10 bytes); returns its end.
+inline uint8_t* put_varint(uint8_t* out, uint64_t value) {
+  for (; value >= 0x80; value >>= 7) *out++ = static_cast<uint8_t>((value & 0x7F) | 0x80);
+  *out++ = static_cast<uint8_t>(value);
+  return out;
+}
 // The positions coded in `bytes` (as append_positions wrote them), into
 // `out` (cleared first); throws EMirelSearch when they are cut short.
 void decode_positions(std::string_view bytes, std::vector<uint32_t>& out);

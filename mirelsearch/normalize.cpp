@@ -288,10 +288,10 @@ bool is_removed_punctuation(char32_t c) {
 }
 
 // Step 6: removal of spaces and punctuation, and the marks of word starts
-// (decided on the text before the removal, so "new york" marks both words).
-UnicodeString join_words(std::u32string_view in) {
-  UnicodeString out;
-  out.reserve(in.size() + 4);
+// (decided on the text before the removal, so "new york" marks both words):
+// `emit(c, word_start)` for each code point kept.
+template <typename Emit>
+void join_words(std::u32string_view in, Emit emit) {
   for (size_t i = 0; i < in.size(); ++i) {
     const char32_t c = in[i];
     if (is_removed_punctuation(c)) continue;
@@ -299,18 +299,61 @@ UnicodeString join_words(std::u32string_view in) {
     if (c == u',' && i > 0 && is_digit(in[i - 1]) && i + 3 < in.size() && is_digit(in[i + 1]) &&
         is_digit(in[i + 2]) && is_digit(in[i + 3]) && (i + 4 >= in.size() || !is_digit(in[i + 4])))
       continue;
-    if (is_latin_letter(c) && (i == 0 || (!is_latin_letter(in[i - 1]) && !is_digit(in[i - 1]))))
-      out.push_back(kWordStart);
-    append_utf16(out, c);
+    emit(c, is_latin_letter(c) && (i == 0 || (!is_latin_letter(in[i - 1]) && !is_digit(in[i - 1]))));
   }
-  return out;
 }
 
-UnicodeString finish(std::u32string text, TFieldKind kind) {
+// Steps 3 to 5, in place.
+void fold(std::u32string& text, TFieldKind kind) {
   fold_characters(text);
   fold_spelling(text);
   if (kind == TFieldKind::publisher) drop_company_forms(text);
-  return join_words(text);
+}
+
+UnicodeString finish(std::u32string text, TFieldKind kind) {
+  fold(text, kind);
+  UnicodeString out;
+  out.reserve(text.size() + 4);
+  join_words(text, [&out](char32_t c, bool word_start) {
+    if (word_start) out.push_back(kWordStart);
+    append_utf16(out, c);
+  });
+  return out;
+}
+
+// Steps 1 and 2 of a UTF-8 text made only of the characters normalize_text
+// folds without ICU, into `out`; false for any other text (and for UTF-8
+// that is not plainly valid), which takes the general way.
+bool fold_simple_utf8(std::string_view utf8, std::u32string& out) {
+  const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+  const size_t n = utf8.size();
+  for (size_t i = 0; i < n;) {
+    char16_t c;
+    const unsigned char b = p[i];
+    if (b < 0x80) {
+      c = b;
+      i += 1;
+    } else if (b >= 0xC2 && b <= 0xDF) {
+      if (i + 1 >= n || (p[i + 1] & 0xC0) != 0x80) return false;
+      c = static_cast<char16_t>((b & 0x1F) << 6 | (p[i + 1] & 0x3F));
+      i += 2;
+    } else if ((b & 0xF0) == 0xE0) {
+      if (i + 2 >= n || (p[i + 1] & 0xC0) != 0x80 || (p[i + 2] & 0xC0) != 0x80) return false;
+      c = static_cast<char16_t>((b & 0x0F) << 12 | (p[i + 1] & 0x3F) << 6 | (p[i + 2] & 0x3F));
+      if (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF)) return false;
+      i += 3;
+    } else {
+      return false;
+    }
+    c = Mirel::cp932_form(c);
+    if (!is_stable(c)) {
+      c = ascii_form(c);
+      if (c == 0) return false;
+    }
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    out.push_back(c);
+  }
+  return true;
 }
 
 UnicodeString cp932_forms(std::u16string_view text) {
@@ -352,6 +395,18 @@ UnicodeString normalize_text(std::u16string_view text, TFieldKind kind) {
     folded.push_back(c);
   }
   return finish(std::move(folded), kind);
+}
+
+std::u32string_view TFieldNormalizer::normalize(std::string_view utf8, TFieldKind kind) {
+  text_.clear();
+  if (!fold_simple_utf8(utf8, text_))
+    text_ = code_points(nfkc_lower_icu(cp932_forms(Mirel::from_utf8(utf8))));
+  fold(text_, kind);
+  out_.clear();
+  join_words(text_, [this](char32_t c, bool word_start) {
+    out_.push_back(word_start ? c | kWordStartFlag : c);
+  });
+  return out_;
 }
 
 UnicodeString normalize_text_icu(std::u16string_view text, TFieldKind kind) {

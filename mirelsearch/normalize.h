@@ -52,6 +52,22 @@ Mirel::UnicodeString normalize_text(std::u16string_view text,
 Mirel::UnicodeString normalize_text_icu(std::u16string_view text,
                                         TFieldKind kind = TFieldKind::general);
 
+// Set on a code point of TFieldNormalizer's result that begins a Latin
+// word (where normalize_text writes kWordStart before it).
+inline constexpr char32_t kWordStartFlag = 0x80000000;
+
+// Normalises many texts one after another (a full build's every field),
+// keeping its buffers between them: the result of normalize_text on the
+// UTF-8 text as code points, without the UTF-16 round trip.
+class TFieldNormalizer {
+ public:
+  // Valid until the next call.
+  std::u32string_view normalize(std::string_view utf8, TFieldKind kind = TFieldKind::general);
+
+ private:
+  std::u32string text_, out_;
+};
+
 // True when the normalised `word` occurs in the normalised `text`; a word
 // that begins with kWordStart only where the text has one too.
 bool contains_normalized(std::u16string_view text, std::u16string_view word);

@@ -110,6 +110,61 @@ TEST(Lists, PositionsCodedSkippedAndChained) {
   EXPECT_FALSE(positions_chain({&aa, &ab, &aa}));
 }
 
+// Positions round trip whatever their columns, and one in a second column
+// costs as little as one in the first.
+TEST(Lists, PositionsOfEveryColumnRoundTrip) {
+  const uint32_t col = uint32_t{1} << kColumnShift;
+  const std::vector<std::vector<uint32_t>> cases = {
+      {0}, {5, 6, 200}, {col}, {3, col + 3}, {col + 70, col + 71}, {2, 2 * col + 1},
+      {2 * col}, {4, col, 3 * col + 9}, {kMaxColumnLength, col + kMaxColumnLength}};
+  for (const auto& positions : cases) {
+    std::string list;
+    append_varint(list, 7);
+    append_positions(list, positions.data(), positions.size());
+    append_varint(list, 1);  // record 8, no positions of its own
+    append_positions(list, nullptr, 0);
+    std::vector<int64_t> ids;
+    std::vector<TSpan> spans;
+    decode_ids(list, ids, true, &spans);
+    ASSERT_EQ(ids, (std::vector<int64_t>{7, 8}));
+    std::vector<uint32_t> back;
+    decode_positions(std::string_view(list).substr(spans[0].begin, spans[0].end - spans[0].begin),
+                     back);
+    EXPECT_EQ(back, positions);
+  }
+  std::string first, second;
+  const uint32_t at_start[] = {3}, in_second[] = {col + 3};
+  append_positions(first, at_start, 1);
+  append_positions(second, in_second, 1);
+  EXPECT_EQ(first.size(), 2u);
+  EXPECT_EQ(second.size(), 2u);
+}
+
+// The build's terms of a column come from its code points; the change
+// path's from the group's normalised UTF-16 text: both the same.
+TEST(Terms, ColumnTermsAgreeWithGroupTerms) {
+  TFieldNormalizer normalizer;
+  const char* columns[][2] = {{"New York の赤い鳥", "ニューヨークノアカイトリ"},
+                              {"𠮷 AI", ""},
+                              {"", "b"},
+                              {"ー", "Ab ab"}};
+  for (const auto& pair : columns) {
+    std::vector<TTermAt> from_points, from_text;
+    std::u16string text;
+    for (uint32_t c = 0; c < 2; ++c) {
+      add_column_terms('a', c, normalizer.normalize(pair[c]), from_points);
+      if (c > 0) text.push_back(kColumnBreak);
+      text += normalize_text(U(pair[c]));
+    }
+    add_group_terms('a', text, from_text);
+    ASSERT_EQ(from_points.size(), from_text.size()) << pair[0];
+    for (size_t i = 0; i < from_text.size(); ++i) {
+      EXPECT_EQ(from_points[i].term, from_text[i].term) << pair[0] << " " << i;
+      EXPECT_EQ(from_points[i].pos, from_text[i].pos) << pair[0] << " " << i;
+    }
+  }
+}
+
 TEST(Terms, IsbnGramsAndLookups) {
   std::vector<TTerm> grams;
   add_isbn_terms("123", grams);

@@ -241,5 +241,36 @@ TEST(Normalize, ShortcutAgreesWithIcu) {
   EXPECT_EQ(normalize_text(u"木村\u3000文／ＡＢＣ１"), normalize_text_icu(u"木村\u3000文／ＡＢＣ１"));
 }
 
+// The build's normaliser takes UTF-8 and gives code points: the same text
+// as normalize_text of the UTF-8 read as UTF-16, the word starts flagged.
+TEST(Normalize, FieldNormalizerAgreesWithNormalizeText) {
+  auto as_utf16 = [](std::u32string_view points) {
+    Mirel::UnicodeString out;
+    for (char32_t c : points) {
+      if ((c & kWordStartFlag) != 0) out.push_back(kWordStart);
+      c &= ~kWordStartFlag;
+      if (c >= 0x10000) {
+        out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+      } else {
+        out.push_back(static_cast<char16_t>(c));
+      }
+    }
+    return out;
+  };
+  std::vector<std::string> texts = {
+      "ABC def", "ＡＢＣ１２３", "ｶﾞｯｺｳ ヴァ", "いすゞ 佐々木", "ビ－ル 1-2", "㈱講談社",
+      "株式会社 講談社（株）", "J・K・ローリング「本」", "1,000円 a,b", "廣 髙 﨑", "〜Ⅻ ÀÉ",
+      "𠮷野家", "\xff\xfe", "a\xe3\x81", "\xed\xa0\x80", "\xc0\xaf", "tab\tline\nend", ""};
+  for (char16_t c = 0x20; c < 0x3100; c += 7)
+    texts.push_back("あ" + Mirel::to_utf8(std::u16string(1, c)) + "カ");
+  TFieldNormalizer normalizer;
+  for (const std::string& text : texts)
+    for (TFieldKind kind : {TFieldKind::general, TFieldKind::publisher})
+      EXPECT_EQ(as_utf16(normalizer.normalize(text, kind)),
+                normalize_text(Mirel::from_utf8(text), kind))
+          << text;
+}
+
 }  // namespace
 }  // namespace Mirelsearch_tlb::detail
