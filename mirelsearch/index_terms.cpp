@@ -260,6 +260,14 @@ void decode_ids(std::string_view blob, std::vector<int64_t>& out, bool positions
 }
 
 uint8_t* put_positions(uint8_t* out, const uint32_t* positions, size_t count) {
+  if (count == 1 && positions[0] <= ((uint32_t{1} << kColumnShift) | kColumnMask)) {
+    // The common case, a bigram once in the record, in the first column or
+    // the second.
+    *out++ = 1;
+    const uint32_t p = positions[0];
+    return put_varint(out, p < (uint32_t{1} << kColumnShift) ? uint64_t{p} << 1
+                                                              : (uint64_t{p & kColumnMask} + 1) << 1 | 1);
+  }
   // The count of coded values first (a column passed over adds one), so
   // that decode_ids can step over them by their last bytes alone.
   size_t values = count;
