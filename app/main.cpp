@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/web_main.h"
+#include "database/database.h"
 #include "mirelsearch/catalogue_index.h"
 
 namespace {
@@ -26,6 +27,9 @@ int main() {
   // Before any table is opened: the search index is part of master.dbf's
   // cache, and a process that opened the cache without it would rebuild it.
   Mirelsearch_tlb::register_search_index();
+  // One request per process: each table is checked once, however many
+  // queries of the request open it.
+  Mirel::Database::set_one_look_per_process(true);
   try {
     TWebMainEnvironment environment{program_directory(), "", "Error.txt", {}};
     environment.limits = read_limits(environment.program_dir);

@@ -193,6 +193,16 @@ class TCatalog {
 void set_program_directory(const std::string& dir);
 std::string program_directory();
 
+// For a process that serves one request: a table whose cache this process
+// has read or brought up to date is not checked again byte by byte while its
+// file keeps the size and time seen then. Without it, a table written less
+// than two seconds before it was read (when its time cannot prove it
+// unchanged) is read and hashed whole at every open of a query, several
+// times a request. The cache keeps the table marked as recently written, so
+// the next process checks it again. Off by default: a long-lived process
+// must see every change.
+void set_one_look_per_process(bool on);
+
 // Conditions that do not stop a request but that an administrator should
 // hear of (a cache directory that cannot be written, so that tables are read
 // into memory on every request). Each distinct message is reported once per

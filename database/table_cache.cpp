@@ -27,6 +27,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -290,6 +291,33 @@ std::shared_ptr<void> attach_in_memory(sqlite3* db, const TAlias& alias, const T
   return mem.holder;
 }
 
+// Caches this process has checked or brought up to date, by path, with the
+// signature they recorded then (see set_one_look_per_process).
+std::atomic<bool> g_one_look{false};
+std::mutex g_looked_mutex;
+std::map<std::string, std::string>& looked_at() {
+  static std::map<std::string, std::string> looked;
+  return looked;
+}
+
+void remember_look(const std::string& path, const std::string& signature) {
+  if (!g_one_look) return;
+  std::lock_guard lock(g_looked_mutex);
+  looked_at()[path] = signature;
+}
+
+// Whether the cache attached as `schema` is one this process has already
+// checked, of a source whose size and time are still those it recorded.
+bool looked_at_already(sqlite3* db, const std::string& schema, const std::string& path,
+                       const std::string& build, const std::string& signature) {
+  if (!g_one_look) return false;
+  const TMeta m = read_meta(db, schema);
+  if (!m.ok || m.build != build || !same_signature(m.signature, signature)) return false;
+  std::lock_guard lock(g_looked_mutex);
+  const auto it = looked_at().find(path);
+  return it != looked_at().end() && it->second == m.signature;
+}
+
 }  // namespace
 
 std::string schema_name(const std::string& key) {
@@ -313,7 +341,14 @@ TAttached attach_current(sqlite3* db, const TAlias& alias, const TTableSource& s
   const std::string build = build_key(alias, src.key);
   const std::string path = cache_path(alias, src.key);
   const std::string uri = cache_uri(alias, src.key);
-  if (attach_if_current(db, uri, schema, build, a.signature)) return a;
+  if (attach_if_current(db, uri, schema, build, a.signature)) {
+    remember_look(path, a.signature);
+    return a;
+  }
+  if (g_one_look && attach_uri(db, uri, schema)) {
+    if (looked_at_already(db, schema, path, build, a.signature)) return a;
+    detach(db, schema);
+  }
 
   TUpdateKind kind;
   if (update_on_disk(alias, src, kind)) {
@@ -321,7 +356,10 @@ TAttached attach_current(sqlite3* db, const TAlias& alias, const TTableSource& s
     // The cache now describes the table as it was read, which may already
     // be newer than the signature taken above.
     const TMeta meta = read_meta(db, schema);
-    if (meta.ok) a.signature = meta.signature;
+    if (meta.ok) {
+      a.signature = meta.signature;
+      remember_look(path, meta.signature);
+    }
     return a;
   }
   a.keep_alive = attach_in_memory(db, alias, src, schema, build, a.signature);
@@ -349,3 +387,13 @@ TUpdateKind refresh_table(const TAlias& alias, const TTableSource& src, int64_t*
 }
 
 }  // namespace Mirel::Database::detail
+
+namespace Mirel::Database {
+
+void set_one_look_per_process(bool on) {
+  detail::g_one_look = on;
+  std::lock_guard lock(detail::g_looked_mutex);
+  detail::looked_at().clear();
+}
+
+}  // namespace Mirel::Database

@@ -141,6 +141,37 @@ TEST(Freshness, RecentlyWrittenLargeTableIsCheckedRecordByRecord) {
   EXPECT_EQ(query_rows(sql), (TRows{{"changed"}}));
 }
 
+// A process that serves one request checks a recently written table once:
+// later queries of it keep to what was read while its size and time stand,
+// and see a change that moves them. The cache still says the table was
+// written recently, so the next process reads it again.
+TEST(Freshness, OneLookPerProcessChecksARecentlyWrittenTableOnce) {
+  TInstallation inst;
+  const std::string path = inst.data() + "/big.dbf";
+  auto w = Dbase::TTableWriter::create(path, {{"ID", 'C', 10, 0}, {"TEXT", 'C', 240, 0}});
+  for (int i = 0; i < 3000; ++i) w->append({std::to_string(i), std::string(200, 'a')});
+  w->close();
+  const char* sql = "select TEXT from big.dbf where ID = '17'";
+  set_one_look_per_process(true);
+  EXPECT_EQ(query_rows(sql), (TRows{{std::string(200, 'a')}}));
+  const timespec written = mtime_of(path);
+  w = Dbase::TTableWriter::open(path);
+  w->rewrite(17, {"17", "changed"});
+  w->close();
+  set_mtime(path, written);
+  EXPECT_EQ(query_rows(sql), (TRows{{std::string(200, 'a')}}));
+  w = Dbase::TTableWriter::open(path);
+  w->append({"3000", "new"});
+  w->close();
+  EXPECT_EQ(query_rows(sql), (TRows{{"changed"}}));
+  set_one_look_per_process(false);
+  w = Dbase::TTableWriter::open(path);
+  w->rewrite(17, {"17", "again"});
+  w->close();
+  set_mtime(path, mtime_of(path));
+  EXPECT_EQ(query_rows(sql), (TRows{{"again"}}));
+}
+
 TEST_F(FreshnessTest, DamagedCacheIsRebuilt) {
   EXPECT_EQ(query_rows("select count(*) from master.dbf"), (TRows{{"4"}}));
   std::ofstream(inst.cache() + "/master.sqlite", std::ios::binary | std::ios::trunc)
