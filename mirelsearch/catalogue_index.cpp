@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
+#include <string>
 #include <string_view>
 
 #include "database/database.h"
@@ -88,6 +90,101 @@ void page_cache_function(sqlite3_context* context, int, sqlite3_value** argv) {
   });
 }
 
+// A copy of one SQL value, kept while the next row is read. Its text or
+// blob buffer is reused from row to row.
+struct TKeptValue {
+  int type = SQLITE_NULL;
+  sqlite3_int64 i = 0;
+  double r = 0;
+  std::string bytes;
+
+  void keep(sqlite3_value* v) {
+    type = sqlite3_value_type(v);
+    if (type == SQLITE_INTEGER) i = sqlite3_value_int64(v);
+    else if (type == SQLITE_FLOAT) r = sqlite3_value_double(v);
+    else if (type == SQLITE_TEXT || type == SQLITE_BLOB) {
+      const void* p = type == SQLITE_TEXT ? static_cast<const void*>(sqlite3_value_text(v))
+                                          : sqlite3_value_blob(v);
+      bytes.assign(p != nullptr ? static_cast<const char*>(p) : "",
+                   static_cast<size_t>(sqlite3_value_bytes(v)));
+    }
+  }
+};
+
+// An integer against a real as SQL compares them: exactly, not by
+// converting the integer to a real alone (which rounds past 2^53).
+int compare_int_real(sqlite3_int64 i, double r) {
+  constexpr double kTwo63 = 9223372036854775808.0;
+  if (r < -kTwo63) return 1;
+  if (r >= kTwo63) return -1;
+  const auto truncated = static_cast<sqlite3_int64>(r);
+  if (i != truncated) return i < truncated ? -1 : 1;
+  const double fraction = r - static_cast<double>(truncated);
+  return fraction > 0 ? -1 : fraction < 0 ? 1 : 0;
+}
+
+// The order of SQL's comparison of two values without affinity under the
+// BINARY collation: NULL, then numbers, then texts, then blobs.
+int rank_of(int type) {
+  switch (type) {
+    case SQLITE_NULL: return 0;
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT: return 1;
+    case SQLITE_TEXT: return 2;
+    default: return 3;
+  }
+}
+
+int compare_values(const TKeptValue& a, const TKeptValue& b) {
+  const int ra = rank_of(a.type), rb = rank_of(b.type);
+  if (ra != rb) return ra < rb ? -1 : 1;
+  if (ra == 0) return 0;
+  if (ra == 1) {
+    if (a.type == SQLITE_INTEGER && b.type == SQLITE_INTEGER)
+      return a.i < b.i ? -1 : a.i > b.i ? 1 : 0;
+    if (a.type == SQLITE_FLOAT && b.type == SQLITE_FLOAT)
+      return a.r < b.r ? -1 : a.r > b.r ? 1 : 0;
+    if (a.type == SQLITE_INTEGER) return compare_int_real(a.i, b.r);
+    return -compare_int_real(b.i, a.r);
+  }
+  const size_t n = std::min(a.bytes.size(), b.bytes.size());
+  const int c = n == 0 ? 0 : std::memcmp(a.bytes.data(), b.bytes.data(), n);
+  if (c != 0) return c;
+  return a.bytes.size() < b.bytes.size() ? -1 : a.bytes.size() > b.bytes.size() ? 1 : 0;
+}
+
+// mw_keys_ascend(): 1 when mw_keys's book ids, read in the order of record
+// numbers, never descend (ties allowed, NULL first, as ORDER BY sorts), 0
+// otherwise. One ordered read of the narrow table, stopping at the first
+// descent.
+void keys_ascend_function(sqlite3_context* context, int, sqlite3_value**) {
+  guarded(context, [&] {
+    sqlite3* db = sqlite3_context_db_handle(context);
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT bookid FROM main.mw_keys ORDER BY id", -1, &stmt,
+                           nullptr) != SQLITE_OK) {
+      sqlite3_finalize(stmt);
+      throw std::runtime_error(sqlite3_errmsg(db));
+    }
+    TKeptValue previous, current;
+    bool first = true, ascending = true;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      current.keep(sqlite3_column_value(stmt, 0));
+      if (!first && compare_values(previous, current) > 0) {
+        ascending = false;
+        rc = SQLITE_DONE;
+        break;
+      }
+      std::swap(previous, current);
+      first = false;
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db));
+    sqlite3_result_int(context, ascending ? 1 : 0);
+  });
+}
+
 }  // namespace
 
 void register_index_functions(sqlite3* db) {
@@ -98,6 +195,8 @@ void register_index_functions(sqlite3* db) {
   sqlite3_create_function(db, "mw_contains", -1, flags, nullptr, contains_function, nullptr,
                           nullptr);
   register_sort_functions(db);
+  sqlite3_create_function(db, "mw_keys_ascend", 0, SQLITE_UTF8, nullptr, keys_ascend_function,
+                          nullptr, nullptr);
   sqlite3_create_function(db, "mw_page_cache", 1, SQLITE_UTF8, nullptr, page_cache_function,
                           nullptr, nullptr);
 }
@@ -151,9 +250,7 @@ std::string index_after_build_sql() {
   return "SELECT mw_build_index();\n"
          "INSERT INTO mw_keys(id, bookid) SELECT rowid, MS_BOOKID FROM data ORDER BY rowid;\n" +
          sort_after_build_sql() +
-         "INSERT INTO mw_order(in_order) SELECT NOT EXISTS (SELECT 1 FROM mw_keys AS a "
-         "JOIN mw_keys AS b ON b.id = (SELECT min(id) FROM mw_keys WHERE id > a.id) WHERE " +
-         out_of_order("a.bookid", "b.bookid") + ");\n"
+         "INSERT INTO mw_order(in_order) SELECT mw_keys_ascend();\n"
          // The engine indexes MS_UKEIRE itself; this name is the one the
          // search plans ask for by INDEXED BY. Its sort is made with a small
          // page cache: the dirty pages of the build are written out first
