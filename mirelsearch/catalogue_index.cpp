@@ -247,8 +247,7 @@ std::string index_schema_sql() {
 }
 
 std::string index_after_build_sql() {
-  return "SELECT mw_build_index();\n"
-         "INSERT INTO mw_keys(id, bookid) SELECT rowid, MS_BOOKID FROM data ORDER BY rowid;\n" +
+  return "SELECT mw_build_index('keys');\n" +
          sort_after_build_sql() +
          "INSERT INTO mw_order(in_order) SELECT mw_keys_ascend();\n"
          // The engine indexes MS_UKEIRE itself; this name is the one the

@@ -373,9 +373,15 @@ void guarded(sqlite3_context* context, Body body) {
 }
 
 // mw_build_index(): see register_posting_functions.
-void build_function(sqlite3_context* context, int, sqlite3_value**) {
+void build_function(sqlite3_context* context, int argc, sqlite3_value**) {
   guarded(context, [&] {
     sqlite3* db = sqlite3_context_db_handle(context);
+    // With an argument, the pass also copies each record's book id into
+    // mw_keys (in record order, as that table is filled fastest), so that
+    // no second pass over the wide rows is needed for it.
+    const bool fill_keys = argc > 0;
+    TStmt keys;
+    if (fill_keys) keys = prepare(db, "INSERT INTO mw_keys(id, bookid) VALUES(?1, ?2)");
     TStmt insert = prepare(db, "INSERT INTO mw_post(term, seg, n, ids) VALUES(?1, ?2, ?3, ?4)");
     TSegmentBuilder lists;
     int64_t seg = 0, entries = 0;
@@ -385,7 +391,8 @@ void build_function(sqlite3_context* context, int, sqlite3_value**) {
     // One pass over the table in record order: every term's records come
     // in ascending order. The groups' columns, then MS_ISBN.
     const auto& groups = index_groups();
-    TStmt read = prepare(db, "SELECT rowid, " + indexed_columns("") + " FROM data ORDER BY rowid");
+    TStmt read = prepare(db, "SELECT rowid, " + indexed_columns("") +
+                                 (fill_keys ? ", MS_BOOKID" : "") + " FROM data ORDER BY rowid");
     struct TColumnOf {
       char letter;
       uint32_t number;  // within its group
@@ -403,6 +410,11 @@ void build_function(sqlite3_context* context, int, sqlite3_value**) {
       const int64_t id = sqlite3_column_int64(read.get(), 0);
       if (id < 0 || id > 0xFFFFFFFF) throw EMirelSearch(u"検索索引に入らない記録番号です");
       const auto record = static_cast<uint32_t>(id);
+      if (fill_keys) {
+        sqlite3_bind_int64(keys.get(), 1, id);
+        sqlite3_bind_value(keys.get(), 2, sqlite3_column_value(read.get(), isbn_column + 1));
+        run(db, keys.get());
+      }
       terms.clear();
       for (size_t c = 0; c < columns.size(); ++c) {
         const std::string_view text = column_text(read.get(), static_cast<int>(c) + 1);
@@ -833,7 +845,7 @@ std::string indexed_columns(const std::string& prefix) {
 }
 
 void register_posting_functions(sqlite3* db) {
-  sqlite3_create_function(db, "mw_build_index", 0, SQLITE_UTF8, nullptr, build_function, nullptr,
+  sqlite3_create_function(db, "mw_build_index", -1, SQLITE_UTF8, nullptr, build_function, nullptr,
                           nullptr);
   // The functions of one change share its state; each holds a reference,
   // so registering them again on the same connection frees it safely.

@@ -43,7 +43,9 @@ void set_segment_bytes(size_t bytes);
 void set_pending_limit(size_t entries);
 
 // Registers on a connection mw_build_index(), which fills the empty index
-// from "data" (a full build), and the functions index_change_sql uses.
+// from "data" (a full build; mw_build_index('keys') also fills an empty
+// mw_keys(id, bookid) with each record's MS_BOOKID in the same pass), and
+// the functions index_change_sql uses.
 void register_posting_functions(sqlite3* db);
 
 // The statement of a trigger on "data" that takes a record out of the index
