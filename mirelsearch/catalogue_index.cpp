@@ -18,10 +18,13 @@
 #include "mirelsearch/posting_index.h"
 #include "mirelsearch/normalize.h"
 #include "mirelsearch/sort_tables.h"
+#include "mirelsearch/sql_calls.h"
 
 namespace Mirelsearch_tlb {
 namespace detail {
 namespace {
+
+constexpr const char* kFunctionFailed = "search index function failed";
 
 // The text of an SQL argument as UTF-16; NULL gives the empty text.
 Mirel::UnicodeString argument_text(sqlite3_value* value) {
@@ -29,19 +32,6 @@ Mirel::UnicodeString argument_text(sqlite3_value* value) {
   if (text == nullptr) return {};
   int n = sqlite3_value_bytes(value);
   return Mirel::from_utf8(std::string_view(reinterpret_cast<const char*>(text), n));
-}
-
-// Errors inside a function end the SQL statement with the message, never an
-// exception through SQLite's C frames.
-template <typename Body>
-void guarded(sqlite3_context* context, Body body) {
-  try {
-    body();
-  } catch (const std::exception& e) {
-    sqlite3_result_error(context, e.what(), -1);
-  } catch (...) {
-    sqlite3_result_error(context, "search index function failed", -1);
-  }
 }
 
 // The kind of field named by an optional SQL argument: 'p' is a publisher.
@@ -54,7 +44,7 @@ TFieldKind field_kind(int argc, sqlite3_value** argv, int i) {
 // mw_isbn_contains(text, key): 1 when the ISBN key `key` is part of the
 // text's ISBN key or of its other form.
 void isbn_contains_function(sqlite3_context* context, int, sqlite3_value** argv) {
-  guarded(context, [&] {
+  guarded(context, kFunctionFailed, [&] {
     const unsigned char* key = sqlite3_value_text(argv[1]);
     const std::string wanted = key != nullptr ? reinterpret_cast<const char*>(key) : "";
     sqlite3_result_int(context, isbn_contains(isbn_key(argument_text(argv[0])), wanted) ? 1 : 0);
@@ -64,7 +54,7 @@ void isbn_contains_function(sqlite3_context* context, int, sqlite3_value** argv)
 // mw_contains(text, word [, kind]): 1 when the normalised text contains
 // `word` (which the caller has normalised already).
 void contains_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
-  guarded(context, [&] {
+  guarded(context, kFunctionFailed, [&] {
     Mirel::UnicodeString word = argument_text(argv[1]);
     Mirel::UnicodeString text = normalize_text(argument_text(argv[0]), field_kind(argc, argv, 2));
     sqlite3_result_int(context, contains_normalized(text, word) ? 1 : 0);
@@ -74,7 +64,7 @@ void contains_function(sqlite3_context* context, int argc, sqlite3_value** argv)
 // mw_page_cache(size): sets the main database's cache_size to `size` (as
 // PRAGMA cache_size takes it) and gives the size it had.
 void page_cache_function(sqlite3_context* context, int, sqlite3_value** argv) {
-  guarded(context, [&] {
+  guarded(context, kFunctionFailed, [&] {
     sqlite3* db = sqlite3_context_db_handle(context);
     sqlite3_stmt* stmt = nullptr;
     sqlite3_int64 before = 0;
@@ -158,7 +148,7 @@ int compare_values(const TKeptValue& a, const TKeptValue& b) {
 // otherwise. One ordered read of the narrow table, stopping at the first
 // descent.
 void keys_ascend_function(sqlite3_context* context, int, sqlite3_value**) {
-  guarded(context, [&] {
+  guarded(context, kFunctionFailed, [&] {
     sqlite3* db = sqlite3_context_db_handle(context);
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db, "SELECT bookid FROM main.mw_keys ORDER BY id", -1, &stmt,

@@ -15,40 +15,17 @@
 #include <memory>
 
 #include "mirelsearch/normalize.h"
+#include "mirelsearch/sql_calls.h"
 #include "search/conditions.h"
 
 namespace Mirelsearch_tlb::detail {
 namespace {
 
-struct StmtDeleter {
-  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using TStmt = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
-
-TStmt prepare(sqlite3* db, const std::string& sql) {
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr) !=
-      SQLITE_OK) {
-    sqlite3_finalize(stmt);
-    throw EMirelSearch(u"検索索引の SQL を準備できません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
-  }
-  return TStmt(stmt);
-}
-
-// One step that must not fail; true for a row.
-bool step(sqlite3* db, sqlite3_stmt* stmt) {
-  const int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_ROW) return true;
-  if (rc == SQLITE_DONE) return false;
-  if (rc == SQLITE_INTERRUPT) throw ESearchTimeout(u"検索が時間内に終わりませんでした");
-  throw EMirelSearch(u"検索索引を読み書きできません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
-}
-
-void run(sqlite3* db, sqlite3_stmt* stmt) {
-  while (step(db, stmt)) {
-  }
-  sqlite3_reset(stmt);
-}
+constexpr TSqlCalls kSql{u"検索索引"};
+TStmt prepare(sqlite3* db, const std::string& sql) { return kSql.prepare(db, sql); }
+bool step(sqlite3* db, sqlite3_stmt* stmt) { return kSql.step(db, stmt); }
+void run(sqlite3* db, sqlite3_stmt* stmt) { kSql.run(db, stmt); }
+constexpr const char* kFunctionFailed = "search index function failed";
 
 void bind_term(sqlite3_stmt* stmt, int i, TTerm term) {
   const std::string bytes = term_bytes(term);
@@ -356,25 +333,9 @@ class TSegmentBuilder {
 constexpr size_t kSegmentBytes = size_t{24} << 20;
 size_t g_segment_bytes = kSegmentBytes;
 
-// Errors inside a function end the SQL statement with the message, never an
-// exception through SQLite's C frames.
-template <typename Body>
-void guarded(sqlite3_context* context, Body body) {
-  try {
-    body();
-  } catch (const Mirel::Exception& e) {
-    const std::string message = Mirel::to_utf8(e.message());
-    sqlite3_result_error(context, message.c_str(), -1);
-  } catch (const std::exception& e) {
-    sqlite3_result_error(context, e.what(), -1);
-  } catch (...) {
-    sqlite3_result_error(context, "search index function failed", -1);
-  }
-}
-
 // mw_build_index(): see register_posting_functions.
 void build_function(sqlite3_context* context, int argc, sqlite3_value**) {
-  guarded(context, [&] {
+  guarded(context, kFunctionFailed, [&] {
     sqlite3* db = sqlite3_context_db_handle(context);
     // With an argument, the pass also copies each record's book id into
     // mw_keys (in record order, as that table is filled fastest), so that
@@ -638,7 +599,7 @@ void settle(sqlite3* db, TChangeState& state) {
 // both. Only the groups whose columns changed are normalised and compared:
 // the others keep their terms. mw_index_flush writes what was collected.
 void change_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
-  guarded(context, [&] {
+  guarded(context, kFunctionFailed, [&] {
     const int columns = static_cast<int>(column_count());
     const auto& groups = index_groups();
     const int n_groups = static_cast<int>(groups.size());
@@ -687,7 +648,7 @@ void change_function(sqlite3_context* context, int argc, sqlite3_value** argv) {
 // mw_index_flush(): writes the collected changes and folds them into the
 // segments once they are past their bound.
 void flush_function(sqlite3_context* context, int, sqlite3_value**) {
-  guarded(context, [&] {
+  guarded(context, kFunctionFailed, [&] {
     TChangeState& state = state_of(context);
     sqlite3* db = sqlite3_context_db_handle(context);
     write_pending(db, state);

@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include "mirelsearch/posting_index.h"
+#include "mirelsearch/sql_calls.h"
 #include "search/conditions.h"
 
 namespace Mirelsearch_tlb::detail {
@@ -33,48 +34,11 @@ static_assert(kSortChunk % kFenceStep == 0);
 
 std::string fence_table(const std::string& table) { return table + "_fences"; }
 
-struct StmtDeleter {
-  void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-};
-using TStmt = std::unique_ptr<sqlite3_stmt, StmtDeleter>;
-
-TStmt prepare(sqlite3* db, const std::string& sql) {
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &stmt, nullptr) !=
-      SQLITE_OK) {
-    sqlite3_finalize(stmt);
-    throw EMirelSearch(u"並べ替え順の SQL を準備できません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
-  }
-  return TStmt(stmt);
-}
-
-// One step; true for a row.
-bool step(sqlite3* db, sqlite3_stmt* stmt) {
-  const int rc = sqlite3_step(stmt);
-  if (rc == SQLITE_ROW) return true;
-  if (rc == SQLITE_DONE) return false;
-  if (rc == SQLITE_INTERRUPT) throw ESearchTimeout(u"検索が時間内に終わりませんでした");
-  throw EMirelSearch(u"並べ替え順を読み書きできません: " + Mirel::from_utf8(sqlite3_errmsg(db)));
-}
-
-void run(sqlite3* db, sqlite3_stmt* stmt) {
-  while (step(db, stmt)) {
-  }
-  sqlite3_reset(stmt);
-}
-
-// Errors inside a function end the SQL statement with the message, never an
-// exception through SQLite's C frames.
-template <typename Body>
-void guarded(sqlite3_context* context, Body body) {
-  try {
-    body();
-  } catch (const std::exception& e) {
-    sqlite3_result_error(context, e.what(), -1);
-  } catch (...) {
-    sqlite3_result_error(context, "sort order function failed", -1);
-  }
-}
+constexpr TSqlCalls kSql{u"並べ替え順"};
+TStmt prepare(sqlite3* db, const std::string& sql) { return kSql.prepare(db, sql); }
+bool step(sqlite3* db, sqlite3_stmt* stmt) { return kSql.step(db, stmt); }
+void run(sqlite3* db, sqlite3_stmt* stmt) { kSql.run(db, stmt); }
+constexpr const char* kFunctionFailed = "sort order function failed";
 
 std::string text_of(sqlite3_value* value) {
   const unsigned char* text = sqlite3_value_text(value);
@@ -256,7 +220,7 @@ void fill_orders(sqlite3* db, const std::vector<std::string>& columns, const std
 
 // mw_sort_key(value): sort_key as a blob.
 void sort_key_function(sqlite3_context* context, int, sqlite3_value** argv) {
-  guarded(context, [&] {
+  guarded(context, kFunctionFailed, [&] {
     const std::string key = sort_key(argv[0]);
     sqlite3_result_blob(context, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
   });
@@ -265,7 +229,7 @@ void sort_key_function(sqlite3_context* context, int, sqlite3_value** argv) {
 // mw_fill_sort(): fills every sort order after a full build (mw_keys holds
 // the book ids by then).
 void fill_sort_function(sqlite3_context* context, int, sqlite3_value**) {
-  guarded(context, [&] {
+  guarded(context, kFunctionFailed, [&] {
     std::vector<std::string> columns(sort_columns().begin(), sort_columns().end());
     fill_orders(sqlite3_context_db_handle(context), columns, "SELECT id, bookid FROM mw_keys");
     sqlite3_result_null(context);
@@ -530,7 +494,7 @@ void settle_column(sqlite3* db, const std::string& column) {
 // mw_sort_settle(): settles the moves the triggers recorded (unplaced: p
 // is NULL) in every column that has some, once per update.
 void sort_settle_function(sqlite3_context* context, int, sqlite3_value**) {
-  guarded(context, [&] {
+  guarded(context, kFunctionFailed, [&] {
     sqlite3* db = sqlite3_context_db_handle(context);
     std::vector<std::string> columns;
     {
