@@ -34,6 +34,15 @@ std::vector<std::string> loan_row(const Dbase::TTableWriter& w, const std::strin
   return values;
 }
 
+// A table too large to be hashed whole: 3,000 records of 200 'a's, closed;
+// the writer is returned for reopening.
+std::unique_ptr<Dbase::TTableWriter> write_large_table(const std::string& path) {
+  auto w = Dbase::TTableWriter::create(path, {{"ID", 'C', 10, 0}, {"TEXT", 'C', 240, 0}});
+  for (int i = 0; i < 3000; ++i) w->append({std::to_string(i), std::string(200, 'a')});
+  w->close();
+  return w;
+}
+
 class FreshnessTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -128,9 +137,7 @@ TEST_F(FreshnessTest, NewTableLayoutRebuildsTheCache) {
 TEST(Freshness, RecentlyWrittenLargeTableIsCheckedRecordByRecord) {
   TInstallation inst;
   const std::string path = inst.data() + "/big.dbf";
-  auto w = Dbase::TTableWriter::create(path, {{"ID", 'C', 10, 0}, {"TEXT", 'C', 240, 0}});
-  for (int i = 0; i < 3000; ++i) w->append({std::to_string(i), std::string(200, 'a')});
-  w->close();
+  auto w = write_large_table(path);
   const char* sql = "select TEXT from big.dbf where ID = '17'";
   EXPECT_EQ(query_rows(sql), (TRows{{std::string(200, 'a')}}));
   const timespec written = mtime_of(path);
@@ -148,9 +155,7 @@ TEST(Freshness, RecentlyWrittenLargeTableIsCheckedRecordByRecord) {
 TEST(Freshness, OneLookPerProcessChecksARecentlyWrittenTableOnce) {
   TInstallation inst;
   const std::string path = inst.data() + "/big.dbf";
-  auto w = Dbase::TTableWriter::create(path, {{"ID", 'C', 10, 0}, {"TEXT", 'C', 240, 0}});
-  for (int i = 0; i < 3000; ++i) w->append({std::to_string(i), std::string(200, 'a')});
-  w->close();
+  auto w = write_large_table(path);
   const char* sql = "select TEXT from big.dbf where ID = '17'";
   set_one_look_per_process(true);
   EXPECT_EQ(query_rows(sql), (TRows{{std::string(200, 'a')}}));
